@@ -11,7 +11,8 @@ std::string lowercaseHex(std::uint32_t value) {
 }
 
 SMCError SMCError::connectionFailedWithCode(std::uint32_t code) {
-    SMCError error(Kind::connectionFailedWithCode, "Failed to open AppleSMC (IOKit 0x" + lowercaseHex(code) + ")");
+    SMCError error(Kind::connectionFailedWithCode,
+                   "Failed to open AppleSMC (IOKit 0x" + lowercaseHex(code) + ")");
     error.code_ = code;
     return error;
 }
@@ -57,11 +58,17 @@ SMCError SMCError::unsupportedType(const std::string& type) {
     return error;
 }
 
-SMCError SMCError::connectionFailed() { return SMCError(Kind::connectionFailed, "AppleSMC service was not found"); }
+SMCError SMCError::connectionFailed() {
+    return SMCError(Kind::connectionFailed, "AppleSMC service was not found");
+}
 
-SMCError SMCError::notOpen() { return SMCError(Kind::notOpen, "The AppleSMC connection is not open"); }
+SMCError SMCError::notOpen() {
+    return SMCError(Kind::notOpen, "The AppleSMC connection is not open");
+}
 
-SMCError SMCError::permissionDenied() { return SMCError(Kind::permissionDenied, "Permission denied by AppleSMC"); }
+SMCError SMCError::permissionDenied() {
+    return SMCError(Kind::permissionDenied, "Permission denied by AppleSMC");
+}
 
 SMCError SMCError::keyCountMismatch() {
     return SMCError(Kind::keyCountMismatch, "SMC key enumeration count did not match #KEY");

@@ -11,7 +11,8 @@ namespace {
 
 bool pollUntil(SMCInterface& smc, SMCKey key, double timeoutSeconds, Clock& clock,
                const std::function<bool(const SMCValue&)>& matches) {
-    const auto deadline = clock.nowMilliseconds() + static_cast<std::int64_t>(std::llround(timeoutSeconds * 1000.0));
+    const auto deadline =
+        clock.nowMilliseconds() + static_cast<std::int64_t>(std::llround(timeoutSeconds * 1000.0));
     while (clock.nowMilliseconds() < deadline) {
         try {
             if (matches(smc.readKey(key))) {
@@ -27,7 +28,8 @@ bool pollUntil(SMCInterface& smc, SMCKey key, double timeoutSeconds, Clock& cloc
 
 } // namespace
 
-bool SMCInterface::waitForFloat(SMCKey key, float target, float tolerance, double timeoutSeconds, Clock& clock) {
+bool SMCInterface::waitForFloat(SMCKey key, float target, float tolerance, double timeoutSeconds,
+                                Clock& clock) {
     return pollUntil(*this, key, timeoutSeconds, clock, [&](const SMCValue& value) {
         auto number = value.asFloat();
         return number && std::fabs(*number - target) <= tolerance;

@@ -36,5 +36,7 @@ struct SMCKey {
 } // namespace quorvane
 
 template <> struct std::hash<quorvane::SMCKey> {
-    std::size_t operator()(quorvane::SMCKey key) const noexcept { return std::hash<std::uint32_t>{}(key.rawValue); }
+    std::size_t operator()(quorvane::SMCKey key) const noexcept {
+        return std::hash<std::uint32_t>{}(key.rawValue);
+    }
 };

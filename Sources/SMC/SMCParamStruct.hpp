@@ -56,7 +56,9 @@ public:
     std::uint32_t keyIndex() const { return load32(keyIndexOffset); }
     void setKeyIndex(std::uint32_t value) { store32(keyIndexOffset, value); }
 
-    std::span<std::uint8_t, maxValueSize> bytes() { return std::span<std::uint8_t, maxValueSize>(&raw[bytesOffset], maxValueSize); }
+    std::span<std::uint8_t, maxValueSize> bytes() {
+        return std::span<std::uint8_t, maxValueSize>(&raw[bytesOffset], maxValueSize);
+    }
     std::span<const std::uint8_t, maxValueSize> bytes() const {
         return std::span<const std::uint8_t, maxValueSize>(&raw[bytesOffset], maxValueSize);
     }
@@ -64,7 +66,8 @@ public:
 private:
     std::uint32_t load32(std::size_t offset) const {
         return static_cast<std::uint32_t>(raw[offset]) | static_cast<std::uint32_t>(raw[offset + 1]) << 8 |
-               static_cast<std::uint32_t>(raw[offset + 2]) << 16 | static_cast<std::uint32_t>(raw[offset + 3]) << 24;
+               static_cast<std::uint32_t>(raw[offset + 2]) << 16 |
+               static_cast<std::uint32_t>(raw[offset + 3]) << 24;
     }
     void store32(std::size_t offset, std::uint32_t value) {
         for (std::size_t i = 0; i < 4; ++i) {

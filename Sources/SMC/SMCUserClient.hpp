@@ -20,8 +20,8 @@ public:
     virtual std::uint32_t open() = 0;
     virtual void close() = 0;
     // One structure call. outputSize holds the output capacity on entry and the bytes written on return.
-    virtual std::uint32_t callStructMethod(std::uint32_t selector, const SMCParamStruct& input, SMCParamStruct& output,
-                                           std::size_t& outputSize) = 0;
+    virtual std::uint32_t callStructMethod(std::uint32_t selector, const SMCParamStruct& input,
+                                           SMCParamStruct& output, std::size_t& outputSize) = 0;
 
     static constexpr std::uint32_t smcSelector = 2;
 };

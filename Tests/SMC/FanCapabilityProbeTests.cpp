@@ -1,0 +1,99 @@
+#include "SMC/FanCapabilityProbe.hpp"
+#include "Support/SimulatedMachine.hpp"
+
+#include <gtest/gtest.h>
+
+namespace quorvane {
+namespace {
+
+using testing::SimulatedMachine;
+using testing::tableProfile;
+using testing::twoFanKeys;
+
+HardwareCapabilities probe(std::vector<SimulatedKey> keys) {
+    SimulatedMachine machine(tableProfile(std::move(keys)));
+    return FanCapabilityProbe(*machine.bridge).probe();
+}
+
+std::vector<SimulatedKey> replaced(std::vector<SimulatedKey> keys, SimulatedKey replacement) {
+    for (auto& key : keys) {
+        if (key.key == replacement.key) {
+            key = replacement;
+        }
+    }
+    return keys;
+}
+
+TEST(FanCapabilityProbeTest, TwoWellFormedFansAreControllable) {
+    auto keys = twoFanKeys();
+    keys.push_back(SimulatedKey::ui8("Ftst", 0, 0xD0));
+    const auto capabilities = probe(keys);
+    ASSERT_EQ(capabilities.fanIndices(), (std::vector<int>{0, 1}));
+    EXPECT_TRUE(capabilities.hasDiagnosticLock);
+    const auto fan = *capabilities.fan(1);
+    EXPECT_TRUE(fan.canReadRPM && fan.canSwitchMode && fan.canSetTarget);
+    EXPECT_EQ(fan.minimumRPM, 1200);
+    EXPECT_EQ(fan.maximumRPM, 6000);
+    EXPECT_TRUE(fan.isControllable());
+    EXPECT_EQ(capabilities.supervisedFanIndex(), 0);
+}
+
+TEST(FanCapabilityProbeTest, WrongTypesAndMissingBitsMakeAFanUncontrollable) {
+    const auto modeUi16 = probe(replaced(twoFanKeys(), SimulatedKey::ui16("F0Md", 0, 0xD0)));
+    EXPECT_FALSE(modeUi16.fan(0)->canSwitchMode);
+    EXPECT_FALSE(modeUi16.fan(0)->isControllable());
+
+    const auto targetReadOnly = probe(replaced(twoFanKeys(), SimulatedKey::flt("F0Tg", 0, 0x84)));
+    EXPECT_FALSE(targetReadOnly.fan(0)->canSetTarget);
+
+    const auto minimumZero = probe(replaced(twoFanKeys(), SimulatedKey::flt("F0Mn", 0, 0x84)));
+    EXPECT_EQ(minimumZero.fan(0)->minimumRPM, std::nullopt);
+    EXPECT_FALSE(minimumZero.fan(0)->isControllable());
+    EXPECT_EQ(minimumZero.supervisedFanIndex(), 1);
+
+    const auto inverted = probe(replaced(twoFanKeys(), SimulatedKey::flt("F1Mx", 1000, 0x84)));
+    EXPECT_FALSE(inverted.fan(1)->isControllable());
+}
+
+TEST(FanCapabilityProbeTest, AFanWithOnlyAnActualKeyIsListedButReadOnly) {
+    const auto capabilities = probe({SimulatedKey::flt("F0Ac", 0, 0x85)});
+    ASSERT_EQ(capabilities.fans.size(), 1u);
+    EXPECT_EQ(capabilities.fans[0], (FanCapability{0, true, false, false, std::nullopt, std::nullopt}));
+    EXPECT_EQ(capabilities.supervisedFanIndex(), 0);
+}
+
+TEST(FanCapabilityProbeTest, IndicesAreIndependentAndStopAtNine) {
+    const auto capabilities = probe({SimulatedKey::flt("F0Ac", 0), SimulatedKey::flt("F2Ac", 0),
+                                     SimulatedKey::flt("F9Ac", 0), SimulatedKey::flt("F:Ac", 0)});
+    EXPECT_EQ(capabilities.fanIndices(), (std::vector<int>{0, 2, 9}));
+    EXPECT_FALSE(capabilities.fan(1).has_value());
+}
+
+TEST(FanCapabilityProbeTest, DiagnosticLockMustBeAWritableByte) {
+    EXPECT_FALSE(probe(twoFanKeys()).hasDiagnosticLock);
+    auto floatLock = twoFanKeys();
+    floatLock.push_back(SimulatedKey::flt("Ftst", 0, 0xD0));
+    EXPECT_FALSE(probe(floatLock).hasDiagnosticLock);
+    auto readOnlyLock = twoFanKeys();
+    readOnlyLock.push_back(SimulatedKey::ui8("Ftst", 0, 0x80));
+    EXPECT_FALSE(probe(readOnlyLock).hasDiagnosticLock);
+}
+
+TEST(FanCapabilityProbeTest, NoFansOrAClosedConnectionYieldNothing) {
+    EXPECT_EQ(probe({}).supervisedFanIndex(), std::nullopt);
+    SimulatedMachine machine(tableProfile(twoFanKeys()));
+    machine.bridge->close();
+    EXPECT_EQ(FanCapabilityProbe(*machine.bridge).probe(), HardwareCapabilities{});
+}
+
+TEST(FanCapabilityProbeTest, SupervisedFanPrefersTheFirstControllable) {
+    HardwareCapabilities capabilities;
+    capabilities.fans = {FanCapability{0, true, false, true, 1200, 6000},
+                         FanCapability{1, true, true, true, 1200, 6000}};
+    EXPECT_EQ(capabilities.supervisedFanIndex(), 1);
+    capabilities.fans[1].canSetTarget = false;
+    EXPECT_EQ(capabilities.supervisedFanIndex(), 0);
+}
+
+} // namespace
+} // namespace quorvane

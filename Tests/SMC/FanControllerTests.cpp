@@ -1,0 +1,235 @@
+#include "SMC/FanController.hpp"
+#include "Simulator/SMCProfiles.hpp"
+#include "Support/LogCapture.hpp"
+#include "Support/SimulatedMachine.hpp"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace quorvane {
+namespace {
+
+using ::testing::ElementsAre;
+using testing::LogCapture;
+using testing::SimulatedMachine;
+using testing::tableProfile;
+using testing::twoFanKeys;
+
+const SMCKey mode0 = SMCKey::fromString("F0Md");
+const SMCKey target0 = SMCKey::fromString("F0Tg");
+
+class FanControllerTest : public ::testing::Test {
+protected:
+    explicit FanControllerTest(std::vector<SimulatedKey> keys = twoFanKeys())
+        : machine(tableProfile(std::move(keys))) {}
+
+    template <typename Operation> std::string failureOf(Operation&& operation) {
+        try {
+            operation();
+        } catch (const SMCError& error) {
+            return error.what();
+        }
+        return "no error";
+    }
+
+    int writesSoFar() const {
+        return static_cast<int>(
+            std::count_if(machine.log->inputs.begin(), machine.log->inputs.end(),
+                          [](const auto& input) { return input.command() == SMCParamStruct::writeBytes; }));
+    }
+
+    SimulatedMachine machine;
+    FanController controller{machine.bridge, machine.clock};
+};
+
+TEST_F(FanControllerTest, IndicesOutsideTheKeyRangeFailBeforeAnyAccess) {
+    for (int index : {10, -1}) {
+        const std::string expected =
+            "SMC read failed: fan index " + std::to_string(index) + " is outside the supported key range";
+        EXPECT_EQ(failureOf([&] { controller.getFanInfo(index); }), expected);
+        EXPECT_EQ(failureOf([&] { controller.setFanMode(index, FanMode::manual); }), expected);
+        EXPECT_EQ(failureOf([&] { controller.resetToAuto(index); }), expected);
+    }
+    EXPECT_TRUE(machine.log->inputs.empty());
+}
+
+TEST_F(FanControllerTest, ProbesOnceAndLogsTheResult) {
+    LogCapture logs;
+    controller.probeCapabilities();
+    const auto exchanges = machine.log->inputs.size();
+    controller.probeCapabilities();
+    controller.getFanInfo(1);
+    EXPECT_THAT(logs.messagesContaining("probed hardware"),
+                ElementsAre("probed hardware: 2 fan(s), diagnostic lock: false"));
+    // getFanInfo: five reads of two exchanges each, no second probe.
+    EXPECT_EQ(machine.log->inputs.size(), exchanges + 10);
+}
+
+TEST_F(FanControllerTest, ReadsFanInfoAndToleratesAnUnreadableTarget) {
+    machine.firmware.setFloat(SMCKey::fromString("F1Ac"), 2150.4F);
+    EXPECT_EQ(controller.getFanInfo(1), (FanInfo{1, 2150, 1200, 6000, FanMode::automatic, 0}));
+    machine.firmware.hideKey(SMCKey::fromString("F1Tg"));
+    EXPECT_EQ(controller.getFanInfo(1).targetRPM, std::nullopt);
+}
+
+TEST_F(FanControllerTest, UnrecognisedModesReadAsAutomaticAndAreLogged) {
+    LogCapture logs;
+    machine.firmware.setValueBytes(mode0, {3});
+    EXPECT_EQ(controller.getFanInfo(0).mode, FanMode::automatic);
+    EXPECT_THAT(logs.messagesContaining("unrecognized"),
+                ElementsAre("fan 0 reported unrecognized mode 3; treating as automatic"));
+}
+
+TEST_F(FanControllerTest, SettingTheCurrentModeWritesNothing) {
+    controller.setFanMode(0, FanMode::automatic);
+    EXPECT_EQ(writesSoFar(), 0);
+    controller.setFanMode(0, FanMode::manual);
+    EXPECT_EQ(writesSoFar(), 1);
+    EXPECT_EQ(controller.getFanInfo(0).mode, FanMode::manual);
+}
+
+TEST_F(FanControllerTest, TargetsNeedManualModeAndLieWithinTheLiveLimits) {
+    EXPECT_EQ(failureOf([&] { controller.setFanRPM(0, 2000); }),
+              "SMC write failed: fan 0 must be in manual mode before setting RPM");
+    controller.setFanMode(0, FanMode::manual);
+    const int writes = writesSoFar();
+    EXPECT_EQ(failureOf([&] { controller.setFanRPM(0, 1199); }),
+              "SMC write failed: fan 0 target 1199 is outside 1200...6000 RPM");
+    EXPECT_EQ(failureOf([&] { controller.setFanRPM(0, 6001); }),
+              "SMC write failed: fan 0 target 6001 is outside 1200...6000 RPM");
+    EXPECT_EQ(writesSoFar(), writes);
+    controller.setFanRPM(0, 1200);
+    controller.setFanRPM(0, 6000);
+    EXPECT_EQ(machine.firmware.floatValue(target0), 6000.0F);
+    EXPECT_EQ(writesSoFar(), writes + 2);
+}
+
+TEST_F(FanControllerTest, InvertedLiveLimitsRefuseWithoutWriting) {
+    controller.probeCapabilities();
+    controller.setFanMode(0, FanMode::manual);
+    machine.firmware.setFloat(SMCKey::fromString("F0Mx"), 1000);
+    const int writes = writesSoFar();
+    EXPECT_EQ(failureOf([&] { controller.setFanRPM(0, 1100); }),
+              "SMC write failed: fan 0 reported invalid RPM bounds");
+    EXPECT_EQ(writesSoFar(), writes);
+}
+
+TEST_F(FanControllerTest, TargetLatchToleranceIsTwoRPM) {
+    controller.setFanMode(0, FanMode::manual);
+    machine.firmware.setTargetNeverLatches(0, true);
+    machine.firmware.setFloat(target0, 3001.5F);
+    controller.setFanRPM(0, 3000);
+    EXPECT_EQ(machine.clock.nowMilliseconds(), 0);
+
+    machine.firmware.setFloat(target0, 3002.5F);
+    EXPECT_EQ(failureOf([&] { controller.setFanRPM(0, 3000); }),
+              "SMC write failed: fan 0 target 3000 did not latch within 10.0s");
+    EXPECT_EQ(machine.clock.nowMilliseconds(), 10000);
+}
+
+TEST_F(FanControllerTest, TransientRefusalsAreRetriedUntilTheDeadline) {
+    LogCapture logs;
+    machine.firmware.injectTransient(mode0, 0x82, -1, FaultScope::writes);
+    EXPECT_EQ(failureOf([&] { controller.setFanMode(0, FanMode::manual); }),
+              "SMC write failed: fan 0 mode 1 did not latch after transient SMC retries: "
+              "write bytes failed for F0Md (SMC result 0x82)");
+    EXPECT_EQ(machine.clock.nowMilliseconds(), 10000);
+    const auto lines = logs.messagesContaining("transient SMC");
+    ASSERT_EQ(lines.size(), 11u);
+    EXPECT_EQ(lines[0], "transient SMC 0x82 for F0Md; polling/retrying attempt 1");
+    EXPECT_EQ(lines[1], "transient SMC 0x82 for F0Md; polling/retrying attempt 10");
+    EXPECT_EQ(lines[10], "transient SMC 0x82 for F0Md; polling/retrying attempt 100");
+}
+
+TEST_F(FanControllerTest, ShortTransientBurstStillLatches) {
+    machine.firmware.injectTransient(mode0, 0x83, 3, FaultScope::writes);
+    controller.setFanMode(0, FanMode::manual);
+    EXPECT_EQ(controller.getFanInfo(0).mode, FanMode::manual);
+    EXPECT_EQ(machine.clock.nowMilliseconds(), 300);
+}
+
+TEST_F(FanControllerTest, OtherWriteFailuresEndTheOperationAtOnce) {
+    machine.firmware.injectTransient(mode0, 0x86, 1, FaultScope::writes);
+    EXPECT_EQ(failureOf([&] { controller.setFanMode(0, FanMode::manual); }),
+              "write bytes failed for F0Md (SMC result 0x86)");
+    EXPECT_EQ(machine.clock.nowMilliseconds(), 0);
+}
+
+TEST_F(FanControllerTest, AModeThatNeverReadsBackTimesOut) {
+    machine.firmware.stickValue(mode0, 0);
+    EXPECT_EQ(failureOf([&] { controller.setFanMode(0, FanMode::manual); }),
+              "SMC write failed: fan 0 mode 1 did not latch within 10.0s");
+}
+
+TEST_F(FanControllerTest, ResetLeavesSystemManagedFansAlone) {
+    machine.firmware.setValueBytes(mode0, {3});
+    controller.resetToAuto(0);
+    EXPECT_EQ(writesSoFar(), 0);
+
+    machine.firmware.setValueBytes(mode0, {1});
+    controller.resetToAuto(0);
+    EXPECT_EQ(writesSoFar(), 1);
+    EXPECT_EQ(machine.firmware.valueBytes(mode0), std::vector<std::uint8_t>{0});
+}
+
+TEST_F(FanControllerTest, ResetIsAttemptedEvenOnUnprobedFans) {
+    // A fan the probe never saw still gets its reset tried; the missing key is the error.
+    EXPECT_EQ(failureOf([&] { controller.resetToAuto(5); }), "SMC key F5Md was not found");
+}
+
+class FanControllerLookupTest : public FanControllerTest {
+protected:
+    static std::vector<SimulatedKey> oneFan() {
+        auto keys = twoFanKeys();
+        std::erase_if(
+            keys, [](const SimulatedKey& key) { return IOKitSMCBridge::stringFromKey(key.key)[1] == '1'; });
+        std::erase_if(keys, [](const SimulatedKey& key) { return key.key == SMCKey::fromString("F0Tg"); });
+        keys.push_back(SimulatedKey::flt("F0Tg", 0, 0x84));
+        return keys;
+    }
+    FanControllerLookupTest() : FanControllerTest(oneFan()) {}
+};
+
+TEST_F(FanControllerLookupTest, UnprobedAndUncontrollableFansAreRefused) {
+    EXPECT_EQ(failureOf([&] { controller.getFanInfo(1); }), "SMC key fan 1 was not found");
+    EXPECT_EQ(failureOf([&] { controller.setFanMode(0, FanMode::manual); }),
+              "SMC write failed: fan 0 does not support manual control on this machine");
+    EXPECT_EQ(controller.getFanInfo(0).index, 0);
+}
+
+TEST_F(FanControllerLookupTest, InvalidBoundsFailFanInfo) {
+    machine.firmware.setFloat(SMCKey::fromString("F0Mn"), 0);
+    EXPECT_EQ(failureOf([&] { controller.getFanInfo(0); }),
+              "SMC read failed: fan 0 reported invalid RPM bounds");
+}
+
+// The unlock sequence of an M3-class machine, end to end through the real profile.
+TEST(FanControllerOnMac1511Test, ManualControlNeedsTheUnlockAndFansReturnToTheSystem) {
+    SimulatedMachine machine(*SMCProfiles::named("Mac15,11"));
+    FanController controller(machine.bridge, machine.clock);
+    const auto& capabilities = controller.probeCapabilities();
+    ASSERT_EQ(capabilities.fanIndices(), (std::vector<int>{0, 1}));
+    EXPECT_TRUE(capabilities.hasDiagnosticLock);
+    EXPECT_TRUE(capabilities.fan(0)->isControllable());
+
+    // Locked: the system keeps the fan and the write never latches.
+    EXPECT_THROW(controller.setFanMode(0, FanMode::manual), SMCError);
+
+    machine.bridge->writeKeyUnverified(SMCKey::fanTestMode, SMCValue::uint8(1));
+    ASSERT_TRUE(machine.bridge->waitForUInt8(SMCKey::fanTestMode, 1, 12, machine.clock));
+    controller.setFanMode(0, FanMode::manual);
+    controller.setFanRPM(0, 3000);
+    machine.clock.advance(5000);
+    const auto info = controller.getFanInfo(0);
+    EXPECT_EQ(info.mode, FanMode::manual);
+    EXPECT_EQ(info.targetRPM, 3000);
+    EXPECT_NEAR(static_cast<double>(info.actualRPM), 3000, 5);
+
+    controller.resetToAuto(0);
+    machine.bridge->writeKeyUnverified(SMCKey::fanTestMode, SMCValue::uint8(0));
+    EXPECT_TRUE(machine.bridge->waitForUInt8(mode0, 3, 10, machine.clock));
+    EXPECT_TRUE(machine.bridge->waitForUInt8(SMCKey::fromString("F1Md"), 3, 1, machine.clock));
+}
+
+} // namespace
+} // namespace quorvane

@@ -1,0 +1,209 @@
+#include "SMC/IOKitReturn.hpp"
+#include "SMC/IOKitSMCBridge.hpp"
+#include "Support/SimulatedMachine.hpp"
+
+#include <cmath>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <limits>
+
+namespace quorvane {
+namespace {
+
+using testing::ExchangeLog;
+using ::testing::HasSubstr;
+using testing::RecordingUserClient;
+using testing::SimulatedMachine;
+using testing::tableProfile;
+using testing::UnavailableUserClient;
+
+template <typename Operation> std::string failureOf(Operation&& operation) {
+    try {
+        operation();
+    } catch (const SMCError& error) {
+        return error.what();
+    }
+    return "no error";
+}
+
+SimulatedKey rawKey(const char* name, const char* type, std::vector<std::uint8_t> bytes) {
+    return SimulatedKey{SMCKey::fromString(name), SimulatedKey::typeCode(type), 0x80, std::move(bytes)};
+}
+
+// ---- connection lifecycle -------------------------------------------------------------------
+
+TEST(IOKitSMCBridgeConnectionTest, OpenTwiceMakesOneConnectionAndCloseIsIdempotent) {
+    auto log = std::make_shared<ExchangeLog>();
+    IOKitSMCBridge bridge(std::make_unique<RecordingUserClient>(nullptr, log));
+    bridge.open();
+    bridge.open();
+    EXPECT_EQ(log->opens, 1);
+    EXPECT_TRUE(bridge.isOpen());
+    EXPECT_NE(bridge.connection(), 0u);
+    bridge.close();
+    bridge.close();
+    EXPECT_EQ(log->closes, 1);
+    EXPECT_EQ(bridge.connection(), 0u);
+    EXPECT_EQ(failureOf([&] { bridge.readKey(SMCKey::fromString("FNum")); }),
+              "The AppleSMC connection is not open");
+    EXPECT_TRUE(log->inputs.empty());
+}
+
+TEST(IOKitSMCBridgeConnectionTest, MissingServiceAndRefusedOpenLeaveTheBridgeClosed) {
+    IOKitSMCBridge missing(std::make_unique<UnavailableUserClient>(false, 0));
+    EXPECT_EQ(failureOf([&] { missing.open(); }), "AppleSMC service was not found");
+    EXPECT_FALSE(missing.isOpen());
+
+    IOKitSMCBridge refused(std::make_unique<UnavailableUserClient>(true, IOKitReturn::notPrivileged));
+    EXPECT_EQ(failureOf([&] { refused.open(); }), "Failed to open AppleSMC (IOKit 0xe00002c1)");
+    EXPECT_FALSE(refused.isOpen());
+    EXPECT_EQ(failureOf([&] { refused.getKeyCount(); }), "The AppleSMC connection is not open");
+}
+
+TEST(IOKitSMCBridgeConnectionTest, TransportFailuresNameOperationAndKey) {
+    SimulatedMachine machine(tableProfile({SimulatedKey::ui8("FNum", 2)}));
+    machine.log->forcedCode = IOKitReturn::notResponding;
+    EXPECT_EQ(failureOf([&] { machine.bridge->readKey(SMCKey::fromString("FNum")); }),
+              "read key info for FNum failed (IOKit 0xe00002ed)");
+    EXPECT_EQ(failureOf([&] { machine.bridge->getKeyFromIndex(7); }),
+              "read key index 7 failed (IOKit 0xe00002ed)");
+
+    machine.log->forcedCode.reset();
+    machine.log->forcedOutputSize = 48;
+    EXPECT_EQ(failureOf([&] { machine.bridge->getKeyInfo(SMCKey::fromString("FNum")); }),
+              "SMC read failed: read key info returned 48 bytes; expected 80");
+}
+
+// ---- the record --------------------------------------------------------------------------
+
+TEST(IOKitSMCBridgeRecordTest, CommandsFillTheDocumentedOffsets) {
+    SimulatedMachine machine(
+        tableProfile({SimulatedKey::flt("F0Tg", 0, 0xD4), SimulatedKey::ui8("F0Md", 0, 0xD0)}));
+    machine.bridge->writeKeyUnverified(SMCKey::fromString("F0Tg"), SMCValue::float32(1500.0F));
+    machine.bridge->getKeyFromIndex(1);
+
+    ASSERT_EQ(machine.log->inputs.size(), 3u);
+    const auto& info = machine.log->inputs[0].raw;
+    EXPECT_EQ(info[0], 'g'); // the key, little-endian: "F0Tg" packed is 0x46305467
+    EXPECT_EQ(info[3], 'F');
+    EXPECT_EQ(info[42], 9);
+
+    const auto& write = machine.log->inputs[1].raw;
+    EXPECT_EQ(write[42], 6);
+    EXPECT_EQ(write[28], 4); // data size
+    const std::vector<std::uint8_t> value(write.begin() + 48, write.begin() + 52);
+    EXPECT_EQ(value, SimulatedKey::floatBytes(1500.0F));
+    EXPECT_TRUE(std::all_of(write.begin() + 52, write.end(), [](auto byte) { return byte == 0; }));
+
+    const auto& byIndex = machine.log->inputs[2].raw;
+    EXPECT_EQ(byIndex[42], 8);
+    EXPECT_EQ(byIndex[44], 1);
+    EXPECT_TRUE(std::all_of(byIndex.begin(), byIndex.begin() + 42, [](auto byte) { return byte == 0; }));
+}
+
+TEST(IOKitSMCBridgeRecordTest, EnumeratesKeysAndCountsThem) {
+    SimulatedMachine machine(tableProfile({SimulatedKey::ui8("FNum", 2), SimulatedKey::flt("TCMz", 50)}));
+    const auto count = machine.bridge->getKeyCount();
+    EXPECT_EQ(count, machine.firmware.keyCount());
+    std::vector<std::string> names;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        names.push_back(IOKitSMCBridge::stringFromKey(machine.bridge->getKeyFromIndex(i)));
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"#KEY", "FNum", "TCMz"}));
+    EXPECT_EQ(failureOf([&] { machine.bridge->getKeyFromIndex(count); }),
+              "read key index failed for #3 (SMC result 0xb8)");
+}
+
+TEST(IOKitSMCBridgeRecordTest, FirmwareResultsBecomeErrors) {
+    SimulatedMachine machine(tableProfile({SimulatedKey::flt("F0Ac", 0)}));
+    const SMCKey actual = SMCKey::fromString("F0Ac");
+    EXPECT_EQ(failureOf([&] { machine.bridge->readKey(SMCKey::fromString("F7Ac")); }),
+              "SMC key F7Ac was not found");
+    machine.firmware.injectTransient(actual, 0x82, 1, FaultScope::reads);
+    EXPECT_EQ(failureOf([&] { machine.bridge->readKey(actual); }),
+              "read bytes failed for F0Ac (SMC result 0x82)");
+    EXPECT_EQ(machine.bridge->readKey(actual), SMCValue::float32(0));
+}
+
+// ---- decoding -----------------------------------------------------------------------------
+
+struct DecodeCase {
+    const char* type;
+    std::vector<std::uint8_t> bytes;
+    SMCValue expected;
+};
+
+class IOKitSMCBridgeDecodeTest : public ::testing::TestWithParam<DecodeCase> {};
+
+TEST_P(IOKitSMCBridgeDecodeTest, DecodesByTrimmedType) {
+    const auto& param = GetParam();
+    SimulatedMachine machine(tableProfile({rawKey("XKEY", param.type, param.bytes)}));
+    EXPECT_EQ(machine.bridge->readKey(SMCKey::fromString("XKEY")), param.expected) << param.type;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Types, IOKitSMCBridgeDecodeTest,
+    ::testing::Values(DecodeCase{"ui16", {0x04, 0xB0}, SMCValue::uint32(1200)},
+                      DecodeCase{"fpe2", {0x04, 0xB0}, SMCValue::float32(300)},
+                      DecodeCase{"fp2e", {0x04, 0xB0}, SMCValue::float32(300)},
+                      DecodeCase{"sp78", {0xFF, 0x80}, SMCValue::float32(-0.5F)},
+                      DecodeCase{"flt ", SimulatedKey::floatBytes(42.25F), SMCValue::float32(42.25F)},
+                      DecodeCase{"ui8 ", {0xFE}, SMCValue::uint8(0xFE)},
+                      DecodeCase{"ui32", {0x00, 0x00, 0x0A, 0xF8}, SMCValue::uint32(2808)},
+                      DecodeCase{"flag", {0x01}, SMCValue::bytes({0x01})},
+                      DecodeCase{
+                          "ioft", {1, 2, 3, 4, 5, 6, 7, 8}, SMCValue::bytes({1, 2, 3, 4, 5, 6, 7, 8})}));
+
+TEST(IOKitSMCBridgeDecodeFailureTest, ShortValuesNameKeySizeAndUntrimmedType) {
+    SimulatedMachine machine(tableProfile({rawKey("TSHT", "flt ", {1, 2}), rawKey("FZRO", "ui8 ", {}),
+                                           rawKey("XZRO", "ch8*", {}), rawKey("TBIG", "sp78", {1})}));
+    EXPECT_EQ(failureOf([&] { machine.bridge->readKey(SMCKey::fromString("TSHT")); }),
+              "SMC read failed: TSHT returned fewer than 2 bytes for flt ");
+    EXPECT_EQ(failureOf([&] { machine.bridge->readKey(SMCKey::fromString("FZRO")); }),
+              "SMC read failed: FZRO returned fewer than 0 bytes for ui8 ");
+    EXPECT_EQ(machine.bridge->readKey(SMCKey::fromString("XZRO")), SMCValue::bytes({}));
+    EXPECT_EQ(failureOf([&] { machine.bridge->readTemperature(SMCKey::fromString("TBIG")); }),
+              "SMC read failed: TBIG returned fewer than 1 bytes for sp78");
+}
+
+TEST(IOKitSMCBridgeDecodeFailureTest, TemperaturesAcceptFltAndSp78Only) {
+    SimulatedMachine machine(
+        tableProfile({SimulatedKey::flt("TCMz", 72.8F), rawKey("TB0T", "sp78", {0xFF, 0x80}),
+                      rawKey("F0Ac", "fpe2", {0x04, 0xB0}), SimulatedKey::flt("TNAN", NAN),
+                      SimulatedKey::flt("TINF", INFINITY)}));
+    EXPECT_NEAR(machine.bridge->readTemperature(SMCKey::fromString("TCMz")), 72.8, 1e-5);
+    EXPECT_DOUBLE_EQ(machine.bridge->readTemperature(SMCKey::fromString("TB0T")), -0.5);
+    EXPECT_EQ(failureOf([&] { machine.bridge->readTemperature(SMCKey::fromString("F0Ac")); }),
+              "Unsupported SMC data type: fpe2 for F0Ac");
+    EXPECT_EQ(failureOf([&] { machine.bridge->readTemperature(SMCKey::fromString("TNAN")); }),
+              "SMC read failed: TNAN returned a non-finite temperature");
+    EXPECT_EQ(failureOf([&] { machine.bridge->readTemperature(SMCKey::fromString("TINF")); }),
+              "SMC read failed: TINF returned a non-finite temperature");
+}
+
+TEST(IOKitSMCBridgeDecodeFailureTest, FanSpeedsMustBeFiniteAndNotNegative) {
+    SimulatedMachine machine(tableProfile(
+        {SimulatedKey::flt("F0Ac", -1), SimulatedKey::flt("F1Ac", NAN), SimulatedKey::flt("F2Ac", 0),
+         SimulatedKey::flt("F3Ac", 1200.5F), rawKey("F4Ac", "fpe2", {0x04, 0xB0}),
+         SimulatedKey::ui16("F5Ac", 1200), SimulatedKey::flt("F6Ac", 1e30F)}));
+    const auto rpm = [&](const char* key) {
+        return machine.bridge->readFanRPM(SMCKey::fromString(key));
+    };
+    EXPECT_EQ(failureOf([&] { rpm("F0Ac"); }), "SMC read failed: F0Ac returned an invalid RPM");
+    EXPECT_EQ(failureOf([&] { rpm("F1Ac"); }), "SMC read failed: F1Ac returned an invalid RPM");
+    EXPECT_EQ(failureOf([&] { rpm("F6Ac"); }), "SMC read failed: F6Ac returned an invalid RPM");
+    EXPECT_EQ(rpm("F2Ac"), 0);
+    EXPECT_EQ(rpm("F3Ac"), 1201);
+    EXPECT_EQ(rpm("F4Ac"), 300);
+    EXPECT_EQ(failureOf([&] { rpm("F5Ac"); }), "Unsupported SMC data type: ui16 for F5Ac");
+}
+
+TEST(IOKitSMCBridgeDecodeFailureTest, EveryTypedReadCostsTwoExchanges) {
+    SimulatedMachine machine(tableProfile({SimulatedKey::flt("TCMz", 50)}));
+    machine.bridge->readTemperature(SMCKey::fromString("TCMz"));
+    machine.bridge->readKey(SMCKey::fromString("TCMz"));
+    EXPECT_EQ(machine.log->inputs.size(), 4u);
+}
+
+} // namespace
+} // namespace quorvane

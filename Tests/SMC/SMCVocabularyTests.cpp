@@ -1,0 +1,96 @@
+#include "Helpers/Clock.hpp"
+#include "SMC/IOKitSMCBridge.hpp"
+#include "SMC/SMCError.hpp"
+#include "SMC/SMCKey.hpp"
+#include "SMC/SMCValue.hpp"
+#include "Support/SimulatedMachine.hpp"
+
+#include <cmath>
+#include <gtest/gtest.h>
+
+namespace quorvane {
+namespace {
+
+using testing::SimulatedMachine;
+using testing::tableProfile;
+
+TEST(SMCKeyTest, PacksBigEndianAndPrintsBack) {
+    const SMCKey mode = SMCKey::fromString("F0Md");
+    EXPECT_EQ(mode.rawValue, 0x46304D64u);
+    EXPECT_EQ(IOKitSMCBridge::stringFromKey(mode), "F0Md");
+    EXPECT_EQ(IOKitSMCBridge::stringFromKey(SMCKey(0x46FF4D64u)), "????");
+    EXPECT_EQ(IOKitSMCBridge::stringFromCode(SMCKey::fromString("flt ").rawValue), "flt ");
+    EXPECT_EQ(IOKitSMCBridge::trimmedStringFromCode(SMCKey::fromString("ui8 ").rawValue), "ui8");
+}
+
+TEST(SMCKeyTest, BuildsPerFanKeysUpToIndexNine) {
+    EXPECT_EQ(SMCKey::fan(1, "Tg"), SMCKey::fromString("F1Tg"));
+    EXPECT_EQ(SMCKey::fan(9, "Md"), SMCKey::fromString("F9Md"));
+    EXPECT_EQ(SMCKey::fanTestMode, SMCKey::fromString("Ftst"));
+}
+
+TEST(SMCKeyDeathTest, RejectsIndicesOutsideTheKeyRange) {
+    EXPECT_DEATH(SMCKey::fan(10, "Tg"), "");
+    EXPECT_DEATH(SMCKey::fan(-1, "Tg"), "");
+    EXPECT_DEATH(SMCKey::fan(0, "Tgt"), "");
+}
+
+TEST(SMCValueTest, ComparesByCaseAndPayload) {
+    EXPECT_EQ(SMCValue::float32(0.0F), SMCValue::float32(-0.0F));
+    EXPECT_NE(SMCValue::float32(1.0F), SMCValue::uint8(1));
+    EXPECT_NE(SMCValue::uint8(1), SMCValue::uint32(1));
+    EXPECT_NE(SMCValue::float32(NAN), SMCValue::float32(NAN));
+    EXPECT_EQ(SMCValue::bytes({1, 2}), SMCValue::bytes({1, 2}));
+    EXPECT_NE(SMCValue::bytes({1, 2}), SMCValue::bytes({1, 2, 0}));
+}
+
+TEST(SMCErrorTest, MessagesAreTheUserVisibleText) {
+    EXPECT_STREQ(SMCError::firmwareFailed("read bytes", "F0Tg", 0x82).what(),
+                 "read bytes failed for F0Tg (SMC result 0x82)");
+    EXPECT_STREQ(SMCError::ioKitFailed("read key info for F0Ac", 0xe00002c1).what(),
+                 "read key info for F0Ac failed (IOKit 0xe00002c1)");
+    EXPECT_STREQ(SMCError::ioKitFailed("x", 0x0a).what(), "x failed (IOKit 0xa)");
+    EXPECT_STREQ(SMCError::connectionFailedWithCode(0x2c7).what(), "Failed to open AppleSMC (IOKit 0x2c7)");
+    EXPECT_STREQ(SMCError::keyNotFound("F3Ac").what(), "SMC key F3Ac was not found");
+    EXPECT_STREQ(SMCError::unsupportedType("ch8* for TX").what(), "Unsupported SMC data type: ch8* for TX");
+    EXPECT_STREQ(SMCError::connectionFailed().what(), "AppleSMC service was not found");
+    EXPECT_STREQ(SMCError::notOpen().what(), "The AppleSMC connection is not open");
+    EXPECT_STREQ(SMCError::permissionDenied().what(), "Permission denied by AppleSMC");
+    EXPECT_STREQ(SMCError::keyCountMismatch().what(), "SMC key enumeration count did not match #KEY");
+}
+
+class SMCWaitTest : public ::testing::Test {
+protected:
+    SimulatedMachine machine{
+        tableProfile({SimulatedKey::flt("XTGT", 1998.0F, 0xC0), SimulatedKey::ui8("Ftst", 1, 0xD0)})};
+};
+
+TEST_F(SMCWaitTest, ZeroTimeoutReturnsWithoutReading) {
+    EXPECT_FALSE(machine.bridge->waitForUInt8(SMCKey::fanTestMode, 1, 0, machine.clock));
+    EXPECT_FALSE(machine.bridge->waitForUInt8(SMCKey::fanTestMode, 1, -1, machine.clock));
+    EXPECT_TRUE(machine.log->inputs.empty());
+}
+
+TEST_F(SMCWaitTest, FloatToleranceIsInclusive) {
+    const SMCKey target = SMCKey::fromString("XTGT");
+    EXPECT_TRUE(machine.bridge->waitForFloat(target, 2000.0F, 2.0F, 10, machine.clock));
+    EXPECT_EQ(machine.clock.nowMilliseconds(), 0);
+    machine.firmware.setFloat(target, 1997.9F);
+    EXPECT_FALSE(machine.bridge->waitForFloat(target, 2000.0F, 2.0F, 1, machine.clock));
+}
+
+TEST_F(SMCWaitTest, FailingReadsPollEvery200MillisecondsUntilTheDeadline) {
+    machine.firmware.hideKey(SMCKey::fanTestMode);
+    EXPECT_FALSE(machine.bridge->waitForUInt8(SMCKey::fanTestMode, 1, 12, machine.clock));
+    EXPECT_EQ(machine.clock.nowMilliseconds(), 12000);
+    EXPECT_EQ(machine.clock.sleepCount(), 60);
+}
+
+TEST_F(SMCWaitTest, ValueOfAnotherCaseNeverMatches) {
+    // A float 1.0 is not the byte 1.
+    EXPECT_FALSE(machine.bridge->waitForUInt8(SMCKey::fromString("XTGT"), 1, 1, machine.clock));
+    EXPECT_TRUE(machine.bridge->waitForUInt8(SMCKey::fanTestMode, 1, 1, machine.clock));
+}
+
+} // namespace
+} // namespace quorvane

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "SMC/SMCUserClient.hpp"
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace quorvane::testing {
+
+// What a test wants to see of and do to the exchanges between a bridge and its transport.
+struct ExchangeLog {
+    std::vector<SMCParamStruct> inputs;
+    int opens = 0;
+    int closes = 0;
+    // When set, replaces the transport's answer: return code and output size.
+    std::optional<std::uint32_t> forcedCode;
+    std::optional<std::size_t> forcedOutputSize;
+};
+
+// Passes every call to an inner transport (or answers alone when there is none) and records it.
+class RecordingUserClient final : public SMCUserClient {
+public:
+    RecordingUserClient(std::unique_ptr<SMCUserClient> inner, std::shared_ptr<ExchangeLog> log)
+        : inner_(std::move(inner)), log_(std::move(log)) {}
+
+    bool serviceExists() override { return !inner_ || inner_->serviceExists(); }
+    std::uint32_t open() override {
+        ++log_->opens;
+        return inner_ ? inner_->open() : 0;
+    }
+    void close() override {
+        ++log_->closes;
+        if (inner_) {
+            inner_->close();
+        }
+    }
+    std::uint32_t callStructMethod(std::uint32_t selector, const SMCParamStruct& input,
+                                   SMCParamStruct& output, std::size_t& outputSize) override {
+        log_->inputs.push_back(input);
+        std::uint32_t code = inner_ ? inner_->callStructMethod(selector, input, output, outputSize) : 0;
+        if (log_->forcedOutputSize) {
+            outputSize = *log_->forcedOutputSize;
+        }
+        return log_->forcedCode.value_or(code);
+    }
+
+private:
+    std::unique_ptr<SMCUserClient> inner_;
+    std::shared_ptr<ExchangeLog> log_;
+};
+
+// A transport whose service lookup and open answer as told.
+class UnavailableUserClient final : public SMCUserClient {
+public:
+    UnavailableUserClient(bool exists, std::uint32_t openCode) : exists_(exists), openCode_(openCode) {}
+    bool serviceExists() override { return exists_; }
+    std::uint32_t open() override { return openCode_; }
+    void close() override {}
+    std::uint32_t callStructMethod(std::uint32_t, const SMCParamStruct&, SMCParamStruct&,
+                                   std::size_t&) override {
+        return 0;
+    }
+
+private:
+    bool exists_;
+    std::uint32_t openCode_;
+};
+
+} // namespace quorvane::testing
