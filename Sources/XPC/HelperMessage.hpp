@@ -1,0 +1,55 @@
+#pragma once
+
+#include "XPC/XPCError.hpp"
+
+#include <cstdint>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+
+namespace quorvane {
+
+// The eight operations of the helper, by their wire names.
+enum class HelperSelector {
+    status,
+    beginSession,
+    heartbeat,
+    setFanMode,
+    setFanTargetRPM,
+    resetAll,
+    endSession,
+    prepareForUninstall,
+};
+
+const char* selectorName(HelperSelector selector);
+std::optional<HelperSelector> selectorFromName(const std::string& name);
+// Whether a successful answer carries a dictionary (else only the absence of an error).
+bool repliesWithDictionary(HelperSelector selector);
+
+// One call: a selector and its arguments, which travel as an array in declaration order.
+struct HelperRequest {
+    std::uint64_t id = 0;
+    HelperSelector selector = HelperSelector::status;
+    std::string sessionID;
+    std::int64_t fanIndex = 0;
+    bool manual = false;
+    std::int64_t rpm = 0;
+
+    nlohmann::json toJSON() const;
+    // Throws HelperProtocolError for an unknown selector or arguments of the wrong number or type.
+    static HelperRequest fromJSON(const nlohmann::json& message);
+
+    friend bool operator==(const HelperRequest&, const HelperRequest&) = default;
+};
+
+// The one answer to a call: a dictionary, an error, or neither (success without a dictionary).
+struct HelperResponse {
+    std::uint64_t id = 0;
+    std::optional<nlohmann::json> reply;
+    std::optional<XPCError> error;
+
+    nlohmann::json toJSON() const;
+    static HelperResponse fromJSON(const nlohmann::json& message);
+};
+
+} // namespace quorvane

@@ -1,0 +1,129 @@
+#include "XPC/FrameCodec.hpp"
+#include "XPC/HelperMessage.hpp"
+#include "XPC/HelperProtocolError.hpp"
+#include "XPC/HelperReply.hpp"
+#include "XPC/HelperReplyKey.hpp"
+
+#include <gtest/gtest.h>
+
+namespace quorvane {
+namespace {
+
+using nlohmann::json;
+
+TEST(HelperReplyTest, FlatKeysMirrorFansZeroAndOne) {
+    HelperReply reply{
+        1, {{0, 1, 2400, 1200, 6900, 2400, true}, {1, 0, 0, 1200, 7450, std::nullopt, true}}, 0};
+    const json dictionary = reply.dictionary();
+    EXPECT_EQ(dictionary[HelperReplyKey::fanCount], 2);
+    EXPECT_EQ(dictionary[HelperReplyKey::fanTestMode], 0);
+    EXPECT_EQ(dictionary["fan0Target"], 2400);
+    EXPECT_EQ(dictionary["fan1Maximum"], 7450);
+    EXPECT_FALSE(dictionary.contains("fan1Target"));
+    EXPECT_FALSE(dictionary[HelperReplyKey::fans][1].contains(HelperReplyKey::fanTarget));
+    EXPECT_EQ(HelperReply::fromDictionary(dictionary), reply);
+}
+
+TEST(HelperReplyTest, OneFanAndNoDiagnosticKey) {
+    HelperReply reply{1, {{0, 0, 0, 1200, 5000, 0, false}}, std::nullopt};
+    const json dictionary = reply.dictionary();
+    EXPECT_FALSE(dictionary.contains(HelperReplyKey::fanTestMode));
+    int flat = 0;
+    for (const auto& [key, value] : dictionary.items()) {
+        flat += key.rfind("fan1", 0) == 0 ? 100 : key.rfind("fan0", 0) == 0 ? 1 : 0;
+    }
+    EXPECT_EQ(flat, 5);
+}
+
+TEST(HelperReplyTest, MalformedDictionariesAreRejected) {
+    EXPECT_EQ(HelperReply::fromDictionary(json::array()), std::nullopt);
+    EXPECT_EQ(HelperReply::fromDictionary({{"protocolVersion", 1}}), std::nullopt);
+    EXPECT_EQ(HelperReply::fromDictionary({{"protocolVersion", 1}, {"fans", {{{"index", "0"}}}}}),
+              std::nullopt);
+}
+
+TEST(HelperMessageTest, RequestsRoundTripWithArgumentsInDeclarationOrder) {
+    HelperRequest request{7, HelperSelector::setFanTargetRPM, "ABC", 1, false, 3000};
+    const json encoded = request.toJSON();
+    EXPECT_EQ(encoded["selector"], "setFanTargetRPM:rpm:sessionID:reply:");
+    EXPECT_EQ(encoded["arguments"], json({1, 3000, "ABC"}));
+    EXPECT_EQ(HelperRequest::fromJSON(encoded), request);
+
+    HelperRequest mode{8, HelperSelector::setFanMode, "S", 0, true, 0};
+    EXPECT_EQ(HelperRequest::fromJSON(mode.toJSON()), mode);
+    EXPECT_EQ(HelperRequest::fromJSON(json::parse(R"({"id":1,"selector":"statusWithReply:"})")).selector,
+              HelperSelector::status);
+}
+
+TEST(HelperMessageTest, MalformedRequestsAreProtocolErrors) {
+    const char* bad[] = {
+        R"({"selector":"statusWithReply:","arguments":[]})",
+        R"({"id":-1,"selector":"statusWithReply:","arguments":[]})",
+        R"({"id":1,"selector":"writeKey:","arguments":[]})",
+        R"({"id":1,"selector":"heartbeat:reply:","arguments":[5]})",
+        R"({"id":1,"selector":"heartbeat:reply:","arguments":[]})",
+        R"({"id":1,"selector":"setFanMode:manual:sessionID:reply:","arguments":[0,1,"S"]})",
+        R"({"id":1,"selector":"setFanTargetRPM:rpm:sessionID:reply:","arguments":[0,2500.5,"S"]})",
+        R"({"id":1,"selector":"setFanTargetRPM:rpm:sessionID:reply:","arguments":[0,18446744073709551615,"S"]})",
+        R"({"id":1,"selector":"resetAll:reply:","arguments":{"session":"S"}})",
+    };
+    for (const char* text : bad) {
+        EXPECT_THROW(HelperRequest::fromJSON(json::parse(text)), HelperProtocolError) << text;
+    }
+}
+
+TEST(HelperMessageTest, ResponsesCarryADictionaryOrAnErrorOrNothing) {
+    HelperResponse failure{3, std::nullopt, XPCError("d", 5, std::string("desc"), std::string("debug"))};
+    const auto decoded = HelperResponse::fromJSON(failure.toJSON());
+    EXPECT_EQ(decoded.id, 3u);
+    ASSERT_TRUE(decoded.error);
+    EXPECT_EQ(*decoded.error, *failure.error);
+    EXPECT_FALSE(HelperResponse::fromJSON(HelperResponse{4, std::nullopt, std::nullopt}.toJSON()).reply);
+    EXPECT_THROW(
+        HelperResponse::fromJSON(json::parse(R"({"id":1,"reply":{},"error":{"domain":"d","code":1}})")),
+        HelperProtocolError);
+    EXPECT_THROW(HelperResponse::fromJSON(json::parse(R"({"id":1,"error":{"code":1}})")),
+                 HelperProtocolError);
+}
+
+TEST(FrameCodecTest, DecodesFramesSplitAcrossReads) {
+    const auto first = FrameCodec::encode({{"id", 1}});
+    const auto second = FrameCodec::encode({{"id", 2}});
+    std::vector<std::uint8_t> stream(first);
+    stream.insert(stream.end(), second.begin(), second.end());
+
+    FrameDecoder decoder;
+    for (std::size_t i = 0; i < stream.size(); i += 3) {
+        decoder.append(std::span(stream).subspan(i, std::min<std::size_t>(3, stream.size() - i)));
+    }
+    EXPECT_EQ(decoder.next(), json({{"id", 1}}));
+    EXPECT_EQ(decoder.next(), json({{"id", 2}}));
+    EXPECT_EQ(decoder.next(), std::nullopt);
+    EXPECT_EQ(decoder.pendingBytes(), 0u);
+}
+
+TEST(FrameCodecTest, OversizedTruncatedAndGarbageFrames) {
+    FrameDecoder oversized(16);
+    oversized.append(FrameCodec::encode({{"text", std::string(32, 'x')}}));
+    EXPECT_THROW(oversized.next(), HelperProtocolError);
+
+    FrameDecoder truncated;
+    auto frame = FrameCodec::encode({{"id", 1}});
+    frame.pop_back();
+    truncated.append(frame);
+    EXPECT_EQ(truncated.next(), std::nullopt);
+
+    for (std::string payload : {"not json", "[1,2]", "{\"id\":"}) {
+        std::vector<std::uint8_t> garbage(FrameCodec::headerSize + payload.size());
+        garbage[3] = static_cast<std::uint8_t>(payload.size());
+        std::copy(payload.begin(), payload.end(), garbage.begin() + FrameCodec::headerSize);
+        FrameDecoder decoder;
+        decoder.append(garbage);
+        EXPECT_THROW(decoder.next(), HelperProtocolError) << payload;
+    }
+    EXPECT_THROW(FrameCodec::encode({{"text", std::string(FrameCodec::maxPayloadSize, 'x')}}),
+                 HelperProtocolError);
+}
+
+} // namespace
+} // namespace quorvane

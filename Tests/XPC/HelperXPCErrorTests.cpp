@@ -1,0 +1,80 @@
+#include "XPC/FanControlXPC.hpp"
+#include "XPC/HelperXPCError.hpp"
+
+#include <gtest/gtest.h>
+
+namespace quorvane {
+namespace {
+
+using HelperXPCError::Code;
+
+TEST(FanControlXPCTest, NamesDeriveFromTheBundleIdentifier) {
+    EXPECT_EQ(FanControlXPC::machServiceName, "com.orvalith.quorvane.helper");
+    EXPECT_EQ(FanControlXPC::daemonPlistName, "com.orvalith.quorvane.helper.plist");
+    EXPECT_EQ(HelperXPCError::domain(), FanControlXPC::machServiceName);
+}
+
+TEST(HelperXPCErrorTest, CodesAreZeroToSixAndNinetyNine) {
+    EXPECT_EQ(HelperXPCError::codeFromRaw(0), Code::unauthorizedClient);
+    EXPECT_EQ(HelperXPCError::codeFromRaw(6), Code::controlUnavailable);
+    EXPECT_EQ(HelperXPCError::codeFromRaw(99), Code::internalFailure);
+    for (long raw : {-1L, 7L, 42L, 98L, 100L}) {
+        EXPECT_EQ(HelperXPCError::codeFromRaw(raw), std::nullopt) << raw;
+    }
+}
+
+TEST(HelperXPCErrorTest, ForeignAndUnknownErrorsPassThrough) {
+    const XPCError interrupted("NSCocoaErrorDomain", 4097, std::string("connection interrupted"));
+    EXPECT_EQ(HelperXPCError::readable(interrupted), interrupted);
+    for (long code : {7L, 42L}) {
+        const XPCError unknown(HelperXPCError::domain(), code, std::string("odd"));
+        EXPECT_EQ(HelperXPCError::readable(unknown), unknown);
+    }
+}
+
+TEST(HelperXPCErrorTest, PreciseHelperSentencesSurviveForCodesFourToSixAndNinetyNine) {
+    const auto preflight = HelperXPCError::make(
+        Code::abnormalPreflight, "Fan preflight is abnormal: all fans must begin in Automatic");
+    EXPECT_EQ(HelperXPCError::readable(preflight), preflight);
+
+    const XPCError bare(HelperXPCError::domain(), 5);
+    const auto translated = HelperXPCError::readable(bare);
+    EXPECT_STREQ(translated.what(), "Quorvane stopped because the preflight fan readings were abnormal.");
+    EXPECT_EQ(translated.debugDescription(), std::nullopt);
+
+    const auto internal = HelperXPCError::readable(XPCError(HelperXPCError::domain(), 99));
+    EXPECT_STREQ(internal.what(), "The privileged helper could not complete the fan-control request.");
+}
+
+TEST(HelperXPCErrorTest, FixedSentencesForCodesZeroToThreeKeepTheHelperTextForDebugging) {
+    const auto expired =
+        HelperXPCError::readable(HelperXPCError::make(Code::invalidSession, "Session is not active"));
+    EXPECT_STREQ(
+        expired.what(),
+        "The fan-control session expired. Quorvane returned the fans to Automatic; try the preset again.");
+    EXPECT_EQ(expired.debugDescription(), "Session is not active");
+    EXPECT_EQ(expired.code(), 2);
+
+    EXPECT_STREQ(HelperXPCError::readable(XPCError(HelperXPCError::domain(), 1, std::string("x"))).what(),
+                 "Another fan-control session is active. Quit any other fan utility and try again.");
+}
+
+TEST(HelperXPCErrorTest, GenericPlatformTextIsReplacedAndTheDomainNormalised) {
+    const XPCError generic("OrvalithHelper.HelperError", 4,
+                           XPCError::genericDescription("OrvalithHelper.HelperError", 4));
+    const auto translated = HelperXPCError::readable(generic);
+    EXPECT_EQ(translated.domain(), HelperXPCError::domain());
+    EXPECT_STREQ(translated.what(),
+                 "The helper found a fan that can be monitored but not safely controlled.");
+    EXPECT_EQ(translated.debugDescription(), generic.localizedDescription());
+}
+
+TEST(HelperXPCErrorTest, InvalidSessionOnlyInTheHelperDomains) {
+    EXPECT_TRUE(HelperXPCError::isInvalidSession(XPCError(HelperXPCError::domain(), 2)));
+    EXPECT_TRUE(HelperXPCError::isInvalidSession(XPCError("Quorvane.HelperError", 2)));
+    EXPECT_FALSE(HelperXPCError::isInvalidSession(XPCError("NSCocoaErrorDomain", 2)));
+    EXPECT_FALSE(HelperXPCError::isInvalidSession(XPCError(HelperXPCError::domain(), 1)));
+}
+
+} // namespace
+} // namespace quorvane
