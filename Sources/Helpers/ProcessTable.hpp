@@ -1,0 +1,20 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace quorvane {
+
+// The running processes as the competitor scan needs them. Lookups never throw: a process that
+// ended or cannot be inspected simply has no path.
+class ProcessTable {
+public:
+    virtual ~ProcessTable() = default;
+    virtual std::vector<pid_t> processIdentifiers() = 0;
+    virtual std::optional<std::string> executablePath(pid_t process) = 0;
+    virtual pid_t ownProcessIdentifier() = 0;
+};
+
+} // namespace quorvane
