@@ -1,37 +1,12 @@
 #include "Helpers/CompetingFanControllerDetector.hpp"
+#include "Support/FakeProcessTable.hpp"
 
 #include <gtest/gtest.h>
-#include <map>
 
 namespace quorvane {
 namespace {
 
-class FakeProcessTable final : public ProcessTable {
-public:
-    std::vector<std::pair<pid_t, std::optional<std::string>>> processes;
-    pid_t own = 1;
-    bool failListing = false;
-
-    std::vector<pid_t> processIdentifiers() override {
-        if (failListing) {
-            throw std::runtime_error("listing failed");
-        }
-        std::vector<pid_t> ids;
-        for (const auto& [pid, path] : processes) {
-            ids.push_back(pid);
-        }
-        return ids;
-    }
-    std::optional<std::string> executablePath(pid_t process) override {
-        for (const auto& [pid, path] : processes) {
-            if (pid == process) {
-                return path;
-            }
-        }
-        return std::nullopt;
-    }
-    pid_t ownProcessIdentifier() override { return own; }
-};
+using testing::FakeProcessTable;
 
 TEST(CompetingFanControllerDetectorTest, MatchesOnlyExactPathSuffixes) {
     EXPECT_EQ(CompetingFanControllerDetector::controllerName("/usr/sbin/mbpfan"), "mbpfan");

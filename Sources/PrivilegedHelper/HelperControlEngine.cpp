@@ -1,0 +1,645 @@
+#include "PrivilegedHelper/HelperControlEngine.hpp"
+
+#include "Helpers/CompetingFanControllerDetector.hpp"
+#include "PrivilegedHelper/HelperError.hpp"
+#include "SMC/SMCError.hpp"
+#include "XPC/FanControlXPC.hpp"
+
+#include <fcntl.h>
+#include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quorvane {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string describe(const CompetingFanController& controller) {
+    return controller.name + " pid=" + std::to_string(controller.processIdentifier) +
+           " path=" + controller.executablePath;
+}
+
+bool isKeyNotFound(const std::exception& error) {
+    const auto* smcError = dynamic_cast<const SMCError*>(&error);
+    return smcError != nullptr && smcError->kind() == SMCError::Kind::keyNotFound;
+}
+
+// Keeps the first failure of a sequence that must run to its end.
+class FirstError {
+public:
+    void remember(std::exception_ptr error) {
+        if (!error_) {
+            error_ = std::move(error);
+        }
+    }
+    void rethrowIfAny() const {
+        if (error_) {
+            std::rethrow_exception(error_);
+        }
+    }
+    explicit operator bool() const { return error_ != nullptr; }
+
+private:
+    std::exception_ptr error_;
+};
+
+// Temporary file, fsync, rename: a reader never sees a half-written marker.
+void writeAtomically(const fs::path& path, const std::string& content) {
+    const fs::path temporary = path.parent_path() / (path.filename().string() + ".tmp");
+    const int descriptor =
+        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (descriptor < 0) {
+        throw fs::filesystem_error("cannot write the capability marker", temporary,
+                                   std::error_code(errno, std::generic_category()));
+    }
+    const ssize_t written = ::write(descriptor, content.data(), content.size());
+    const bool synced = ::fsync(descriptor) == 0;
+    const int writeError = errno;
+    ::close(descriptor);
+    if (written != static_cast<ssize_t>(content.size()) || !synced) {
+        fs::remove(temporary);
+        throw fs::filesystem_error("cannot write the capability marker", temporary,
+                                   std::error_code(writeError, std::generic_category()));
+    }
+    fs::rename(temporary, path);
+}
+
+} // namespace
+
+HelperControlEngine::HelperControlEngine(std::unique_ptr<SMCUserClient> transport, Clock& clock,
+                                         ProcessTable& processes, EngineScheduler& scheduler,
+                                         HelperEnginePaths paths)
+    : clock_(clock), processes_(processes), scheduler_(scheduler), paths_(std::move(paths)),
+      logger_(FanControlXPC::machServiceName, "SMCWrite"),
+      processLock_(paths_.controlLock, paths_.controlLockOwnerUID) {
+    smc_ = std::make_shared<IOKitSMCBridge>(
+        std::move(transport), SMCWriteCapability::privilegedHelper,
+        [logger = logger_](const SMCWriteAuditEvent& event) {
+            logger.notice("key=" + event.key + " value=" + event.value +
+                          " result=" + (event.succeeded ? "success" : "failure") + " detail=" + event.detail);
+        });
+    smc_->open();
+    controller_ = std::make_unique<FanController>(smc_, clock_);
+    capabilities_ = controller_->probeCapabilities();
+    logger_.notice("hardware probe: " + std::to_string(capabilities_.fans.size()) +
+                   " fan(s), diagnostic lock: " + (capabilities_.hasDiagnosticLock ? "true" : "false"));
+    {
+        std::lock_guard queue(queueMutex_);
+        startupRecovery();
+    }
+    capabilityVerified_ = fs::exists(paths_.capabilityMarker);
+    scheduler_.startRepeating(watchdogPeriodMilliseconds, [this] { watchdogTick(); });
+}
+
+HelperControlEngine::~HelperControlEngine() {
+    scheduler_.stop();
+    std::lock_guard queue(queueMutex_);
+    if (processLock_.isHeld()) {
+        try {
+            resetAllInternal("helper deinit");
+        } catch (const std::exception&) {
+        }
+        processLock_.release();
+    }
+    smc_->close();
+}
+
+void HelperControlEngine::startupRecovery() {
+    if (auto running = competitor()) {
+        logger_.error("startup recovery skipped: competing controller " + describe(*running));
+        return;
+    }
+    try {
+        processLock_.acquire("Quorvane startup recovery");
+    } catch (const FanControlProcessLockError& error) {
+        if (error.kind() != FanControlProcessLockError::Kind::alreadyOwned) {
+            throw;
+        }
+        logger_.error("startup recovery skipped: " +
+                      error.owner().value_or("another Quorvane helper owns control"));
+        return;
+    }
+    try {
+        resetAllInternal("helper startup/crash recovery");
+    } catch (...) {
+        processLock_.release();
+        throw;
+    }
+    processLock_.release();
+}
+
+// ---- sessions -----------------------------------------------------------------------------
+
+HelperReply HelperControlEngine::status() {
+    std::lock_guard queue(queueMutex_);
+    return snapshot(false);
+}
+
+HelperReply HelperControlEngine::beginSession(const std::string& sessionID) {
+    std::lock_guard queue(queueMutex_);
+    {
+        std::lock_guard lease(leaseMutex_);
+        if (activeSession_) {
+            throw HelperError::busy();
+        }
+    }
+    if (auto running = competitor()) {
+        logger_.error("control denied: " + describe(*running));
+        throw HelperError::controlUnavailable(
+            running->name + " still has its privileged SMC helper running. " +
+            "Stop or uninstall that helper; Quorvane will automatically reapply "
+            "your saved preset once it is gone.");
+    }
+    try {
+        processLock_.acquire("Quorvane session " + sessionID);
+    } catch (const FanControlProcessLockError& error) {
+        if (error.kind() != FanControlProcessLockError::Kind::alreadyOwned) {
+            throw;
+        }
+        logger_.error("control denied by ownership lock: " + error.owner().value_or("unknown owner"));
+        throw HelperError::controlUnavailable(
+            "Another Quorvane helper already owns fan control. Quorvane is staying on Apple Default.");
+    }
+    HelperReply reply;
+    try {
+        reply = snapshot(true);
+        acquireDiagnosticLock();
+    } catch (...) {
+        processLock_.release();
+        throw;
+    }
+    {
+        std::lock_guard lease(leaseMutex_);
+        activeSession_ = sessionID;
+    }
+    touchLease();
+    logger_.notice("control session started with exclusive Quorvane ownership");
+    return reply;
+}
+
+void HelperControlEngine::heartbeat(const std::string& sessionID) {
+    std::lock_guard queue(queueMutex_);
+    requireSession(sessionID);
+    touchLease();
+}
+
+void HelperControlEngine::requireSession(const std::string& sessionID) const {
+    std::lock_guard lease(leaseMutex_);
+    if (sessionID.empty() || !activeSession_ || *activeSession_ != sessionID) {
+        throw HelperError::invalidSession();
+    }
+}
+
+void HelperControlEngine::touchLease() {
+    std::lock_guard lease(leaseMutex_);
+    lastHeartbeat_ = clock_.nowMilliseconds();
+}
+
+void HelperControlEngine::endSession(const std::string& sessionID) {
+    std::lock_guard queue(queueMutex_);
+    requireSession(sessionID);
+    std::exception_ptr resetError;
+    try {
+        resetAllInternal("session end");
+    } catch (...) {
+        resetError = std::current_exception();
+    }
+    {
+        std::lock_guard lease(leaseMutex_);
+        activeSession_.reset();
+    }
+    processLock_.release();
+    logger_.notice("control session ended; ownership released");
+    if (resetError) {
+        std::rethrow_exception(resetError);
+    }
+}
+
+void HelperControlEngine::clientDisconnected(const std::optional<std::string>& sessionID) {
+    if (!sessionID) {
+        return;
+    }
+    scheduler_.post([this, sessionID] {
+        std::lock_guard queue(queueMutex_);
+        {
+            std::lock_guard lease(leaseMutex_);
+            if (!activeSession_ || *activeSession_ != *sessionID) {
+                return;
+            }
+        }
+        endActiveSession("XPC disconnect");
+    });
+}
+
+void HelperControlEngine::endActiveSession(const std::string& reason) {
+    try {
+        resetAllInternal(reason);
+    } catch (const std::exception&) {
+        // Nobody is left to tell.
+    }
+    {
+        std::lock_guard lease(leaseMutex_);
+        activeSession_.reset();
+    }
+    processLock_.release();
+}
+
+void HelperControlEngine::watchdogTick() {
+    {
+        std::lock_guard lease(leaseMutex_);
+        if (!activeSession_) {
+            return;
+        }
+    }
+    std::string reason;
+    if (auto running = competitor()) {
+        logger_.error("active-session conflict: " + describe(*running) + "; reverting to Automatic");
+        reason = "competing controller appeared";
+    } else {
+        std::lock_guard lease(leaseMutex_);
+        const double silence =
+            static_cast<double>(clock_.nowMilliseconds() - lastHeartbeat_.value_or(INT64_MIN / 2)) / 1000.0;
+        if (silence <= FanControlXPC::watchdogSeconds) {
+            return;
+        }
+    }
+    if (reason.empty()) {
+        logger_.error("watchdog lease expired; reverting all fans to Automatic");
+        reason = "watchdog timeout";
+    }
+    {
+        std::lock_guard lease(leaseMutex_);
+        activeSession_.reset();
+    }
+    scheduler_.post([this, reason] {
+        std::lock_guard queue(queueMutex_);
+        try {
+            resetAllInternal(reason);
+        } catch (const std::exception&) {
+        }
+        processLock_.release();
+    });
+}
+
+std::optional<std::string> HelperControlEngine::activeSession() const {
+    std::lock_guard lease(leaseMutex_);
+    return activeSession_;
+}
+
+bool HelperControlEngine::capabilityVerified() const {
+    std::lock_guard queue(queueMutex_);
+    return capabilityVerified_;
+}
+
+HelperControlEngine::FirstRunStage HelperControlEngine::firstRunStage() const {
+    std::lock_guard queue(queueMutex_);
+    return firstRunStage_;
+}
+
+// ---- guarded writes --------------------------------------------------------------------------
+
+std::optional<CompetingFanController> HelperControlEngine::competitor() {
+    return CompetingFanControllerDetector::runningControllerDetails(processes_);
+}
+
+int HelperControlEngine::supervisedFan() const {
+    return capabilities_.supervisedFanIndex().value_or(0);
+}
+
+void HelperControlEngine::rejectCompetingControllerIfPresent() {
+    if (auto running = competitor()) {
+        logger_.error("write blocked: " + describe(*running));
+        throw HelperError::controlUnavailable(running->name +
+                                              " started another fan-control helper. Quorvane "
+                                              "stopped writing and will return its session to Apple "
+                                              "Default.");
+    }
+}
+
+void HelperControlEngine::validateFan(int fan) const {
+    const auto capability = capabilities_.fan(fan);
+    if (!capability) {
+        throw HelperError::invalidFan();
+    }
+    if (!capability->isControllable()) {
+        throw HelperError::unsupportedHardware("fan " + std::to_string(fan) +
+                                               " is not controllable on this machine");
+    }
+    if (!capabilityVerified_ && fan != supervisedFan()) {
+        throw HelperError::abnormalPreflight("other fans are locked until the supervised test passes");
+    }
+}
+
+FanInfo HelperControlEngine::fanInfo(int fan, bool allowStoppedManual) {
+    const auto capability = capabilities_.fan(fan);
+    if (!capability || !capability->isControllable()) {
+        throw HelperError::unsupportedHardware("fan " + std::to_string(fan) +
+                                               " is not controllable on this machine");
+    }
+    const FanInfo info = controller_->getFanInfo(fan);
+    const auto ceiling = static_cast<std::int64_t>(static_cast<double>(info.maxRPM) * 1.1);
+    const bool boundsValid = info.minRPM >= 1 && info.minRPM < info.maxRPM;
+    const bool actualValid = info.actualRPM >= 0 && info.actualRPM <= ceiling;
+    const bool stoppedManual =
+        allowStoppedManual && info.mode == FanMode::manual && info.actualRPM == 0 && info.targetRPM == 0;
+    const bool spinning = info.actualRPM != 0 && info.targetRPM && *info.targetRPM >= info.minRPM &&
+                          *info.targetRPM <= info.maxRPM;
+    if (!boundsValid || !info.targetRPM || !actualValid || !(stoppedManual || spinning)) {
+        throw HelperError::abnormalPreflight("fan " + std::to_string(fan) +
+                                             " reported invalid bounds, actual, or target");
+    }
+    return info;
+}
+
+std::string HelperControlEngine::controlUnavailableMessage(int fan) {
+    std::string message = "macOS rejected manual control for fan " + std::to_string(fan) +
+                          ". Quorvane returned all fans to Apple Default.";
+    if (auto running = competitor()) {
+        message +=
+            " The " + running->name +
+            " background helper is running; stop or uninstall it. Quorvane will automatically reapply your "
+            "saved preset once it is gone.";
+    } else {
+        message += " Wait a moment, then select the preset again.";
+    }
+    return message;
+}
+
+HelperReply HelperControlEngine::setMode(int fan, bool manual, const std::string& sessionID) {
+    std::lock_guard queue(queueMutex_);
+    requireSession(sessionID);
+    rejectCompetingControllerIfPresent();
+    touchLease();
+    validateFan(fan);
+    if (!capabilityVerified_ && (fan != supervisedFan() || !manual)) {
+        throw HelperError::abnormalPreflight("the supervised fan test must complete first");
+    }
+    snapshot(false);
+    try {
+        controller_->setFanMode(fan, manual ? FanMode::manual : FanMode::automatic);
+    } catch (const std::exception&) {
+        if (!manual) {
+            throw;
+        }
+        try {
+            resetAllInternal("manual mode rejected");
+        } catch (const std::exception&) {
+        }
+        throw HelperError::controlUnavailable(controlUnavailableMessage(fan));
+    }
+    if (!capabilityVerified_) {
+        firstRunStage_ = FirstRunStage::fan0Manual;
+    }
+    touchLease();
+    return snapshot(false);
+}
+
+HelperReply HelperControlEngine::setTarget(int fan, std::int64_t rpm, const std::string& sessionID) {
+    std::lock_guard queue(queueMutex_);
+    requireSession(sessionID);
+    rejectCompetingControllerIfPresent();
+    touchLease();
+    validateFan(fan);
+    const FanInfo info = fanInfo(fan, true);
+    if (!capabilityVerified_ && (fan != supervisedFan() || firstRunStage_ != FirstRunStage::fan0Manual ||
+                                 !info.targetRPM || rpm < *info.targetRPM || rpm <= info.actualRPM)) {
+        throw HelperError::abnormalPreflight("first target must be a non-decreasing supervised-fan test");
+    }
+    if (info.mode != FanMode::manual) {
+        throw HelperError::abnormalPreflight("fan " + std::to_string(fan) + " is not in manual mode");
+    }
+    if (rpm < info.minRPM || rpm > info.maxRPM) {
+        throw HelperError::abnormalPreflight("target " + std::to_string(rpm) + " outside " +
+                                             std::to_string(info.minRPM) + "..." +
+                                             std::to_string(info.maxRPM));
+    }
+    controller_->setFanRPM(fan, rpm);
+    if (!capabilityVerified_) {
+        firstRunStage_ = FirstRunStage::fan0TargetVerified;
+    }
+    touchLease();
+    return snapshot(false);
+}
+
+// ---- resets ---------------------------------------------------------------------------------
+
+HelperReply HelperControlEngine::resetAll(const std::optional<std::string>& sessionID) {
+    std::lock_guard queue(queueMutex_);
+    if (sessionID) {
+        requireSession(*sessionID);
+        touchLease();
+    }
+    const bool completesSupervisedTest =
+        !capabilityVerified_ && firstRunStage_ == FirstRunStage::fan0TargetVerified;
+    resetAllInternal("client request");
+    HelperReply reply = snapshot(true);
+    if (completesSupervisedTest) {
+        persistCapabilityMarker();
+        capabilityVerified_ = true;
+        logger_.notice("supervised fan capability sequence verified");
+    }
+    firstRunStage_ = FirstRunStage::clean;
+    return reply;
+}
+
+void HelperControlEngine::resetAllInternal(const std::string& reason) {
+    logger_.notice("reset all requested: " + reason);
+    std::vector<int> fans = capabilities_.fanIndices();
+    if (fans.empty()) {
+        fans = {0, 1};
+    }
+    FirstError failure;
+    for (int fan : fans) {
+        try {
+            controller_->resetToAuto(fan);
+        } catch (const std::exception& error) {
+            if (!isKeyNotFound(error)) {
+                failure.remember(std::current_exception());
+            }
+        }
+    }
+    for (int fan : fans) {
+        const auto capability = capabilities_.fan(fan);
+        if (!capability || !capability->canSetTarget) {
+            continue;
+        }
+        try {
+            if (smc_->readKey(SMCKey::fan(fan, "Md")).asUInt8() == 3) {
+                continue;
+            }
+            const auto minimum = static_cast<float>(smc_->readFanRPM(SMCKey::fan(fan, "Mn")));
+            smc_->writeKeyUnverified(SMCKey::fan(fan, "Tg"), SMCValue::float32(minimum));
+            smc_->waitForFloat(SMCKey::fan(fan, "Tg"), minimum, FanController::targetTolerance,
+                               FanController::verificationTimeout, clock_);
+        } catch (const std::exception& error) {
+            if (!isKeyNotFound(error)) {
+                failure.remember(std::current_exception());
+            }
+        }
+    }
+    std::exception_ptr releaseError;
+    try {
+        releaseDiagnosticLock();
+    } catch (...) {
+        releaseError = std::current_exception();
+    }
+    failure.rethrowIfAny();
+    if (releaseError) {
+        std::rethrow_exception(releaseError);
+    }
+}
+
+HelperReply HelperControlEngine::snapshot(bool requireCleanModes) {
+    if (requireCleanModes && capabilities_.fans.empty()) {
+        throw HelperError::unsupportedHardware("no fans were detected on this machine");
+    }
+    HelperReply reply;
+    reply.protocolVersion = FanControlXPC::protocolVersion;
+    if (capabilities_.hasDiagnosticLock) {
+        const auto flag = smc_->readKey(SMCKey::fanTestMode).asUInt8();
+        if (!flag) {
+            throw HelperError::abnormalPreflight("Ftst is unreadable");
+        }
+        if (*flag >= 2) {
+            throw HelperError::abnormalPreflight("Ftst is abnormal (" + std::to_string(*flag) + ")");
+        }
+        if (*flag == 1 && requireCleanModes) {
+            throw HelperError::abnormalPreflight("Ftst is nonzero before session start");
+        }
+        reply.fanTestMode = *flag;
+    }
+    for (const auto& capability : capabilities_.fans) {
+        if (requireCleanModes) {
+            const auto mode = smc_->readKey(SMCKey::fan(capability.index, "Md")).asUInt8();
+            if (!mode || !isSystemManaged(*mode)) {
+                throw HelperError::abnormalPreflight("fan " + std::to_string(capability.index) +
+                                                     " is not in a recognized system-managed mode");
+            }
+        }
+        FanInfo info;
+        try {
+            info = controller_->getFanInfo(capability.index);
+        } catch (const std::exception& error) {
+            if (requireCleanModes) {
+                throw;
+            }
+            logger_.error("snapshot omitted fan " + std::to_string(capability.index) + ": " + error.what());
+            continue;
+        }
+        reply.fans.push_back(HelperFanStatus{info.index, static_cast<int>(rawValue(info.mode)),
+                                             info.actualRPM, info.minRPM, info.maxRPM, info.targetRPM,
+                                             capability.isControllable()});
+    }
+    if (requireCleanModes) {
+        for (const auto& fan : reply.fans) {
+            if (fan.mode != 0) {
+                throw HelperError::abnormalPreflight("all fans must begin in Automatic");
+            }
+        }
+    }
+    return reply;
+}
+
+// ---- the diagnostic unlock and the supervised test ------------------------------------------------
+
+void HelperControlEngine::acquireDiagnosticLock() {
+    if (!capabilities_.hasDiagnosticLock) {
+        logger_.notice("no Ftst diagnostic key on this hardware; manual control without the lock");
+        return;
+    }
+    if (smc_->readKey(SMCKey::fanTestMode).asUInt8() == 1) {
+        return;
+    }
+    const std::int64_t written = clock_.nowMilliseconds();
+    smc_->writeKeyUnverified(SMCKey::fanTestMode, SMCValue::uint8(1));
+    if (smc_->waitForUInt8(SMCKey::fanTestMode, 1, diagnosticLockTimeout, clock_)) {
+        const std::int64_t elapsed = clock_.nowMilliseconds() - written;
+        if (elapsed < 500) {
+            clock_.sleepFor(500 - elapsed);
+        }
+        return;
+    }
+    smc_->writeKeyUnverified(SMCKey::fanTestMode, SMCValue::uint8(1));
+    if (!smc_->waitForUInt8(SMCKey::fanTestMode, 1, diagnosticLockTimeout, clock_)) {
+        throw HelperError::abnormalPreflight("diagnostic unlock (Ftst) did not latch");
+    }
+    clock_.sleepFor(500);
+}
+
+void HelperControlEngine::releaseDiagnosticLock() {
+    if (!capabilities_.hasDiagnosticLock) {
+        return;
+    }
+    if (smc_->readKey(SMCKey::fanTestMode).asUInt8() == 0) {
+        return;
+    }
+    smc_->writeKeyUnverified(SMCKey::fanTestMode, SMCValue::uint8(0));
+    if (!smc_->waitForUInt8(SMCKey::fanTestMode, 0, diagnosticLockTimeout, clock_)) {
+        throw HelperError::abnormalPreflight("Ftst did not clear within 12s");
+    }
+}
+
+void HelperControlEngine::persistCapabilityMarker() {
+    const fs::path directory = paths_.capabilityMarker.parent_path();
+    if (!directory.empty() && !fs::exists(directory)) {
+        fs::create_directories(directory);
+        fs::permissions(directory, fs::perms(0755));
+    }
+    writeAtomically(paths_.capabilityMarker,
+                    "protocol=" + std::to_string(FanControlXPC::protocolVersion) + "\n");
+    fs::permissions(paths_.capabilityMarker, fs::perms::owner_read | fs::perms::owner_write);
+}
+
+void HelperControlEngine::prepareForUninstall() {
+    std::lock_guard queue(queueMutex_);
+    const bool alreadyHeld = processLock_.isHeld();
+    if (!alreadyHeld) {
+        try {
+            processLock_.acquire("Quorvane uninstall");
+        } catch (const FanControlProcessLockError& error) {
+            if (error.kind() == FanControlProcessLockError::Kind::alreadyOwned) {
+                throw HelperError::busy();
+            }
+            throw;
+        }
+    }
+    const auto releaseIfTaken = [&] {
+        if (!alreadyHeld) {
+            processLock_.release();
+        }
+    };
+    try {
+        resetAllInternal("helper uninstall");
+        {
+            std::lock_guard lease(leaseMutex_);
+            activeSession_.reset();
+        }
+        firstRunStage_ = FirstRunStage::clean;
+        fs::remove(paths_.capabilityMarker);
+    } catch (...) {
+        releaseIfTaken();
+        throw;
+    }
+    capabilityVerified_ = false;
+    releaseIfTaken();
+}
+
+void HelperControlEngine::shutdown() {
+    std::lock_guard queue(queueMutex_);
+    if (processLock_.isHeld()) {
+        try {
+            resetAllInternal("helper termination");
+        } catch (const std::exception&) {
+        }
+    }
+    {
+        std::lock_guard lease(leaseMutex_);
+        activeSession_.reset();
+    }
+    processLock_.release();
+    smc_->close();
+}
+
+} // namespace quorvane

@@ -1,0 +1,112 @@
+#pragma once
+
+#include "Helpers/Clock.hpp"
+#include "Helpers/FanControlProcessLock.hpp"
+#include "Helpers/Logger.hpp"
+#include "Helpers/ProcessTable.hpp"
+#include "PrivilegedHelper/EngineScheduler.hpp"
+#include "SMC/FanController.hpp"
+#include "SMC/HardwareCapabilities.hpp"
+#include "SMC/IOKitSMCBridge.hpp"
+#include "XPC/HelperReply.hpp"
+
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace quorvane {
+
+struct CompetingFanController;
+
+// Where the engine keeps its files; tests move them into temporary directories.
+struct HelperEnginePaths {
+    std::filesystem::path controlLock = FanControlProcessLock::defaultURL();
+    // The control lock file must belong to this user (root) unless unset.
+    std::optional<std::uint32_t> controlLockOwnerUID = 0;
+    std::filesystem::path capabilityMarker = defaultCapabilityMarker();
+
+    static std::filesystem::path defaultCapabilityMarker() {
+        return "/var/lib/Orvalith/helper-capability-v1";
+    }
+};
+
+// The only writer of fan keys: one exclusive session at a time on a heartbeat lease, guarded writes,
+// a supervised first-run test, and one reset routine that every way out of control funnels into.
+//
+// Operations run synchronously and one at a time (the control queue is a mutex); resets after a
+// disconnect or an expired lease are posted to the scheduler, and the lease watchdog ticks on its
+// timer. Construction opens the SMC, probes, returns every fan to the system and starts the watchdog.
+class HelperControlEngine {
+public:
+    enum class FirstRunStage { clean, fan0Manual, fan0TargetVerified };
+
+    HelperControlEngine(std::unique_ptr<SMCUserClient> transport, Clock& clock, ProcessTable& processes,
+                        EngineScheduler& scheduler, HelperEnginePaths paths = {});
+    ~HelperControlEngine();
+    HelperControlEngine(const HelperControlEngine&) = delete;
+    HelperControlEngine& operator=(const HelperControlEngine&) = delete;
+
+    HelperReply status();
+    HelperReply beginSession(const std::string& sessionID);
+    void heartbeat(const std::string& sessionID);
+    HelperReply setMode(int fan, bool manual, const std::string& sessionID);
+    HelperReply setTarget(int fan, std::int64_t rpm, const std::string& sessionID);
+    HelperReply resetAll(const std::optional<std::string>& sessionID);
+    void endSession(const std::string& sessionID);
+    void prepareForUninstall();
+    // From a connection's invalidation: ends that connection's session, if it is the active one.
+    void clientDisconnected(const std::optional<std::string>& sessionID);
+    // Termination: hands the fans back if this process holds control, then closes the SMC.
+    void shutdown();
+
+    // One lease check; the scheduler's timer calls it every two seconds.
+    void watchdogTick();
+
+    std::optional<std::string> activeSession() const;
+    bool capabilityVerified() const;
+    FirstRunStage firstRunStage() const;
+    const HardwareCapabilities& capabilities() const { return capabilities_; }
+
+    static constexpr std::int64_t watchdogPeriodMilliseconds = 2000;
+    static constexpr double diagnosticLockTimeout = 12.0;
+
+private:
+    // Everything below runs with queueMutex_ held.
+    HelperReply snapshot(bool requireCleanModes);
+    void resetAllInternal(const std::string& reason);
+    void requireSession(const std::string& sessionID) const;
+    void touchLease();
+    void rejectCompetingControllerIfPresent();
+    void validateFan(int fan) const;
+    FanInfo fanInfo(int fan, bool allowStoppedManual);
+    std::string controlUnavailableMessage(int fan);
+    void acquireDiagnosticLock();
+    void releaseDiagnosticLock();
+    void persistCapabilityMarker();
+    void startupRecovery();
+    void endActiveSession(const std::string& reason);
+    std::optional<CompetingFanController> competitor();
+    int supervisedFan() const;
+
+    Clock& clock_;
+    ProcessTable& processes_;
+    EngineScheduler& scheduler_;
+    HelperEnginePaths paths_;
+    Logger logger_;
+    std::shared_ptr<IOKitSMCBridge> smc_;
+    FanControlProcessLock processLock_;
+    std::unique_ptr<FanController> controller_;
+
+    mutable std::mutex queueMutex_;
+    mutable std::mutex leaseMutex_;
+    std::optional<std::string> activeSession_;
+    std::optional<std::int64_t> lastHeartbeat_;
+
+    bool capabilityVerified_ = false;
+    FirstRunStage firstRunStage_ = FirstRunStage::clean;
+    HardwareCapabilities capabilities_;
+};
+
+} // namespace quorvane

@@ -1,0 +1,351 @@
+#include "EngineFixture.hpp"
+
+#include <gmock/gmock.h>
+
+namespace quorvane {
+namespace {
+
+using ::testing::ElementsAre;
+using testing::EngineFixture;
+using ::testing::IsEmpty;
+using ::testing::Not;
+
+using Stage = HelperControlEngine::FirstRunStage;
+
+// ---- start-up ------------------------------------------------------------------------------
+
+TEST_F(EngineFixture, StartupReturnsFansLeftInManualToTheSystem) {
+    // What a crashed helper leaves behind: the unlock latched and a fan in manual.
+    IOKitSMCBridge crashed(firmware.makeUserClient(), SMCWriteCapability::privilegedHelper);
+    crashed.open();
+    crashed.writeKeyUnverified(SMCKey::fanTestMode, SMCValue::uint8(1));
+    clock.advance(6000);
+    crashed.writeKeyUnverified(SMCKey::fromString("F0Md"), SMCValue::uint8(1));
+    clock.advance(1000);
+    ASSERT_EQ(byte("F0Md"), 1);
+    start();
+    EXPECT_EQ(byte("Ftst"), 0);
+    EXPECT_EQ(byte("F0Md"), 0);
+    EXPECT_THAT(logs.messagesContaining("hardware probe"),
+                ElementsAre("hardware probe: 2 fan(s), diagnostic lock: true"));
+    EXPECT_THAT(logs.messagesContaining("reset all requested"),
+                ElementsAre("reset all requested: helper startup/crash recovery"));
+    EXPECT_EQ(scheduler.period, 2000);
+    EXPECT_FALSE(engine->capabilityVerified());
+}
+
+TEST_F(EngineFixture, StartupRecoveryIsSkippedForACompetitorOrAForeignOwner) {
+    setByte("F0Md", 1);
+    competitorAppears();
+    start();
+    EXPECT_EQ(byte("F0Md"), 1);
+    EXPECT_THAT(
+        logs.messagesContaining("startup recovery skipped"),
+        ElementsAre("startup recovery skipped: competing controller mbpfan pid=4242 path=/usr/sbin/mbpfan"));
+
+    engine.reset();
+    processes.processes.clear();
+    FanControlProcessLock foreign(paths.controlLock);
+    foreign.acquire("Quorvane session other");
+    start();
+    EXPECT_EQ(byte("F0Md"), 1);
+    EXPECT_THAT(logs.messagesContaining("startup recovery skipped: Quorvane session other pid="),
+                Not(IsEmpty()));
+}
+
+TEST_F(EngineFixture, UnsafeLockFileStopsTheStart) {
+    std::ofstream(paths.controlLock) << "";
+    std::filesystem::create_hard_link(paths.controlLock, directory / "link");
+    EXPECT_EQ(failureOf([&] { start(); }), "The Quorvane control lock file is not a safe regular file");
+}
+
+TEST_F(EngineFixture, MissingSMCStopsTheStart) {
+    class NoService final : public SMCUserClient {
+        bool serviceExists() override { return false; }
+        std::uint32_t open() override { return 0; }
+        void close() override {}
+        std::uint32_t callStructMethod(std::uint32_t, const SMCParamStruct&, SMCParamStruct&,
+                                       std::size_t&) override {
+            return 0;
+        }
+    };
+    EXPECT_EQ(failureOf([&] {
+                  HelperControlEngine(std::make_unique<NoService>(), clock, processes, scheduler, paths);
+              }),
+              "AppleSMC service was not found");
+}
+
+// ---- sessions and the lease ------------------------------------------------------------------
+
+TEST_F(EngineFixture, SessionLatchesTheUnlockAndHoldsTheLock) {
+    start();
+    const auto reply = engine->beginSession("A");
+    EXPECT_EQ(reply.fanTestMode, 0);
+    EXPECT_EQ(reply.fans.size(), 2u);
+    EXPECT_EQ(byte("Ftst"), 1);
+    FanControlProcessLock other(paths.controlLock);
+    EXPECT_THROW(other.acquire("other"), FanControlProcessLockError);
+    EXPECT_EQ(failureOf([&] { engine->beginSession("A"); }), "Another control session is active");
+    EXPECT_THAT(logs.messagesContaining("key=Ftst"),
+                ElementsAre("key=Ftst value=1 result=success detail=write sent; async application expected"));
+
+    engine->endSession("A");
+    EXPECT_EQ(engine->activeSession(), std::nullopt);
+    EXPECT_EQ(byte("Ftst"), 0);
+    EXPECT_NO_THROW(other.acquire("other"));
+}
+
+TEST_F(EngineFixture, LeaseExpiresAfterTwelveSecondsOfSilence) {
+    start();
+    engine->beginSession("A");
+    clock.advance(11900);
+    scheduler.tick();
+    engine->heartbeat("A");
+    clock.advance(12100);
+    scheduler.tick();
+    EXPECT_EQ(engine->activeSession(), std::nullopt);
+    EXPECT_EQ(scheduler.runPending(), 1);
+    EXPECT_EQ(byte("Ftst"), 0);
+    EXPECT_THAT(logs.messagesContaining("watchdog lease"),
+                ElementsAre("watchdog lease expired; reverting all fans to Automatic"));
+    EXPECT_EQ(failureOf([&] { engine->heartbeat("A"); }), "The helper control session is invalid or expired");
+    EXPECT_NO_THROW(engine->beginSession("B"));
+}
+
+TEST_F(EngineFixture, EmptySessionIdentifierCanOpenButNeverAct) {
+    startVerified();
+    engine->beginSession("");
+    EXPECT_EQ(failureOf([&] { engine->heartbeat(""); }), "The helper control session is invalid or expired");
+    EXPECT_EQ(failureOf([&] { engine->setMode(0, true, ""); }),
+              "The helper control session is invalid or expired");
+    clock.advance(12001);
+    scheduler.tick();
+    scheduler.runPending();
+    EXPECT_EQ(engine->activeSession(), std::nullopt);
+}
+
+TEST_F(EngineFixture, PreflightNeedsSystemManagedFansAndAClearUnlock) {
+    start();
+    setByte("F1Md", 1);
+    EXPECT_EQ(failureOf([&] { engine->beginSession("A"); }),
+              "Fan preflight is abnormal: fan 1 is not in a recognized system-managed mode");
+    FanControlProcessLock probe(paths.controlLock);
+    EXPECT_NO_THROW(probe.acquire("probe"));
+    probe.release();
+
+    setByte("F1Md", 0);
+    setByte("Ftst", 1);
+    EXPECT_EQ(failureOf([&] { engine->beginSession("A"); }),
+              "Fan preflight is abnormal: Ftst is nonzero before session start");
+    setByte("Ftst", 0);
+    EXPECT_NO_THROW(engine->beginSession("A"));
+}
+
+TEST_F(EngineFixture, DisconnectEndsOnlyTheActiveSession) {
+    start();
+    engine->beginSession("A");
+    engine->clientDisconnected(std::nullopt);
+    engine->clientDisconnected(std::string("B"));
+    scheduler.runPending();
+    EXPECT_EQ(engine->activeSession(), "A");
+    engine->clientDisconnected(std::string("A"));
+    scheduler.runPending();
+    EXPECT_EQ(engine->activeSession(), std::nullopt);
+    EXPECT_EQ(byte("Ftst"), 0);
+}
+
+// ---- the supervised test --------------------------------------------------------------------
+
+TEST_F(EngineFixture, SupervisedSequenceUnlocksEveryFanOnlyAfterItPasses) {
+    start();
+    engine->beginSession("A");
+    EXPECT_EQ(failureOf([&] { engine->setMode(1, true, "A"); }),
+              "Fan preflight is abnormal: other fans are locked until the supervised test passes");
+    EXPECT_EQ(failureOf([&] { engine->setMode(0, false, "A"); }),
+              "Fan preflight is abnormal: the supervised fan test must complete first");
+
+    engine->setMode(0, true, "A");
+    EXPECT_EQ(engine->firstRunStage(), Stage::fan0Manual);
+    engine->setTarget(0, 2000, "A");
+    EXPECT_EQ(engine->firstRunStage(), Stage::fan0TargetVerified);
+    clock.advance(3000);
+    EXPECT_EQ(failureOf([&] { engine->setTarget(0, 2500, "A"); }),
+              "Fan preflight is abnormal: first target must be a non-decreasing supervised-fan test");
+
+    engine->resetAll(std::string("A"));
+    EXPECT_TRUE(engine->capabilityVerified());
+    EXPECT_EQ(engine->firstRunStage(), Stage::clean);
+    std::ifstream marker(paths.capabilityMarker);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(marker), {}), "protocol=1\n");
+    EXPECT_EQ(std::filesystem::status(paths.capabilityMarker).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms(0600));
+    EXPECT_THAT(logs.messagesContaining("verified"),
+                ElementsAre("supervised fan capability sequence verified"));
+
+    engine->endSession("A");
+    engine->beginSession("B");
+    engine->setMode(1, true, "B");
+    EXPECT_EQ(byte("F1Md"), 1);
+}
+
+TEST_F(EngineFixture, FirstTargetMustRiseAboveTheCurrentTargetAndSpeed) {
+    start();
+    engine->beginSession("A");
+    engine->setMode(0, true, "A");
+    firmware.setFloat(SMCKey::fromString("F0Tg"), 1200);
+    firmware.setFloat(SMCKey::fromString("F0Ac"), 1300);
+    EXPECT_EQ(failureOf([&] { engine->setTarget(0, 1250, "A"); }),
+              "Fan preflight is abnormal: first target must be a non-decreasing supervised-fan test");
+    EXPECT_NO_THROW(engine->setTarget(0, 1400, "A"));
+}
+
+TEST_F(EngineFixture, ResetAfterOnlyTheManualStepWritesNoMarker) {
+    start();
+    engine->beginSession("A");
+    engine->setMode(0, true, "A");
+    engine->resetAll(std::string("A"));
+    EXPECT_FALSE(std::filesystem::exists(paths.capabilityMarker));
+    EXPECT_EQ(engine->firstRunStage(), Stage::clean);
+    EXPECT_EQ(engine->activeSession(), "A");
+}
+
+// ---- guarded writes -------------------------------------------------------------------------
+
+TEST_F(EngineFixture, TargetsNeedManualModeAndLieWithinLiveBounds) {
+    startVerified();
+    engine->beginSession("A");
+    firmware.setAutomaticTarget(0, 2000);
+    clock.advance(3000);
+    EXPECT_EQ(failureOf([&] { engine->setTarget(0, 3000, "A"); }),
+              "Fan preflight is abnormal: fan 0 is not in manual mode");
+    engine->setMode(0, true, "A");
+    EXPECT_EQ(failureOf([&] { engine->setTarget(0, 1199, "A"); }),
+              "Fan preflight is abnormal: target 1199 outside 1200...6900");
+    EXPECT_NO_THROW(engine->setTarget(0, 1200, "A"));
+    EXPECT_NO_THROW(engine->setTarget(0, 6900, "A"));
+    EXPECT_EQ(failureOf([&] { engine->setTarget(7, 3000, "A"); }),
+              "The requested fan does not exist on this machine");
+}
+
+TEST_F(EngineFixture, ReadingsAboveTenPercentOverMaximumAreAbnormal) {
+    startVerified();
+    engine->beginSession("A");
+    engine->setMode(0, true, "A");
+    engine->setTarget(0, 3000, "A");
+    firmware.setFloat(SMCKey::fromString("F0Ac"), 7590); // 6900 x 1.1
+    EXPECT_NO_THROW(engine->setTarget(0, 3000, "A"));
+    firmware.setFloat(SMCKey::fromString("F0Ac"), 7591);
+    EXPECT_EQ(failureOf([&] { engine->setTarget(0, 3000, "A"); }),
+              "Fan preflight is abnormal: fan 0 reported invalid bounds, actual, or target");
+}
+
+TEST_F(EngineFixture, AnIdleFanInAutomaticFailsTheReadingCheck) {
+    startVerified();
+    engine->beginSession("A");
+    EXPECT_EQ(failureOf([&] { engine->setTarget(0, 3000, "A"); }),
+              "Fan preflight is abnormal: fan 0 reported invalid bounds, actual, or target");
+}
+
+TEST_F(EngineFixture, RejectedManualModeResetsEverythingAndSaysWhy) {
+    startVerified();
+    engine->beginSession("A");
+    firmware.stickValue(SMCKey::fromString("F0Md"), 0);
+    EXPECT_EQ(failureOf([&] { engine->setMode(0, true, "A"); }),
+              "macOS rejected manual control for fan 0. Quorvane returned all fans to Apple Default. Wait a "
+              "moment, "
+              "then select the preset again.");
+    EXPECT_THAT(logs.messagesContaining("reset all requested: manual mode rejected"), Not(IsEmpty()));
+    EXPECT_EQ(byte("Ftst"), 0);
+    EXPECT_EQ(engine->activeSession(), "A");
+}
+
+TEST_F(EngineFixture, ACompetitorBlocksWritesAndTheWatchdogEndsTheSession) {
+    startVerified();
+    engine->beginSession("A");
+    engine->setMode(0, true, "A");
+    competitorAppears();
+    EXPECT_EQ(
+        failureOf([&] { engine->setTarget(0, 3000, "A"); }),
+        "mbpfan started another fan-control helper. Quorvane stopped writing and will return its session to "
+        "Apple Default.");
+    scheduler.tick();
+    EXPECT_EQ(engine->activeSession(), std::nullopt);
+    scheduler.runPending();
+    EXPECT_NE(byte("F0Md"), 1);
+    EXPECT_EQ(
+        failureOf([&] { engine->beginSession("B"); }),
+        "mbpfan still has its privileged SMC helper running. Stop or uninstall that helper; Quorvane will "
+        "automatically reapply your saved preset once it is gone.");
+}
+
+TEST_F(EngineFixture, ResetTriesEveryFanAndReportsTheFirstRealFailure) {
+    startVerified();
+    engine->beginSession("A");
+    engine->setMode(0, true, "A");
+    engine->setMode(1, true, "A");
+    firmware.hideKey(SMCKey::fromString("F0Md"));
+    firmware.injectTransient(SMCKey::fromString("F1Md"), 0x82, -1, FaultScope::writes);
+    EXPECT_EQ(failureOf([&] { engine->endSession("A"); }),
+              "SMC write failed: fan 1 automatic reset did not latch after transient SMC retries: write "
+              "bytes failed "
+              "for F1Md (SMC result 0x82)");
+    EXPECT_EQ(engine->activeSession(), std::nullopt);
+    EXPECT_EQ(byte("Ftst"), 0);
+    FanControlProcessLock other(paths.controlLock);
+    EXPECT_NO_THROW(other.acquire("other"));
+}
+
+TEST_F(EngineFixture, UninstallDuringASessionForgetsTheMarkerButKeepsTheLock) {
+    startVerified();
+    engine->beginSession("A");
+    engine->setMode(0, true, "A");
+    engine->prepareForUninstall();
+    EXPECT_EQ(engine->activeSession(), std::nullopt);
+    EXPECT_FALSE(engine->capabilityVerified());
+    EXPECT_FALSE(std::filesystem::exists(paths.capabilityMarker));
+    EXPECT_EQ(byte("Ftst"), 0);
+    FanControlProcessLock other(paths.controlLock);
+    EXPECT_THROW(other.acquire("other"), FanControlProcessLockError);
+}
+
+TEST_F(EngineFixture, ShutdownHandsTheFansBack) {
+    startVerified();
+    engine->beginSession("A");
+    engine->setMode(0, true, "A");
+    engine->shutdown();
+    EXPECT_THAT(logs.messagesContaining("reset all requested: helper termination"), Not(IsEmpty()));
+    EXPECT_EQ(engine->activeSession(), std::nullopt);
+    firmware.advanceToNow();
+    EXPECT_NE(byte("F0Md"), 1);
+}
+
+class FanlessEngineTest : public EngineFixture {
+protected:
+    FanlessEngineTest() : EngineFixture("Mac14,2") {}
+};
+
+TEST_F(FanlessEngineTest, StartsButRefusesSessions) {
+    start();
+    EXPECT_EQ(failureOf([&] { engine->beginSession("A"); }),
+              "Unsupported fan hardware: no fans were detected on this machine");
+    EXPECT_EQ(engine->status().fans.size(), 0u);
+}
+
+class UnlockFreeEngineTest : public EngineFixture {
+protected:
+    UnlockFreeEngineTest() : EngineFixture("Mac14,6") {}
+};
+
+TEST_F(UnlockFreeEngineTest, SessionsStartWithoutTheDiagnosticKey) {
+    startVerified();
+    const auto reply = engine->beginSession("A");
+    EXPECT_EQ(reply.fanTestMode, std::nullopt);
+    EXPECT_THAT(logs.messagesContaining("no Ftst"),
+                ElementsAre("no Ftst diagnostic key on this hardware; manual control without the lock"));
+    EXPECT_THAT(logs.messagesContaining("key=Ftst"), IsEmpty());
+    engine->setMode(1, true, "A");
+    EXPECT_EQ(byte("F1Md"), 1);
+}
+
+} // namespace
+} // namespace quorvane
