@@ -1,0 +1,79 @@
+#include "PrivilegedHelper/AsioEngineScheduler.hpp"
+
+#include <asio/post.hpp>
+#include <csignal>
+#include <pthread.h>
+
+namespace quorvane {
+
+namespace {
+
+// Worker threads never take SIGTERM or SIGINT: the main loop handles them.
+std::thread startBlockingSignals(asio::io_context& context) {
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGTERM);
+    sigaddset(&blocked, SIGINT);
+    sigset_t previous;
+    pthread_sigmask(SIG_BLOCK, &blocked, &previous);
+    std::thread thread([&context] { context.run(); });
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return thread;
+}
+
+} // namespace
+
+AsioEngineScheduler::AsioEngineScheduler()
+    : controlWork_(asio::make_work_guard(control_)), leaseWork_(asio::make_work_guard(lease_)),
+      timer_(lease_) {
+    controlThread_ = startBlockingSignals(control_);
+    leaseThread_ = startBlockingSignals(lease_);
+}
+
+AsioEngineScheduler::~AsioEngineScheduler() {
+    stop();
+}
+
+void AsioEngineScheduler::post(std::function<void()> task) {
+    asio::post(control_, std::move(task));
+}
+
+void AsioEngineScheduler::startRepeating(std::int64_t periodMilliseconds, std::function<void()> tick) {
+    asio::post(lease_, [this, periodMilliseconds, tick = std::move(tick)]() mutable {
+        period_ = std::chrono::milliseconds(periodMilliseconds);
+        tick_ = std::move(tick);
+        arm();
+    });
+}
+
+void AsioEngineScheduler::arm() {
+    timer_.expires_after(period_);
+    timer_.async_wait([this](const std::error_code& error) {
+        if (error || !tick_) {
+            return;
+        }
+        tick_();
+        arm();
+    });
+}
+
+void AsioEngineScheduler::stop() {
+    if (!leaseThread_.joinable() && !controlThread_.joinable()) {
+        return;
+    }
+    asio::post(lease_, [this] {
+        tick_ = nullptr;
+        timer_.cancel();
+    });
+    leaseWork_.reset();
+    controlWork_.reset();
+    // The lease thread finishes once its timer is cancelled; resets already queued run to the end.
+    if (leaseThread_.joinable()) {
+        leaseThread_.join();
+    }
+    if (controlThread_.joinable()) {
+        controlThread_.join();
+    }
+}
+
+} // namespace quorvane
