@@ -1,0 +1,330 @@
+#include "Platform/JSONFileDefaultsStore.hpp"
+
+#include "Helpers/AppIdentity.hpp"
+#include "Helpers/DefaultsStoreError.hpp"
+#include "Helpers/Logger.hpp"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+namespace quorvane {
+
+namespace {
+
+const Logger logger(AppBundleIdentifier, "Defaults");
+
+std::string errnoText(int error) {
+    return std::strerror(error);
+}
+
+// Owns one descriptor. close() is never retried: after EINTR the descriptor is already gone.
+class OwnedDescriptor {
+public:
+    explicit OwnedDescriptor(int fd = -1) : fd_(fd) {}
+    OwnedDescriptor(OwnedDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    OwnedDescriptor& operator=(OwnedDescriptor&& other) noexcept {
+        if (this != &other) {
+            reset();
+            fd_ = std::exchange(other.fd_, -1);
+        }
+        return *this;
+    }
+    OwnedDescriptor(const OwnedDescriptor&) = delete;
+    OwnedDescriptor& operator=(const OwnedDescriptor&) = delete;
+    ~OwnedDescriptor() { reset(); }
+
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+    // Closes now and reports the result; a failed close can mean lost buffered data.
+    int close() { return ::close(std::exchange(fd_, -1)); }
+
+private:
+    void reset() {
+        if (fd_ >= 0) {
+            ::close(std::exchange(fd_, -1));
+        }
+    }
+    int fd_;
+};
+
+// A temporary file that is unlinked unless it was renamed into place.
+class TemporaryFile {
+public:
+    explicit TemporaryFile(std::string path) : path_(std::move(path)) {}
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+    ~TemporaryFile() {
+        if (!committed_) {
+            ::unlink(path_.c_str());
+        }
+    }
+    const std::string& path() const { return path_; }
+    void commit() { committed_ = true; }
+
+private:
+    std::string path_;
+    bool committed_ = false;
+};
+
+int retryingOpen(const char* path, int flags, mode_t mode = 0) {
+    int fd;
+    do {
+        fd = ::open(path, flags, mode);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+// Reads the whole file; an errno value on failure.
+int readAll(int fd, std::string& contents) {
+    char buffer[16384];
+    for (;;) {
+        ssize_t count = ::read(fd, buffer, sizeof buffer);
+        if (count < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return errno;
+        }
+        if (count == 0) {
+            return 0;
+        }
+        contents.append(buffer, static_cast<std::size_t>(count));
+    }
+}
+
+int writeAll(int fd, const std::string& contents) {
+    std::size_t written = 0;
+    while (written < contents.size()) {
+        ssize_t count = ::write(fd, contents.data() + written, contents.size() - written);
+        if (count < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return errno;
+        }
+        written += static_cast<std::size_t>(count);
+    }
+    return 0;
+}
+
+int retryingFsync(int fd) {
+    int result;
+    do {
+        result = ::fsync(fd);
+    } while (result < 0 && errno == EINTR);
+    return result < 0 ? errno : 0;
+}
+
+std::string utcStamp(std::chrono::system_clock::time_point time) {
+    std::time_t seconds = std::chrono::system_clock::to_time_t(time);
+    std::tm parts{};
+    gmtime_r(&seconds, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y%m%dT%H%M%SZ", &parts);
+    return text;
+}
+
+// Renames without ever replacing an existing file.
+int renameWithoutReplacing(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return 0;
+    }
+    if (errno != EINVAL && errno != ENOSYS) {
+        return errno;
+    }
+    // File systems without RENAME_NOREPLACE: a hard link fails rather than replace.
+    if (::link(from.c_str(), to.c_str()) != 0) {
+        return errno;
+    }
+    ::unlink(from.c_str());
+    return 0;
+}
+
+std::optional<std::string> processEnvironment(const std::string& name) {
+    const char* value = std::getenv(name.c_str());
+    if (value == nullptr) {
+        return std::nullopt;
+    }
+    return std::string(value);
+}
+
+std::optional<std::string> passwordDatabaseHome() {
+    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
+    passwd entry{};
+    passwd* result = nullptr;
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &result) != 0 || result == nullptr ||
+        result->pw_dir == nullptr || result->pw_dir[0] == '\0') {
+        return std::nullopt;
+    }
+    return std::string(result->pw_dir);
+}
+
+} // namespace
+
+JSONFileDefaultsStore::JSONFileDefaultsStore(std::filesystem::path path, WallClock wallClock)
+    : path_(std::move(path)), wallClock_(std::move(wallClock)) {
+    load();
+}
+
+std::filesystem::path JSONFileDefaultsStore::defaultPath(const Environment& environment) {
+    const std::filesystem::path relative = std::filesystem::path("quorvane") / "defaults.json";
+    auto configHome = environment("XDG_CONFIG_HOME");
+    if (configHome && !configHome->empty() && std::filesystem::path(*configHome).is_absolute()) {
+        return std::filesystem::path(*configHome) / relative;
+    }
+    auto home = environment("HOME");
+    if (!home || home->empty()) {
+        home = passwordDatabaseHome();
+    }
+    if (!home) {
+        throw DefaultsStoreError::saveFailed("the configuration folder",
+                                             "no home folder is known for this user");
+    }
+    return std::filesystem::path(*home) / ".config" / relative;
+}
+
+std::filesystem::path JSONFileDefaultsStore::defaultPath() {
+    return defaultPath(processEnvironment);
+}
+
+void JSONFileDefaultsStore::load() {
+    OwnedDescriptor file(retryingOpen(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!file.valid()) {
+        if (errno == ENOENT || errno == ENOTDIR) {
+            return; // first run
+        }
+        setAside("it could not be opened: " + errnoText(errno));
+        return;
+    }
+    struct stat status {};
+    if (::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        setAside("it is not a regular file");
+        return;
+    }
+    std::string contents;
+    if (int error = readAll(file.get(), contents); error != 0) {
+        setAside("it could not be read: " + errnoText(error));
+        return;
+    }
+    auto document = nlohmann::json::parse(contents, nullptr, false);
+    if (document.is_discarded()) {
+        setAside("it is not valid JSON");
+        return;
+    }
+    if (!document.is_object()) {
+        setAside("it does not hold a JSON object");
+        return;
+    }
+    values_ = std::move(document);
+}
+
+bool JSONFileDefaultsStore::setAside(const std::string& reason) {
+    const std::string base = path_.string() + ".corrupt-" + utcStamp(wallClock_());
+    int error = EEXIST;
+    std::string target;
+    for (int attempt = 1; attempt <= 100 && error == EEXIST; ++attempt) {
+        target = attempt == 1 ? base : base + "-" + std::to_string(attempt);
+        error = renameWithoutReplacing(path_.string(), target);
+    }
+    if (error != 0) {
+        writable_ = false;
+        logger.error("settings file " + path_.string() + " is unusable because " + reason +
+                     ", and it could not be moved aside (" + errnoText(error) +
+                     "); settings will not be saved so that it stays intact");
+        return false;
+    }
+    setAsidePath_ = target;
+    logger.error("settings file " + path_.string() + " is unusable because " + reason + "; moved it to " +
+                 target + " and started with default settings");
+    return true;
+}
+
+std::optional<nlohmann::json> JSONFileDefaultsStore::value(const std::string& key) const {
+    std::lock_guard lock(mutex_);
+    auto found = values_.find(key);
+    if (found == values_.end()) {
+        return std::nullopt;
+    }
+    return *found;
+}
+
+void JSONFileDefaultsStore::setValue(const std::string& key, const nlohmann::json& value) {
+    std::lock_guard lock(mutex_);
+    auto updated = values_;
+    updated[key] = value;
+    persist(updated);
+    values_ = std::move(updated);
+}
+
+void JSONFileDefaultsStore::removeValue(const std::string& key) {
+    std::lock_guard lock(mutex_);
+    if (!values_.contains(key)) {
+        return;
+    }
+    auto updated = values_;
+    updated.erase(key);
+    persist(updated);
+    values_ = std::move(updated);
+}
+
+void JSONFileDefaultsStore::persist(const nlohmann::json& document) const {
+    const std::string location = path_.string();
+    if (!writable_) {
+        throw DefaultsStoreError::saveFailed(location,
+                                             "the existing file is damaged and could not be moved aside");
+    }
+    std::string text;
+    try {
+        text = document.dump(2) + "\n";
+    } catch (const nlohmann::json::exception&) {
+        throw DefaultsStoreError::saveFailed(location, "a value contains text that is not valid UTF-8");
+    }
+
+    const auto folder = path_.parent_path().empty() ? std::filesystem::path(".") : path_.parent_path();
+    std::error_code folderError;
+    std::filesystem::create_directories(folder, folderError);
+    if (folderError) {
+        throw DefaultsStoreError::saveFailed(location, folderError.message());
+    }
+
+    std::string pattern = (folder / ("." + path_.filename().string() + ".tmp-XXXXXX")).string();
+    OwnedDescriptor file(::mkostemp(pattern.data(), O_CLOEXEC));
+    if (!file.valid()) {
+        throw DefaultsStoreError::saveFailed(location, errnoText(errno));
+    }
+    TemporaryFile temporary(pattern);
+    if (::fchmod(file.get(), S_IRUSR | S_IWUSR) != 0) {
+        throw DefaultsStoreError::saveFailed(location, errnoText(errno));
+    }
+    if (int error = writeAll(file.get(), text); error != 0) {
+        throw DefaultsStoreError::saveFailed(location, errnoText(error));
+    }
+    if (int error = retryingFsync(file.get()); error != 0) {
+        throw DefaultsStoreError::saveFailed(location, errnoText(error));
+    }
+    if (file.close() != 0) {
+        throw DefaultsStoreError::saveFailed(location, errnoText(errno));
+    }
+    if (::rename(temporary.path().c_str(), location.c_str()) != 0) {
+        throw DefaultsStoreError::saveFailed(location, errnoText(errno));
+    }
+    temporary.commit();
+
+    // Make the rename itself durable. The new file is already in place, so a failure here is only logged.
+    OwnedDescriptor directory(retryingOpen(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!directory.valid() || retryingFsync(directory.get()) != 0) {
+        logger.error("could not flush the folder of " + location + ": " + errnoText(errno));
+    }
+}
+
+} // namespace quorvane

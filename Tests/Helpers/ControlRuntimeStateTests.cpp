@@ -1,0 +1,115 @@
+#include "Helpers/CoalescedRefreshState.hpp"
+#include "Helpers/FanTargetWriteCoalescer.hpp"
+#include "Helpers/HistoryRetention.hpp"
+#include "Helpers/PowerLifecycleState.hpp"
+
+#include <gtest/gtest.h>
+#include <map>
+#include <numeric>
+#include <string>
+#include <vector>
+
+namespace quorvane {
+namespace {
+
+TEST(PowerLifecycleState, ResultsFromBeforeAnyLifecycleEventAreRejected) {
+    PowerLifecycleState state;
+    const auto started = state.generation();
+    EXPECT_TRUE(state.accepts(started));
+    state.invalidatePendingPolls();
+    EXPECT_FALSE(state.accepts(started));
+
+    state.willSleep();
+    EXPECT_FALSE(state.accepts(state.generation()));
+    state.didWake();
+    EXPECT_EQ(state.generation(), 3U);
+    EXPECT_FALSE(state.accepts(started));
+    EXPECT_TRUE(state.accepts(state.generation()));
+}
+
+TEST(FanTargetWriteCoalescer, KeepsOneWriteInFlightAndOnlyTheNewestPending) {
+    FanTargetWriteCoalescer coalescer;
+    EXPECT_EQ(coalescer.request(0, 3000), 3000);
+    EXPECT_EQ(coalescer.request(0, 3200), std::nullopt);
+    EXPECT_EQ(coalescer.request(0, 3400), std::nullopt);
+    EXPECT_EQ(coalescer.latestTarget(0), 3400);
+    EXPECT_EQ(coalescer.request(1, 2500), 2500); // fan 1 never waits for fan 0
+    EXPECT_EQ(coalescer.complete(0, true), 3400);
+    EXPECT_EQ(coalescer.inFlight().at(0), 3400);
+    EXPECT_EQ(coalescer.complete(0, true), std::nullopt);
+    EXPECT_FALSE(coalescer.inFlight().contains(0));
+    EXPECT_FALSE(coalescer.pending().contains(0));
+    EXPECT_EQ(coalescer.latestTarget(1), 2500);
+}
+
+TEST(FanTargetWriteCoalescer, DoesNotRewriteTheSameTargetAndForgetsPendingAfterFailure) {
+    FanTargetWriteCoalescer coalescer;
+    coalescer.request(0, 3000);
+    coalescer.request(0, 3000);
+    EXPECT_EQ(coalescer.complete(0, true), std::nullopt);
+
+    coalescer.request(0, 3000);
+    coalescer.request(0, 3400);
+    EXPECT_EQ(coalescer.complete(0, false), std::nullopt);
+    EXPECT_EQ(coalescer.latestTarget(0), std::nullopt);
+    EXPECT_EQ(coalescer.request(0, 3500), 3500);
+
+    EXPECT_EQ(coalescer.complete(1, true), std::nullopt); // nothing in flight: harmless
+    coalescer.request(0, 3600);
+    coalescer.reset();
+    EXPECT_EQ(coalescer.request(0, 3700), 3700);
+}
+
+TEST(CoalescedRefreshState, RequestsDuringARunCollapseIntoOneRerun) {
+    CoalescedRefreshState refresh;
+    EXPECT_TRUE(refresh.request());
+    EXPECT_FALSE(refresh.request());
+    EXPECT_FALSE(refresh.request());
+    EXPECT_TRUE(refresh.complete());
+    EXPECT_FALSE(refresh.complete());
+    EXPECT_THROW(refresh.complete(), std::logic_error);
+    EXPECT_TRUE(refresh.request());
+}
+
+struct TrimCase {
+    std::size_t samples;
+    std::size_t limit;
+    std::size_t batch;
+    std::size_t remaining;
+};
+
+class HistoryTrim : public ::testing::TestWithParam<TrimCase> {};
+
+TEST_P(HistoryTrim, RemovesTheOldestInBatchesFromEverySeries) {
+    const auto& param = GetParam();
+    std::vector<std::size_t> samples(param.samples);
+    std::iota(samples.begin(), samples.end(), 0);
+    std::map<std::string, std::vector<float>> series{{"Tp01", std::vector<float>(param.samples)},
+                                                     {"Tg0f", std::vector<float>(500)}};
+    std::iota(series["Tp01"].begin(), series["Tp01"].end(), 0.0F);
+    HistoryRetention::trim(samples, series, param.limit, param.batch);
+
+    const auto removed = param.samples - param.remaining;
+    ASSERT_EQ(samples.size(), param.remaining);
+    EXPECT_TRUE(samples.empty() || samples.front() == removed);
+    EXPECT_TRUE(series["Tp01"].empty() || series["Tp01"].front() == static_cast<float>(removed));
+    EXPECT_EQ(series["Tp01"].size(), param.remaining);
+    EXPECT_EQ(series.at("Tg0f").size(), removed >= 500 ? 0U : 500 - removed);
+}
+
+INSTANTIATE_TEST_SUITE_P(Limits, HistoryTrim,
+                         ::testing::Values(TrimCase{21600, 21600, 600, 21600},
+                                           TrimCase{21601, 21600, 600, 21001},
+                                           TrimCase{22500, 21600, 600, 21600}, TrimCase{15, 10, 600, 0},
+                                           TrimCase{12, 10, 1, 10}));
+
+TEST(HistoryTrim, ZeroLimitOrBatchIsACallerError) {
+    std::vector<int> samples(5);
+    std::map<std::string, std::vector<float>> series;
+    EXPECT_THROW(HistoryRetention::trim(samples, series, 0, 1), std::invalid_argument);
+    EXPECT_THROW(HistoryRetention::trim(samples, series, 1, 0), std::invalid_argument);
+    EXPECT_EQ(samples.size(), 5U);
+}
+
+} // namespace
+} // namespace quorvane

@@ -1,0 +1,182 @@
+#include "Helpers/FanCurveManager.hpp"
+#include "Helpers/InMemoryDefaultsStore.hpp"
+#include "Helpers/PresetExportFile.hpp"
+#include "Helpers/PresetLibraryError.hpp"
+#include "Helpers/PresetSelectionStore.hpp"
+#include "Support/LogCapture.hpp"
+#include "Support/PresetFixtures.hpp"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace quorvane {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using testing::names;
+
+FanPreset userPreset(const std::string& name, double low = 40) {
+    return testing::curvePreset(name, low);
+}
+
+class PresetLibraryTest : public ::testing::Test {
+protected:
+    void store(const std::vector<FanPreset>& presets) {
+        defaults.setString(FanCurveManager::storageKey, FanPreset::listToJSON(presets).dump());
+    }
+    std::string failureOf(const std::function<void()>& operation) {
+        try {
+            operation();
+        } catch (const PresetLibraryError& error) {
+            return error.what();
+        }
+        return "no error";
+    }
+
+    InMemoryDefaultsStore defaults;
+    FanCurveManager manager{defaults};
+};
+
+TEST_F(PresetLibraryTest, FreshOrUnreadableLibraryLoadsTheShippedPresetsOnly) {
+    const std::vector<FanPreset> shipped{FanPreset::batterySaver, FanPreset::cpuCoreDefault};
+    EXPECT_EQ(manager.loadCustomPresets(), shipped);
+    for (const char* stored : {"[{\"id\": 1}]", "not json", "{}", "[{\"kind\": \"custom\"}"}) {
+        defaults.setString(FanCurveManager::storageKey, stored);
+        EXPECT_EQ(manager.loadCustomPresets(), shipped) << stored;
+    }
+    auto foreign = userPreset("Later").toJSON();
+    foreign["kind"] = "quantum";
+    defaults.setString(FanCurveManager::storageKey,
+                       nlohmann::json::array({userPreset("Kept").toJSON(), foreign}).dump());
+    EXPECT_EQ(manager.loadCustomPresets(), shipped);
+}
+
+TEST_F(PresetLibraryTest, ShippedCopiesKeepValidTuningButNeverTheirName) {
+    auto tuned = FanPreset::batterySaver;
+    tuned.name = "Mine";
+    tuned.lowTemperature = 85;
+    tuned.highTemperature = 95;
+    store({tuned});
+    auto loaded = manager.loadCustomPresets();
+    EXPECT_EQ(loaded[0].name, "Battery Saver");
+    EXPECT_EQ(loaded[0].lowTemperature, 85);
+
+    tuned.hysteresis = 20;
+    store({tuned});
+    EXPECT_EQ(manager.loadCustomPresets()[0], FanPreset::batterySaver);
+}
+
+TEST_F(PresetLibraryTest, LoadDropsReservedNonCustomInvalidAndRepeatedEntries) {
+    auto first = userPreset("First");
+    auto repeat = first;
+    repeat.name = "Repeat";
+    auto automaticCopy = FanPreset::automatic;
+    automaticCopy.id = UUID::generate();
+    auto reservedID = userPreset("Squatter");
+    reservedID.id = FanPreset::fullBlast.id;
+    store({first, repeat, automaticCopy, reservedID, userPreset("   "), userPreset("Second")});
+    EXPECT_THAT(names(manager.loadCustomPresets()),
+                ElementsAre("Battery Saver", FanPreset::cpuCoreDefault.name, "First", "Second"));
+}
+
+TEST_F(PresetLibraryTest, SaveWritesOnlyValidCustomPresetsAsCompactText) {
+    manager.saveCustomPresets({FanPreset::automatic, userPreset("Keep"), userPreset("Cold", 5)});
+    auto text = defaults.string(FanCurveManager::storageKey);
+    ASSERT_TRUE(text);
+    EXPECT_EQ(text->find('\n'), std::string::npos);
+    EXPECT_THAT(names(FanCurveManager::decodeLibrary(*text)), ElementsAre("Keep"));
+}
+
+TEST_F(PresetLibraryTest, FailedEncodingLeavesTheStoredLibraryAlone) {
+    manager.saveCustomPresets({userPreset("Keep")});
+    const auto before = defaults.values();
+    auto broken = userPreset("Bad\xFF");
+    EXPECT_THAT(failureOf([&] { manager.saveCustomPresets({broken}); }), HasSubstr("could not be encoded"));
+    EXPECT_EQ(defaults.values(), before);
+}
+
+TEST_F(PresetLibraryTest, SaveKeepsAnUnreadableLibraryAsideInsteadOfDestroyingIt) {
+    testing::LogCapture logs;
+    defaults.setString(FanCurveManager::storageKey, "[{\"kind\": \"fromTheFuture\"}]");
+    manager.saveCustomPresets({userPreset("New")});
+    EXPECT_EQ(defaults.value(FanCurveManager::unreadableKey),
+              nlohmann::json::array({"[{\"kind\": \"fromTheFuture\"}]"}));
+    EXPECT_EQ(logs.messagesContaining("could not be read").size(), 1U);
+    manager.saveCustomPresets({userPreset("Newer")});
+    EXPECT_EQ(defaults.value(FanCurveManager::unreadableKey)->size(), 1U);
+}
+
+TEST_F(PresetLibraryTest, SelectionFallsBackToAppleDefault) {
+    PresetSelectionStore selection(defaults);
+    auto library = manager.loadCustomPresets();
+    EXPECT_EQ(selection.load(library), FanPreset::systemDefault);
+    selection.save(library[1]);
+    EXPECT_EQ(defaults.string(PresetSelectionStore::storageKey), "00000000-0000-0000-0000-000000000003");
+    EXPECT_EQ(selection.load(library), library[1]);
+    EXPECT_EQ(selection.load({library[0]}), FanPreset::systemDefault);
+    defaults.setString(PresetSelectionStore::storageKey, "garbage");
+    EXPECT_EQ(selection.savedPresetID(), std::nullopt);
+    defaults.setInteger(PresetSelectionStore::storageKey, 3);
+    EXPECT_EQ(selection.load(library), FanPreset::systemDefault);
+}
+
+TEST_F(PresetLibraryTest, ExportThenImportIntoAnEmptyLibraryGivesFreshIdsAndEqualSettings) {
+    auto unlinked = userPreset("Split");
+    unlinked.linkedFans = false;
+    unlinked.fan0Settings = FanCurveSettings{30, 60, std::nullopt};
+    unlinked.fan1Settings = FanCurveSettings{35, 70, 2000};
+    manager.saveCustomPresets({unlinked, userPreset("Quiet")});
+    auto library = manager.loadCustomPresets();
+    auto text = PresetExportFile{1, library}.encoded();
+    EXPECT_THAT(text, HasSubstr("\n  \"presets\": ["));
+    EXPECT_LT(text.find("\"presets\""), text.find("\"version\""));
+
+    InMemoryDefaultsStore otherDefaults;
+    FanCurveManager other(otherDefaults);
+    auto imported = PresetExportFile::decode(text).importablePresets();
+    auto merged = other.loadCustomPresets();
+    merged.insert(merged.end(), imported.begin(), imported.end());
+    other.saveCustomPresets(merged);
+    auto result = other.loadCustomPresets();
+    ASSERT_EQ(result.size(), 2 + library.size());
+    for (std::size_t i = 0; i < library.size(); ++i) {
+        auto copy = result[2 + i];
+        EXPECT_NE(copy.id, library[i].id);
+        EXPECT_FALSE(copy.isLocked());
+        copy.id = library[i].id;
+        EXPECT_EQ(copy, library[i]);
+    }
+}
+
+TEST_F(PresetLibraryTest, ImportAcceptanceMessages) {
+    auto file = [](std::int64_t version, std::vector<FanPreset> presets) {
+        return PresetExportFile::decode(PresetExportFile{version, std::move(presets)}.encoded());
+    };
+    EXPECT_EQ(failureOf([&] { file(2, {userPreset("A")}).importablePresets(); }),
+              "That preset file uses an unsupported format version.");
+    EXPECT_EQ(failureOf([&] { file(1, {}).importablePresets(); }),
+              "No valid custom presets found in that file.");
+    EXPECT_EQ(failureOf([&] {
+                  file(1, {FanPreset::fullBlast, userPreset("")}).importablePresets();
+              }),
+              "No valid custom presets found in that file.");
+    auto imported = file(1, {userPreset("A"), userPreset(""), userPreset("B")}).importablePresets();
+    EXPECT_THAT(names(imported), ElementsAre("A", "B"));
+
+    EXPECT_EQ(failureOf([] { PresetExportFile::decode("{\n  \"version\": 1,\n  \"presets\": [\n"); }),
+              "Import failed: The file is not valid JSON (line 4, column 1).");
+    EXPECT_EQ(failureOf([] { PresetExportFile::decode(R"({"version": "1", "presets": []})"); }),
+              "Import failed: The preset data is not valid: version is not an integer.");
+    EXPECT_THAT(failureOf([] { PresetExportFile::decode(R"({"version": 1, "presets": [{"id": 3}]})"); }),
+                HasSubstr("Import failed: The preset data is not valid: presets[0].id is not a string"));
+    auto compact = R"({"presets":[],"version":1,"exportedBy":"someone"})";
+    EXPECT_EQ(PresetExportFile::decode(compact).version, 1);
+
+    auto nanPreset = userPreset("NaN");
+    nanPreset.highTemperature = std::numeric_limits<double>::quiet_NaN();
+    EXPECT_THAT(failureOf([&] { PresetExportFile{1, {nanPreset}}.encoded(); }), HasSubstr("Export failed: "));
+}
+
+} // namespace
+} // namespace quorvane

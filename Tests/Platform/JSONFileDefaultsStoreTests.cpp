@@ -1,0 +1,139 @@
+#include "Helpers/DefaultsStoreError.hpp"
+#include "Platform/JSONFileDefaultsStore.hpp"
+#include "Support/LogCapture.hpp"
+
+#include <filesystem>
+#include <fstream>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sstream>
+
+namespace quorvane {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+// 2024-05-01 10:15:30 UTC, so set-aside names are predictable.
+const auto fixedTime = std::chrono::system_clock::from_time_t(1714558530);
+
+class JSONFileDefaultsStoreTest : public ::testing::Test {
+protected:
+    JSONFileDefaultsStoreTest() {
+        std::string pattern = (fs::temp_directory_path() / "quorvane-defaults-XXXXXX").string();
+        folder = ::mkdtemp(pattern.data());
+        path = folder / "quorvane" / "defaults.json";
+    }
+    ~JSONFileDefaultsStoreTest() override { fs::remove_all(folder); }
+
+    JSONFileDefaultsStore open() {
+        return JSONFileDefaultsStore(path, [] { return fixedTime; });
+    }
+
+    void writeRaw(const std::string& bytes) {
+        fs::create_directories(path.parent_path());
+        std::ofstream(path, std::ios::binary) << bytes;
+    }
+    static std::string readRaw(const fs::path& file) {
+        std::ostringstream text;
+        text << std::ifstream(file, std::ios::binary).rdbuf();
+        return text.str();
+    }
+    std::vector<std::string> entries() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(path.parent_path())) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    fs::path folder;
+    fs::path path;
+};
+
+TEST_F(JSONFileDefaultsStoreTest, ValuesSurviveReopeningInAPrivateFileWithNoTemporariesLeft) {
+    {
+        auto store = open();
+        store.setString("fanControlOwnership.v1", "anotherApp");
+        store.setNumber("pollingInterval", 3);
+        store.setBool("overheatAlertsEnabled", true);
+        store.removeValue("overheatAlertsEnabled");
+    }
+    auto reopened = open();
+    EXPECT_EQ(reopened.string("fanControlOwnership.v1"), "anotherApp");
+    EXPECT_EQ(reopened.integer("pollingInterval"), 3);
+    EXPECT_EQ(reopened.value("overheatAlertsEnabled"), std::nullopt);
+    EXPECT_THAT(entries(), ElementsAre("defaults.json"));
+    EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+}
+
+TEST_F(JSONFileDefaultsStoreTest, FailedWriteKeepsTheOldFileAndValueAndCleansUp) {
+    auto store = open();
+    store.setString("key", "old");
+    const auto before = readRaw(path);
+    auto replacement = path.string() + ".moved";
+    fs::rename(path, replacement);
+    fs::create_directory(path); // the rename into place now fails
+    try {
+        store.setString("key", "new");
+        FAIL() << "write reported success";
+    } catch (const DefaultsStoreError& error) {
+        EXPECT_THAT(error.what(), HasSubstr("Settings could not be saved to " + path.string()));
+    }
+    EXPECT_EQ(store.string("key"), "old");
+    EXPECT_THAT(entries(), ElementsAre("defaults.json", "defaults.json.moved"));
+    EXPECT_EQ(readRaw(replacement), before);
+}
+
+class DamagedDefaultsFile : public JSONFileDefaultsStoreTest,
+                            public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(DamagedDefaultsFile, IsSetAsideUntouchedAndTheStoreStartsEmpty) {
+    testing::LogCapture logs;
+    writeRaw(GetParam());
+    auto store = open();
+    EXPECT_EQ(store.value("pollingInterval"), std::nullopt);
+    const auto aside = path.string() + ".corrupt-20240501T101530Z";
+    EXPECT_EQ(store.setAsidePath(), fs::path(aside));
+    EXPECT_EQ(readRaw(aside), GetParam());
+    EXPECT_THAT(logs.messagesContaining("moved it to " + aside), ::testing::SizeIs(1));
+
+    store.setInteger("pollingInterval", 2);
+    EXPECT_EQ(readRaw(aside), GetParam());
+    EXPECT_EQ(open().integer("pollingInterval"), 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Contents, DamagedDefaultsFile,
+                         ::testing::Values("{\"pollingInterval\": 2,", "not json", "[1, 2]", "",
+                                           "{\"name\": \"\xFF\xFE\"}"));
+
+TEST_F(JSONFileDefaultsStoreTest, SecondDamagedFileInTheSameSecondDoesNotReplaceTheFirst) {
+    writeRaw("first");
+    open();
+    writeRaw("second");
+    open();
+    EXPECT_EQ(readRaw(path.string() + ".corrupt-20240501T101530Z"), "first");
+    EXPECT_EQ(readRaw(path.string() + ".corrupt-20240501T101530Z-2"), "second");
+}
+
+TEST(JSONFileDefaultsStorePath, FollowsXDGConfigHomeThenHome) {
+    auto environment = [](std::map<std::string, std::string> values) {
+        return [values](const std::string& name) -> std::optional<std::string> {
+            auto found = values.find(name);
+            return found == values.end() ? std::nullopt : std::optional(found->second);
+        };
+    };
+    EXPECT_EQ(
+        JSONFileDefaultsStore::defaultPath(environment({{"XDG_CONFIG_HOME", "/cfg"}, {"HOME", "/home/u"}})),
+        fs::path("/cfg/quorvane/defaults.json"));
+    for (const char* ignored : {"", "relative/cfg"}) {
+        EXPECT_EQ(
+            JSONFileDefaultsStore::defaultPath(environment({{"XDG_CONFIG_HOME", ignored}, {"HOME", "/h"}})),
+            fs::path("/h/.config/quorvane/defaults.json"));
+    }
+}
+
+} // namespace
+} // namespace quorvane
