@@ -1,0 +1,332 @@
+#include "Helpers/SensorReader.hpp"
+#include "Helpers/ThermalControlCompatibility.hpp"
+#include "Simulator/SMCProfiles.hpp"
+#include "Support/SimulatedMachine.hpp"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace quorvane {
+namespace {
+
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::Not;
+using testing::SimulatedMachine;
+using testing::tableProfile;
+using Keys = std::vector<SimulatedKey>;
+
+template <std::size_t N> std::vector<std::string> sorted(const SensorReader::KeyList<N>& names) {
+    std::vector<std::string> result(names.begin(), names.end());
+    std::sort(result.begin(), result.end());
+    return result;
+}
+
+template <typename Names> void add(Keys& keys, const Names& names, float celsius) {
+    for (const auto& name : names) {
+        keys.push_back(SimulatedKey::flt(name, celsius));
+    }
+}
+
+// "TpA0", "TpA1", ...: generic processor channels of an unverified layout; the first `valid` read 50.
+Keys genericChannels(int count, int valid) {
+    Keys keys;
+    for (int i = 0; i < count; ++i) {
+        const std::string name =
+            "Tp" + std::string(1, static_cast<char>('A' + i / 10)) + std::to_string(i % 10);
+        keys.push_back(SimulatedKey::flt(name, i < valid ? 50.0F : 10.0F));
+    }
+    return keys;
+}
+
+// A reader over a simulated machine, reached through the real bridge.
+struct Bench {
+    explicit Bench(SMCProfile profile) : machine(std::move(profile)) {}
+    explicit Bench(Keys keys) : Bench(tableProfile(std::move(keys))) {}
+
+    template <typename Names> void set(const Names& names, float celsius) {
+        for (const auto& name : names) {
+            machine.firmware.setFloat(SMCKey::fromString(name), celsius);
+        }
+    }
+    std::string failure(const std::function<void()>& operation) {
+        try {
+            operation();
+        } catch (const SMCError& error) {
+            return error.what();
+        }
+        return "no error";
+    }
+    std::string compositeFailure() {
+        return failure([&] { reader.readCPUCoreAverage(); });
+    }
+
+    SimulatedMachine machine;
+    SensorReader reader{*machine.bridge};
+};
+
+TEST(SensorReaderProfileTest, VerifiedMac15_11ReadsCatalogueChannelsAndTwoZones) {
+    Bench bench(*SMCProfiles::named("Mac15,11"));
+    const CPUCoreAverage average = bench.reader.readCPUCoreAverage();
+    EXPECT_TRUE(average.hasValidatedFanZoneTopology);
+    EXPECT_TRUE(ThermalControlCompatibility::allowsControl("Mac15,11", average.hasValidatedFanZoneTopology));
+    EXPECT_FALSE(ThermalControlCompatibility::allowsControl("Mac15,11", false));
+    EXPECT_EQ(average.contributingKeys, sorted(SensorReader::m3CPUCoreKeys));
+    EXPECT_EQ(average.gpuContributingKeys, sorted(SensorReader::m3GPUClusterKeys));
+    EXPECT_NEAR(*average.hotspotTemperature, 56.3, 1e-4);
+    // At idle the processor banks lead both zones; every chassis channel of the profile is valid.
+    ASSERT_EQ(average.fanZoneReadings.size(), 2U);
+    const auto& left = average.fanZoneReadings[0];
+    EXPECT_EQ(left.driver, "CPU core bank A");
+    EXPECT_EQ(average.fanZoneReadings[1].driver, "CPU core bank B");
+    EXPECT_NEAR(*left.localChassisTemperature, (30.0 + 22.9 + 24.3 + 25.9 + 22.4) / 5, 1e-4);
+    EXPECT_THAT(left.contributingKeys,
+                ElementsAre("TDeL", "TaLP", "TaLT", "TaLW", "Te05", "Te0L", "Te0P", "Te0S", "Tf04", "Tf09",
+                            "Tf0A", "Tf0B", "Tf0D", "Tf0E", "Ts0P"));
+
+    std::vector<std::string> listed;
+    for (const auto& reading : bench.reader.readAllTemperatures()) {
+        listed.push_back(reading.keyName);
+    }
+    EXPECT_TRUE(std::is_sorted(listed.begin(), listed.end())); // SMC index order is key order
+    EXPECT_THAT(listed, Contains("Tz11"));                     // an unused channel reading 0 is plausible
+    EXPECT_THAT(listed, Not(Contains("TG0C")));                // eight-byte fixed point is no temperature
+}
+
+TEST(SensorReaderProfileTest, UnverifiedMac14_6FallsBackToGenericCoresWithoutZones) {
+    Bench bench(*SMCProfiles::named("Mac14,6"));
+    const CPUCoreAverage average = bench.reader.readCPUCoreAverage();
+    EXPECT_FALSE(average.hasValidatedFanZoneTopology);
+    EXPECT_FALSE(ThermalControlCompatibility::allowsControl("Mac14,6", true));
+    EXPECT_EQ(average.contributingKeys.size(), 16U); // twelve "Tp" and four "Te"
+    EXPECT_TRUE(average.efficiencyAverageTemperature.has_value());
+    EXPECT_FALSE(average.performanceAverageTemperature || average.gpuAverageTemperature ||
+                 average.hotspotTemperature || average.gpuHotspotTemperature);
+    EXPECT_TRUE(average.gpuContributingKeys.empty() && average.fanZoneReadings.empty());
+    EXPECT_EQ(average.thermalDisplayTemperature(), average.cpuMaximumTemperature);
+    EXPECT_EQ(average.controlTemperature(), average.temperature);
+}
+
+struct ZoneCase {
+    std::array<float, 5> left;
+    std::array<float, 5> right;
+    std::optional<double> leftChassis;
+    std::optional<double> rightChassis;
+    double bias;
+    std::size_t leftKeys;
+    std::size_t rightKeys;
+};
+
+class FanZoneTest : public ::testing::TestWithParam<ZoneCase> {};
+
+// Efficiency 50, bank A 70, bank B 60, GPU bank A 80, GPU bank B 50: the left zone computes 74.0
+// from GPU bank A, the right one 60.2 from CPU bank B.
+TEST_P(FanZoneTest, WorkedExampleShiftedByTheChassisBias) {
+    const auto& param = GetParam();
+    Bench bench(*SMCProfiles::named("Mac15,11"));
+    bench.set(SensorReader::m3EfficiencyCoreKeys, 50);
+    bench.set(SensorReader::m3PerformanceBankAKeys, 70);
+    bench.set(SensorReader::m3PerformanceBankBKeys, 60);
+    bench.set(SensorReader::m3GPUClusterBankAKeys, 80);
+    bench.set(SensorReader::m3GPUClusterBankBKeys, 50);
+    for (std::size_t i = 0; i < 5; ++i) {
+        bench.set(std::array{SensorReader::m3LeftChassisKeys[i]}, param.left[i]);
+        bench.set(std::array{SensorReader::m3RightChassisKeys[i]}, param.right[i]);
+    }
+    const CPUCoreAverage average = bench.reader.readCPUCoreAverage();
+    EXPECT_DOUBLE_EQ(average.thermalDisplayTemperature(), 80.0);
+    ASSERT_EQ(average.fanZoneReadings.size(), 2U);
+    const auto& left = average.fanZoneReadings[0];
+    const auto& right = average.fanZoneReadings[1];
+    EXPECT_EQ(left.driver, "GPU cluster bank A");
+    EXPECT_EQ(right.driver, "CPU core bank B");
+    EXPECT_NEAR(left.localComputeTemperature, 74.0, 1e-9);
+    EXPECT_NEAR(right.localComputeTemperature, 60.2, 1e-9);
+    EXPECT_NEAR(left.temperature, 74.0 + param.bias, 1e-9);
+    EXPECT_NEAR(right.temperature, 60.2 - param.bias, 1e-9);
+    EXPECT_NEAR(average.controlTemperature(), 74.0 + param.bias, 1e-9);
+    EXPECT_EQ(left.localChassisTemperature, param.leftChassis);
+    EXPECT_EQ(right.localChassisTemperature, param.rightChassis);
+    // The zone's own bank (four GPU keys; six CPU keys plus four efficiency keys) and valid chassis keys.
+    EXPECT_EQ(left.contributingKeys.size(), param.leftKeys);
+    EXPECT_EQ(right.contributingKeys.size(), param.rightKeys);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ChassisChannels, FanZoneTest,
+    ::testing::Values(ZoneCase{{10, 10, 10, 10, 10}, {90, 90, 90, 90, 90}, {}, {}, 0.0, 4, 10},
+                      // One valid channel is no side temperature, so there is no bias.
+                      ZoneCase{{50, 10, 10, 10, 10}, {40, 40, 40, 40, 40}, {}, 40.0, 0.0, 4, 15},
+                      ZoneCase{{44, 44, 44, 44, 44}, {40, 40, 40, 40, 40}, 44.0, 40.0, 1.4, 9, 15},
+                      // 0.35 x 10 = 3.5 is clamped.
+                      ZoneCase{{50, 50, 50, 50, 50}, {40, 40, 40, 40, 40}, 50.0, 40.0, 2.5, 9, 15},
+                      ZoneCase{{15, 15, 85, 85, 10}, {85, 85, 85, 86, 90}, 50.0, 85.0, -2.5, 8, 13}));
+
+TEST(SensorReaderDiscoveryTest, KeepsOnlyTemperatureTypedTKeysAndSkipsUnreadableOnes) {
+    Bench bench(Keys{
+        SimulatedKey::flt("TA0P", 31.5F), SimulatedKey::raw("TB0T", "sp78", {0x1E, 0x80}), // 30.5
+        SimulatedKey::raw("TC0s", "flt ", {0, 0}), // wrong size for the type
+        SimulatedKey::ui8("TD0u", 40), SimulatedKey::ioft("TG0C", 51.9), SimulatedKey::flt("PSTR", 12.0F),
+        SimulatedKey::flt("TH0x", 35.0F),
+        SimulatedKey::flt("TW0P", 140.0F), // known, but never a plausible reading
+    });
+    bench.machine.firmware.hideKey(SMCKey::fromString("TH0x"));
+    std::vector<std::string> known;
+    for (const auto& info : bench.reader.discoverTemperatureSensors()) {
+        known.push_back(info.keyName);
+    }
+    EXPECT_THAT(known, ElementsAre("TA0P", "TB0T", "TW0P"));
+    EXPECT_THAT(bench.reader.readAllTemperatures(),
+                ElementsAre(SensorReading{"TA0P", "TA0P", 31.5}, SensorReading{"TB0T", "TB0T", 30.5}));
+}
+
+TEST(SensorReaderDiscoveryTest, RediscoversOnlyWhileNothingWasFoundAndCountFailuresPropagate) {
+    Bench bench(Keys{SimulatedKey::ui8("FNum", 0)});
+    EXPECT_TRUE(bench.reader.readAllTemperatures().empty());
+    bench.machine.firmware.addKey(SimulatedKey::flt("TA0P", 30.0F));
+    EXPECT_EQ(bench.reader.readAllTemperatures().size(), 1U);
+    bench.machine.firmware.addKey(SimulatedKey::flt("TA1P", 30.0F));
+    EXPECT_EQ(bench.reader.readAllTemperatures().size(), 1U);
+
+    SensorReader fresh(*bench.machine.bridge);
+    bench.machine.firmware.hideKey(SMCKey::fromString("#KEY"));
+    EXPECT_THROW(fresh.readAllTemperatures(), SMCError);
+    EXPECT_THROW(fresh.readCPUCoreAverage(), SMCError);
+}
+
+struct WindowCase {
+    float celsius;
+    bool listed;
+    bool dieValid;
+};
+
+class PlausibilityTest : public ::testing::TestWithParam<WindowCase> {};
+
+TEST_P(PlausibilityTest, WindowsAreInclusive) {
+    auto keys = genericChannels(4, 4);
+    add(keys, std::array{"TpZZ", "TCMz"}, GetParam().celsius);
+    Bench bench(keys);
+    const auto average = bench.reader.readCPUCoreAverage();
+    EXPECT_EQ(average.contributingKeys.size(), GetParam().dieValid ? 5U : 4U);
+    EXPECT_EQ(average.hotspotTemperature.has_value(), GetParam().dieValid);
+    EXPECT_EQ(bench.reader.readAllTemperatures().size(), GetParam().listed ? 6U : 4U);
+    const SMCKey hotspot = SMCKey::fromString("TCMz");
+    if (GetParam().listed) {
+        EXPECT_EQ(bench.reader.readTemperature(hotspot, "Die"),
+                  (SensorReading{"TCMz", "Die", GetParam().celsius}));
+    } else {
+        EXPECT_EQ(bench.failure([&] { bench.reader.readTemperature(hotspot, "Die"); }),
+                  "SMC read failed: Die returned an implausible temperature");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Boundaries, PlausibilityTest,
+                         ::testing::Values(WindowCase{-40.0F, true, false}, WindowCase{-40.01F, false, false},
+                                           WindowCase{125.0F, true, false}, WindowCase{125.01F, false, false},
+                                           WindowCase{20.0F, true, true}, WindowCase{19.99F, true, false},
+                                           WindowCase{115.0F, true, true}, WindowCase{115.01F, true, false}));
+
+struct CountCase {
+    bool graphics;
+    int candidates;
+    int valid;
+    bool succeeds;
+};
+
+class ChannelCountTest : public ::testing::TestWithParam<CountCase> {};
+
+// Processor channels: at least four and three quarters of the candidates. Graphics channels, once
+// at least four are known: at least two and three quarters.
+TEST_P(ChannelCountTest, MostCandidatesMustBeValid) {
+    const auto [graphics, candidates, valid, succeeds] = GetParam();
+    Keys keys = genericChannels(graphics ? 4 : candidates, graphics ? 4 : valid);
+    for (int i = 0; graphics && i < candidates; ++i) {
+        keys.push_back(SimulatedKey::flt(SensorReader::m3GPUClusterKeys[i], i < valid ? 60.0F : 10.0F));
+    }
+    Bench bench(keys);
+    const std::string what = graphics ? "GPU cluster average" : "CPU Core Average";
+    EXPECT_EQ(bench.compositeFailure(), succeeds ? "no error"
+                                                 : "SMC read failed: " + what + " has only " +
+                                                       std::to_string(valid) + " valid channels");
+    // A graphics failure comes after the processor channels have been pinned.
+    EXPECT_EQ(bench.reader.cpuContributors().has_value(), succeeds || graphics);
+    const auto& pinned = graphics ? bench.reader.gpuContributors() : bench.reader.cpuContributors();
+    EXPECT_EQ(pinned ? pinned->size() : 0U,
+              succeeds && candidates >= 4 ? static_cast<std::size_t>(valid) : 0U);
+}
+
+INSTANTIATE_TEST_SUITE_P(Counts, ChannelCountTest,
+                         ::testing::Values(CountCase{false, 16, 12, true}, CountCase{false, 16, 11, false},
+                                           CountCase{false, 15, 12, true}, CountCase{false, 15, 11, false},
+                                           CountCase{false, 5, 4, true}, CountCase{false, 5, 3, false},
+                                           CountCase{false, 3, 3, false}, CountCase{true, 8, 6, true},
+                                           CountCase{true, 8, 5, false}, CountCase{true, 4, 3, true},
+                                           CountCase{true, 4, 2, false},
+                                           // Three known graphics keys are not a layout to average.
+                                           CountCase{true, 3, 0, true}));
+
+TEST(SensorReaderPinningTest, ChannelsArePinnedAtTheFirstSuccessfulRead) {
+    Bench bench(genericChannels(16, 13));
+    EXPECT_EQ(bench.reader.readCPUCoreAverage().contributingKeys.size(), 13U);
+    // Channels that recover later stay out; the pinned thirteen need ten of their own.
+    bench.set(std::array{"TpB3", "TpB4", "TpB5"}, 60);
+    EXPECT_EQ(bench.reader.readCPUCoreAverage().contributingKeys.size(), 13U);
+    bench.set(std::array{"TpA0", "TpA1", "TpA2"}, 10);
+    EXPECT_EQ(bench.reader.readCPUCoreAverage().temperature, 50.0);
+    bench.set(std::array{"TpA3"}, 10);
+    EXPECT_EQ(bench.compositeFailure(), "SMC read failed: CPU Core Average has only 9 valid channels");
+}
+
+TEST(SensorReaderTopologyTest, ThreeOfSixBankAKeysFallBackToGenericChannels) {
+    Keys keys;
+    add(keys, SensorReader::m3EfficiencyCoreKeys, 50);
+    add(keys, std::array{"Tf04", "Tf09", "Tf0A"}, 90);
+    add(keys, SensorReader::m3PerformanceBankBKeys, 90);
+    add(keys, SensorReader::m3GPUClusterKeys, 70);
+    add(keys, std::array{"Tp01", "Tp02", "Tp03", "Tp04"}, 60);
+    const auto average = Bench(keys).reader.readCPUCoreAverage();
+    EXPECT_FALSE(average.hasValidatedFanZoneTopology);
+    EXPECT_THAT(average.contributingKeys,
+                ElementsAre("Te05", "Te0L", "Te0P", "Te0S", "Tp01", "Tp02", "Tp03", "Tp04"));
+    EXPECT_FALSE(average.performanceAverageTemperature.has_value());
+    EXPECT_TRUE(average.fanZoneReadings.empty());
+    EXPECT_DOUBLE_EQ(average.temperature, 55.0);
+    EXPECT_DOUBLE_EQ(average.controlTemperature(), 70.0);
+}
+
+TEST(SensorReaderTopologyTest, MinimumVerifiedLayoutKeepsZonesAndTiesGoToTheProcessor) {
+    Keys keys;
+    add(keys,
+        std::array{"Te05", "Te0L", "Te0P", "Tf04", "Tf09", "Tf0A", "Tf0B", "Tf44", "Tf49", "Tf4A", "Tf4B"},
+        60);
+    add(keys, SensorReader::m3GPUClusterKeys, 60);
+    const auto tied = Bench(keys).reader.readCPUCoreAverage();
+    EXPECT_TRUE(tied.hasValidatedFanZoneTopology);
+    ASSERT_EQ(tied.fanZoneReadings.size(), 2U);
+    EXPECT_EQ(tied.fanZoneReadings[0].driver, "CPU core bank A");
+    EXPECT_EQ(tied.fanZoneReadings[1].driver, "CPU core bank B");
+
+    // With only GPU bank B known, the left side takes the graphics average and still names bank A.
+    keys.resize(11);
+    add(keys, SensorReader::m3GPUClusterBankBKeys, 70);
+    const auto left = Bench(keys).reader.readCPUCoreAverage().fanZoneReadings.at(0);
+    EXPECT_EQ(left.driver, "GPU cluster bank A");
+    EXPECT_DOUBLE_EQ(left.temperature, 70.0);
+    EXPECT_EQ(left.contributingKeys, sorted(SensorReader::m3GPUClusterBankAKeys));
+}
+
+TEST(CPUCoreAverageTest, DisplayIsTheHottestDieAndControlTheWarmestZone) {
+    CPUCoreAverage average;
+    average.temperature = 60;
+    average.cpuMaximumTemperature = 72;
+    average.gpuAverageTemperature = 64;
+    average.hotspotTemperature = 88;
+    average.gpuHotspotTemperature = 90;
+    EXPECT_EQ(average.thermalDisplayTemperature(), 90);
+    average.fanZoneReadings = {FanZoneReading{0, "Left", 55, "CPU core bank A", {}, 55, {}},
+                               FanZoneReading{1, "Right", 57, "CPU core bank B", {}, 57, {}}};
+    EXPECT_EQ(average.controlTemperature(), 57); // zones win even when the averages are warmer
+}
+
+} // namespace
+} // namespace quorvane
