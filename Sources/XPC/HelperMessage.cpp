@@ -56,6 +56,22 @@ std::string stringArgument(const json& value) {
 
 } // namespace
 
+std::vector<std::uint8_t> encodeHelperMessage(const json& message) {
+    const std::string text = message.dump(-1, ' ', false, json::error_handler_t::replace);
+    if (text.size() > maxHelperMessageSize) {
+        throw HelperProtocolError("message of " + std::to_string(text.size()) + " bytes exceeds the limit");
+    }
+    return std::vector<std::uint8_t>(text.begin(), text.end());
+}
+
+json decodeHelperMessage(std::span<const std::uint8_t> payload) {
+    auto message = json::parse(payload.begin(), payload.end(), nullptr, false);
+    if (message.is_discarded() || !message.is_object()) {
+        throw HelperProtocolError("frame is not a JSON object");
+    }
+    return message;
+}
+
 const char* selectorName(HelperSelector selector) {
     return entry(selector).name;
 }

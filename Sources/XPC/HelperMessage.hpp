@@ -5,9 +5,19 @@
 #include <cstdint>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <span>
 #include <string>
+#include <vector>
 
 namespace quorvane {
+
+// Each message is one JSON object carried as the payload of one length-prefixed frame.
+inline constexpr std::size_t maxHelperMessageSize = 64 * 1024;
+
+// The payload bytes of a message; throws HelperProtocolError above the size cap.
+std::vector<std::uint8_t> encodeHelperMessage(const nlohmann::json& message);
+// Throws HelperProtocolError for bytes that are not one JSON object.
+nlohmann::json decodeHelperMessage(std::span<const std::uint8_t> payload);
 
 // The eight operations of the helper, by their wire names.
 enum class HelperSelector {

@@ -1,4 +1,3 @@
-#include "XPC/FrameCodec.hpp"
 #include "XPC/HelperMessage.hpp"
 #include "XPC/HelperProtocolError.hpp"
 #include "XPC/HelperReply.hpp"
@@ -86,42 +85,14 @@ TEST(HelperMessageTest, ResponsesCarryADictionaryOrAnErrorOrNothing) {
                  HelperProtocolError);
 }
 
-TEST(FrameCodecTest, DecodesFramesSplitAcrossReads) {
-    const auto first = FrameCodec::encode({{"id", 1}});
-    const auto second = FrameCodec::encode({{"id", 2}});
-    std::vector<std::uint8_t> stream(first);
-    stream.insert(stream.end(), second.begin(), second.end());
-
-    FrameDecoder decoder;
-    for (std::size_t i = 0; i < stream.size(); i += 3) {
-        decoder.append(std::span(stream).subspan(i, std::min<std::size_t>(3, stream.size() - i)));
+TEST(HelperMessageTest, PayloadsAreSingleJSONObjectsUnderTheCap) {
+    const json message = {{"id", 1}, {"selector", "statusWithReply:"}};
+    EXPECT_EQ(decodeHelperMessage(encodeHelperMessage(message)), message);
+    for (std::string payload : {"not json", "[1,2]", "{\"id\":", ""}) {
+        const std::vector<std::uint8_t> bytes(payload.begin(), payload.end());
+        EXPECT_THROW(decodeHelperMessage(bytes), HelperProtocolError) << payload;
     }
-    EXPECT_EQ(decoder.next(), json({{"id", 1}}));
-    EXPECT_EQ(decoder.next(), json({{"id", 2}}));
-    EXPECT_EQ(decoder.next(), std::nullopt);
-    EXPECT_EQ(decoder.pendingBytes(), 0u);
-}
-
-TEST(FrameCodecTest, OversizedTruncatedAndGarbageFrames) {
-    FrameDecoder oversized(16);
-    oversized.append(FrameCodec::encode({{"text", std::string(32, 'x')}}));
-    EXPECT_THROW(oversized.next(), HelperProtocolError);
-
-    FrameDecoder truncated;
-    auto frame = FrameCodec::encode({{"id", 1}});
-    frame.pop_back();
-    truncated.append(frame);
-    EXPECT_EQ(truncated.next(), std::nullopt);
-
-    for (std::string payload : {"not json", "[1,2]", "{\"id\":"}) {
-        std::vector<std::uint8_t> garbage(FrameCodec::headerSize + payload.size());
-        garbage[3] = static_cast<std::uint8_t>(payload.size());
-        std::copy(payload.begin(), payload.end(), garbage.begin() + FrameCodec::headerSize);
-        FrameDecoder decoder;
-        decoder.append(garbage);
-        EXPECT_THROW(decoder.next(), HelperProtocolError) << payload;
-    }
-    EXPECT_THROW(FrameCodec::encode({{"text", std::string(FrameCodec::maxPayloadSize, 'x')}}),
+    EXPECT_THROW(encodeHelperMessage({{"text", std::string(maxHelperMessageSize, 'x')}}),
                  HelperProtocolError);
 }
 
