@@ -198,6 +198,14 @@ void SimulatedAppleSMC::injectTransient(SMCKey key, std::uint8_t result, int cou
     transients_[key] = Transient{result, count, scope};
 }
 
+std::optional<int> SimulatedAppleSMC::transientRemaining(SMCKey key) const {
+    const auto found = transients_.find(key);
+    if (found == transients_.end()) {
+        return std::nullopt;
+    }
+    return found->second.remaining;
+}
+
 void SimulatedAppleSMC::hideKey(SMCKey key) {
     hidden_.insert(key);
 }

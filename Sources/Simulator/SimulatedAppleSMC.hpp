@@ -83,6 +83,8 @@ public:
     // Faults. The next `count` reads and/or writes of the key (count < 0: all of them) answer
     // `result` without effect. A second injection on the same key replaces the first.
     void injectTransient(SMCKey key, std::uint8_t result, int count, FaultScope scope);
+    // How many more exchanges an injected transient answers (negative: all); nullopt once spent.
+    std::optional<int> transientRemaining(SMCKey key) const;
     // The key answers 0x84 to key info, read and write, as if it had vanished. It keeps its place in
     // the table, so "#KEY" and enumeration by index still list it.
     void hideKey(SMCKey key);

@@ -1,0 +1,327 @@
+#include "Simulator/SimulatorCommandLine.hpp"
+
+#include "Helpers/Clock.hpp"
+#include "Platform/HardwareModel.hpp"
+#include "Platform/SMCSocketProtocol.hpp"
+#include "Platform/SocketError.hpp"
+#include "Platform/SocketSMCUserClient.hpp"
+#include "SMC/FanController.hpp"
+#include "SMC/IOKitSMCBridge.hpp"
+#include "SMC/SMCError.hpp"
+#include "Simulator/SMCProfiles.hpp"
+#include "Simulator/ScaledClock.hpp"
+#include "Simulator/SimulatedAppleSMC.hpp"
+#include "Simulator/SimulatedMac.hpp"
+#include "Simulator/SimulatorControlClient.hpp"
+#include "Simulator/SimulatorError.hpp"
+#include "Simulator/SimulatorServer.hpp"
+#include "Simulator/Workload.hpp"
+#include "Simulator/WorkloadScript.hpp"
+
+#include <algorithm>
+#include <asio/io_context.hpp>
+#include <asio/signal_set.hpp>
+#include <charconv>
+#include <cmath>
+#include <csignal>
+#include <optional>
+
+namespace quorvane {
+
+namespace {
+
+constexpr int failure = 1;
+constexpr int misuse = 2;
+
+// A command line the tool cannot use; reported with exit status 2.
+struct UsageError : SimulatorError {
+    using SimulatorError::SimulatorError;
+};
+
+// "--name value" options, and the words that are not options.
+class Arguments {
+public:
+    Arguments(std::vector<std::string> words, std::initializer_list<const char*> valued) {
+        for (std::size_t i = 0; i < words.size(); ++i) {
+            const bool takesValue =
+                std::any_of(valued.begin(), valued.end(), [&](const char* name) { return words[i] == name; });
+            if (takesValue) {
+                if (i + 1 >= words.size()) {
+                    throw UsageError(words[i] + " needs a value");
+                }
+                options_.emplace_back(words[i], words[i + 1]);
+                ++i;
+            } else {
+                rest_.push_back(words[i]);
+            }
+        }
+    }
+
+    std::optional<std::string> option(const std::string& name) const {
+        std::optional<std::string> value;
+        for (const auto& [key, text] : options_) {
+            if (key == name) {
+                value = text;
+            }
+        }
+        return value;
+    }
+    const std::vector<std::string>& rest() const { return rest_; }
+
+private:
+    std::vector<std::pair<std::string, std::string>> options_;
+    std::vector<std::string> rest_;
+};
+
+void rejectExtra(const std::vector<std::string>& words, std::size_t allowed) {
+    if (words.size() > allowed) {
+        throw UsageError("unknown argument \"" + words[allowed] + "\"");
+    }
+}
+
+SMCProfile profileNamed(const std::string& name) {
+    if (auto profile = SMCProfiles::named(name)) {
+        return *profile;
+    }
+    std::string known;
+    for (const auto& profile : SMCProfiles::all()) {
+        known += (known.empty() ? "" : ", ") + profile.name;
+    }
+    throw UsageError("Unknown profile \"" + name + "\"; known profiles: " + known);
+}
+
+Workload workloadNamed(const std::string& name) {
+    try {
+        return WorkloadScript::isPath(name) ? WorkloadScript::load(name) : Workload::named(name);
+    } catch (const SimulatorError& error) {
+        throw UsageError(error.what());
+    }
+}
+
+double speedFactor(const std::string& text) {
+    double value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value) || value <= 0) {
+        throw UsageError("--speed takes a factor above 0, e.g. 1 or 10");
+    }
+    return value;
+}
+
+std::uint64_t seedValue(const std::string& text) {
+    std::uint64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || text.empty()) {
+        throw UsageError("--seed takes a whole number from 0");
+    }
+    return value;
+}
+
+int listProfiles(std::ostream& out) {
+    for (const auto& profile : SMCProfiles::all()) {
+        out << profile.name << "\t" << profile.description << "\n";
+    }
+    return 0;
+}
+
+std::string modeText(SMCInterface& smc, int index) {
+    try {
+        if (auto byte = smc.readKey(SMCKey::fan(index, "Md")).asUInt8()) {
+            return MachineStatus::modeName(*byte);
+        }
+    } catch (const SMCError& error) {
+        return std::string("unreadable: ") + error.what();
+    }
+    return "not a byte";
+}
+
+std::string optionalRPM(const std::optional<std::int64_t>& rpm) {
+    return rpm ? std::to_string(*rpm) : std::string("unreadable");
+}
+
+// What the capability probe and the fan controller see through a read-only bridge, as the app would.
+void printProbe(IOKitSMCBridge& bridge, const std::string& heading, std::ostream& out) {
+    auto shared = std::shared_ptr<IOKitSMCBridge>(&bridge, [](IOKitSMCBridge*) {});
+    FanController controller(shared);
+    const auto& capabilities = controller.probeCapabilities();
+    out << heading << "\n";
+    out << "SMC keys: " << bridge.getKeyCount() << "\n";
+    out << "Diagnostic lock (Ftst): " << (capabilities.hasDiagnosticLock ? "present" : "absent") << "\n";
+    out << "Fans: " << capabilities.fans.size() << "\n";
+    if (auto supervised = capabilities.supervisedFanIndex()) {
+        out << "Supervised fan: " << *supervised << "\n";
+    }
+    for (const auto& fan : capabilities.fans) {
+        out << "Fan " << fan.index << ": " << (fan.isControllable() ? "controllable" : "not controllable")
+            << " (read " << (fan.canReadRPM ? "yes" : "no") << ", mode " << (fan.canSwitchMode ? "yes" : "no")
+            << ", target " << (fan.canSetTarget ? "yes" : "no") << "), limits " << optionalRPM(fan.minimumRPM)
+            << "..." << optionalRPM(fan.maximumRPM) << " RPM\n";
+        try {
+            const FanInfo info = controller.getFanInfo(fan.index);
+            out << "  actual " << info.actualRPM << " RPM, min " << info.minRPM << ", max " << info.maxRPM
+                << ", mode " << (info.mode == FanMode::manual ? "manual" : "automatic") << " (key "
+                << modeText(bridge, fan.index) << "), target " << optionalRPM(info.targetRPM) << " RPM\n";
+        } catch (const SMCError& error) {
+            out << "  " << error.what() << "\n";
+        }
+    }
+}
+
+int probe(const Arguments& arguments, std::ostream& out) {
+    rejectExtra(arguments.rest(), 0);
+    if (const auto socket = arguments.option("--socket")) {
+        IOKitSMCBridge bridge(std::make_unique<SocketSMCUserClient>(*socket));
+        bridge.open();
+        HardwareModel::Sources sources;
+        sources.smcSocketPath = *socket;
+        printProbe(bridge, "Simulated Mac " + HardwareModel::identifier(sources) + " at " + *socket, out);
+        return 0;
+    }
+    const auto profile = profileNamed(arguments.option("--profile").value_or("Mac15,11"));
+    SimulatedAppleSMC firmware(profile, SteadyClock::shared());
+    IOKitSMCBridge bridge(firmware.makeUserClient(false));
+    bridge.open();
+    printProbe(bridge, "Simulated Mac " + profile.modelIdentifier + ": " + profile.description, out);
+    return 0;
+}
+
+int serve(const Arguments& arguments, std::ostream& out) {
+    rejectExtra(arguments.rest(), 0);
+    const auto profile = profileNamed(arguments.option("--profile").value_or("Mac15,11"));
+    const double speed = speedFactor(arguments.option("--speed").value_or("1"));
+    const std::uint64_t seed = seedValue(arguments.option("--seed").value_or("1"));
+    auto workload = workloadNamed(arguments.option("--workload").value_or("idle"));
+    const std::string socket = arguments.option("--socket").value_or(SMCSocketProtocol::socketPath());
+
+    ScaledClock clock(speed);
+    SimulatedMac mac(profile, clock, seed);
+    const std::string workloadName = workload.name();
+    mac.setWorkload(std::move(workload));
+
+    asio::io_context io;
+    SimulatorServer::Options options;
+    options.socketPath = socket;
+    // About a simulated second per tick at most, so the system's fan curve keeps up at high speeds.
+    options.tickPeriod = std::chrono::milliseconds(std::clamp(static_cast<int>(1000.0 / speed), 5, 100));
+    SimulatorServer server(io, mac, options);
+    asio::signal_set signals(io, SIGINT, SIGTERM);
+    signals.async_wait([&](const asio::error_code& error, int) {
+        if (!error) {
+            server.stop();
+        }
+    });
+    server.start();
+    out << "quorvane-sim: serving " << profile.name << " at " << socket << " (speed " << speed
+        << "x, workload " << workloadName << ", seed " << seed << ")" << std::endl;
+    io.run();
+    out << "quorvane-sim: stopped" << std::endl;
+    return 0;
+}
+
+int control(const Arguments& arguments, std::ostream& out) {
+    const auto& words = arguments.rest();
+    if (words.empty()) {
+        throw UsageError("ctl needs a command: status, workload, fault or clear");
+    }
+    SimulatorControlClient client(arguments.option("--socket").value_or(SMCSocketProtocol::socketPath()));
+    const auto& command = words[0];
+    if (command == "status") {
+        const bool json = words.size() == 2 && words[1] == "--json";
+        rejectExtra(words, json ? 2 : 1);
+        if (json) {
+            out << client.statusJSON().dump(2) << "\n";
+        } else {
+            out << client.status().text();
+        }
+        return 0;
+    }
+    if (command == "workload") {
+        if (words.size() != 2) {
+            throw UsageError("ctl workload needs one workload name or timeline file");
+        }
+        workloadNamed(words[1]);
+        const auto status = client.setWorkload(words[1]);
+        out << "Workload: " << status.workload << "\n";
+        return 0;
+    }
+    if (command == "fault") {
+        SimulatedFault fault;
+        try {
+            fault = SimulatedFault::parse({words.begin() + 1, words.end()});
+        } catch (const SimulatorError& error) {
+            throw UsageError(error.what());
+        }
+        client.injectFault(fault);
+        out << "Fault: " << fault.description() << "\n";
+        return 0;
+    }
+    if (command == "clear") {
+        rejectExtra(words, 1);
+        client.clearFaults();
+        out << "Faults cleared\n";
+        return 0;
+    }
+    throw UsageError("unknown ctl command \"" + command + "\"");
+}
+
+} // namespace
+
+std::string SimulatorCommandLine::usage() {
+    return "usage: quorvane-sim profiles\n"
+           "       quorvane-sim probe [--profile NAME | --socket PATH]\n"
+           "       quorvane-sim serve [--profile NAME] [--socket PATH] [--speed X] [--seed N] [--workload "
+           "NAME|FILE]\n"
+           "       quorvane-sim ctl [--socket PATH] status [--json]\n"
+           "       quorvane-sim ctl [--socket PATH] workload NAME|FILE\n"
+           "       quorvane-sim ctl [--socket PATH] fault KIND ARGUMENTS...\n"
+           "       quorvane-sim ctl [--socket PATH] clear\n"
+           "The socket defaults to " +
+           std::string(SMCSocketProtocol::defaultSocketPath) + ", or " +
+           SMCSocketProtocol::socketPathVariable +
+           " when set.\nWorkloads: idle, light, steady, gpu-heavy, bursty, runaway, or a timeline file "
+           "(.json).\n" +
+           SimulatedFault::usage() + "\n";
+}
+
+int SimulatorCommandLine::run(const std::vector<std::string>& arguments, std::ostream& out,
+                              std::ostream& err) {
+    if (arguments.empty()) {
+        err << usage();
+        return misuse;
+    }
+    const std::vector<std::string> rest(arguments.begin() + 1, arguments.end());
+    const auto& command = arguments[0];
+    try {
+        if (command == "profiles") {
+            rejectExtra(rest, 0);
+            return listProfiles(out);
+        }
+        if (command == "probe") {
+            return probe(Arguments(rest, {"--profile", "--socket"}), out);
+        }
+        if (command == "serve") {
+            return serve(Arguments(rest, {"--profile", "--socket", "--speed", "--seed", "--workload"}), out);
+        }
+        if (command == "ctl") {
+            return control(Arguments(rest, {"--socket"}), out);
+        }
+        if (command == "help" || command == "--help") {
+            out << usage();
+            return 0;
+        }
+        throw UsageError("unknown command \"" + command + "\"");
+    } catch (const UsageError& error) {
+        err << "quorvane-sim: " << error.what() << "\n";
+        return misuse;
+    } catch (const SimulatorError& error) {
+        err << "quorvane-sim: " << error.what() << "\n";
+        return failure;
+    } catch (const SocketError& error) {
+        err << "quorvane-sim: " << error.what() << "\n";
+        return failure;
+    } catch (const SMCError& error) {
+        err << "quorvane-sim: " << error.what() << "\n";
+        return failure;
+    }
+}
+
+} // namespace quorvane

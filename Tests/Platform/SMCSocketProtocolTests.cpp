@@ -1,0 +1,84 @@
+#include "Platform/SMCSocketProtocol.hpp"
+#include "Platform/SocketFrame.hpp"
+
+#include <cstdlib>
+#include <gtest/gtest.h>
+
+namespace quorvane {
+namespace {
+
+using Protocol = SMCSocketProtocol;
+using Type = Protocol::MessageType;
+
+TEST(SMCSocketProtocolTest, CallsAndRepliesKeepEveryField) {
+    SMCParamStruct record;
+    for (std::size_t i = 0; i < record.raw.size(); ++i) {
+        record.raw[i] = static_cast<std::uint8_t>(i * 7 + 1);
+    }
+    const auto request = Protocol::decodeRequest(Protocol::encodeRequest(Protocol::call(2, record, 80)));
+    ASSERT_TRUE(request);
+    EXPECT_EQ(request->type, Type::call);
+    EXPECT_EQ(request->selector, 2u);
+    EXPECT_EQ(request->outputCapacity, 80u);
+    EXPECT_EQ(request->record.raw, record.raw);
+
+    Protocol::Reply reply;
+    reply.type = Type::call;
+    reply.code = 0xe00002c1;
+    reply.outputSize = 80;
+    reply.record = record;
+    const auto encoded = Protocol::encodeReply(reply);
+    EXPECT_EQ(encoded.size(), 89u);
+    EXPECT_EQ(encoded[0], 0x83);
+    const auto decoded = Protocol::decodeReply(encoded);
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->code, 0xe00002c1);
+    EXPECT_EQ(decoded->record.raw, record.raw);
+
+    Protocol::Reply model;
+    model.type = Type::modelIdentifier;
+    model.text = "Mac15,11";
+    EXPECT_EQ(Protocol::decodeReply(Protocol::encodeReply(model))->text, "Mac15,11");
+    EXPECT_EQ(Protocol::decodeRequest(Protocol::encodeRequest(Protocol::control("{}")))->text, "{}");
+}
+
+TEST(SMCSocketProtocolTest, PayloadsThatDoNotFitTheirTypeAreMalformed) {
+    using Bytes = std::vector<std::uint8_t>;
+    EXPECT_FALSE(Protocol::decodeRequest(Bytes{}));
+    EXPECT_FALSE(Protocol::decodeRequest(Bytes{0x00}));
+    EXPECT_FALSE(Protocol::decodeRequest(Bytes{0x06}));
+    EXPECT_FALSE(Protocol::decodeRequest(Bytes{0x81}));
+    EXPECT_FALSE(Protocol::decodeRequest(Bytes{0x01, 0x00}));
+    EXPECT_FALSE(Protocol::decodeRequest(Bytes(88, 0x03)));
+    EXPECT_FALSE(Protocol::decodeRequest(Bytes(90, 0x03)));
+    EXPECT_FALSE(Protocol::decodeRequest(Bytes{0x05}));
+    EXPECT_FALSE(Protocol::decodeReply(Bytes{0x01, 0, 0, 0, 0}));
+    EXPECT_FALSE(Protocol::decodeReply(Bytes{0x81, 0, 0, 0}));
+    EXPECT_FALSE(Protocol::decodeReply(Bytes(88, 0x83)));
+}
+
+TEST(SocketFrameTest, LengthsOutsideOneToTheCapAreRefused) {
+    const auto frame = SocketFrame::encode(std::vector<std::uint8_t>{0xAA, 0xBB, 0xCC});
+    EXPECT_EQ(frame, (std::vector<std::uint8_t>{3, 0, 0, 0, 0xAA, 0xBB, 0xCC}));
+    EXPECT_EQ(SocketFrame::payloadSize(SocketFrame::header(0x012345), 0x012345), 0x012345u);
+    EXPECT_FALSE(SocketFrame::payloadSize(SocketFrame::header(0x012346), 0x012345));
+    EXPECT_FALSE(SocketFrame::payloadSize(SocketFrame::header(0), 100));
+    EXPECT_FALSE(SocketFrame::payloadSize({0xFF, 0xFF, 0xFF, 0xFF}, Protocol::maxPayload));
+}
+
+TEST(SMCSocketProtocolTest, TheEnvironmentOverridesTheDefaultPath) {
+    const char* saved = std::getenv(Protocol::socketPathVariable);
+    const std::string previous = saved ? saved : "";
+    ::setenv(Protocol::socketPathVariable, "/tmp/elsewhere.sock", 1);
+    EXPECT_EQ(Protocol::socketPath(), "/tmp/elsewhere.sock");
+    ::setenv(Protocol::socketPathVariable, "", 1);
+    EXPECT_EQ(Protocol::socketPath(), "/run/quorvane-sim.sock");
+    if (saved) {
+        ::setenv(Protocol::socketPathVariable, previous.c_str(), 1);
+    } else {
+        ::unsetenv(Protocol::socketPathVariable);
+    }
+}
+
+} // namespace
+} // namespace quorvane

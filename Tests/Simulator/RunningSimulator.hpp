@@ -1,0 +1,145 @@
+#pragma once
+
+#include "Platform/SocketSMCUserClient.hpp"
+#include "SMC/IOKitSMCBridge.hpp"
+#include "Simulator/SMCProfiles.hpp"
+#include "Simulator/ScaledClock.hpp"
+#include "Simulator/SimulatedMac.hpp"
+#include "Simulator/SimulatorServer.hpp"
+
+#include <asio/io_context.hpp>
+#include <asio/local/stream_protocol.hpp>
+#include <asio/post.hpp>
+#include <asio/write.hpp>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <poll.h>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace quorvane::testing {
+
+// A fresh directory under /tmp, removed with its contents.
+class TemporaryDirectory {
+public:
+    TemporaryDirectory() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "quorvane-test-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            throw std::runtime_error("cannot create a temporary directory");
+        }
+        path_ = pattern;
+    }
+    ~TemporaryDirectory() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    TemporaryDirectory(const TemporaryDirectory&) = delete;
+    TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// Polls a condition until it holds or the deadline passes; for state another thread or process changes.
+inline bool eventually(const std::function<bool()>& condition,
+                       std::chrono::milliseconds deadline = std::chrono::seconds(5)) {
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+// A simulated Mac served on a socket in a temporary directory from its own thread. Its clock
+// stands still; tests step it.
+struct RunningSimulator {
+    // Without a path the socket goes in a temporary directory of its own.
+    explicit RunningSimulator(SMCProfile profile = SMCProfiles::mac15_11(),
+                              PeerPolicy policy = PeerPolicy::standard(), std::string path = {})
+        : clock(0), mac(std::move(profile), clock),
+          server(io, mac,
+                 options(path.empty() ? (directory.path() / "smc.sock").string() : path, std::move(policy))) {
+        server.start();
+        thread = std::thread([this] { io.run(); });
+    }
+    ~RunningSimulator() {
+        asio::post(io, [this] { server.stop(); });
+        thread.join();
+    }
+
+    std::string socketPath() const { return server.socketPath(); }
+
+    // Steps simulated time and lets the physics catch up, as the server's timer would.
+    void advance(std::int64_t milliseconds) {
+        clock.advance(milliseconds);
+        mac.advanceToNow();
+    }
+
+    std::shared_ptr<IOKitSMCBridge>
+    bridge(SMCWriteCapability capability = SMCWriteCapability::privilegedHelper) {
+        auto bridge = std::make_shared<IOKitSMCBridge>(
+            std::make_unique<SocketSMCUserClient>(socketPath(), std::chrono::seconds(5)), capability);
+        bridge->open();
+        return bridge;
+    }
+
+    static SimulatorServer::Options options(std::string path, PeerPolicy policy) {
+        SimulatorServer::Options options;
+        options.socketPath = std::move(path);
+        options.policy = std::move(policy);
+        return options;
+    }
+
+    TemporaryDirectory directory;
+    ScaledClock clock;
+    SimulatedMac mac;
+    asio::io_context io;
+    SimulatorServer server;
+    std::thread thread;
+};
+
+// A bare connection for sending the server whatever bytes a test wants.
+class RawConnection {
+public:
+    explicit RawConnection(const std::string& path) : socket_(io_) {
+        socket_.connect(asio::local::stream_protocol::endpoint(path));
+    }
+
+    void send(const std::vector<std::uint8_t>& bytes) { asio::write(socket_, asio::buffer(bytes)); }
+    void finishSending() { socket_.shutdown(asio::local::stream_protocol::socket::shutdown_send); }
+
+    // Reads until the server closes the connection; false if it is still open after the deadline.
+    bool closedByPeer(std::chrono::milliseconds deadline = std::chrono::seconds(5)) {
+        const auto end = std::chrono::steady_clock::now() + deadline;
+        std::uint8_t buffer[256];
+        for (;;) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            pollfd descriptor{socket_.native_handle(), POLLIN, 0};
+            if (left.count() <= 0 || ::poll(&descriptor, 1, static_cast<int>(left.count())) <= 0) {
+                return false;
+            }
+            asio::error_code error;
+            socket_.read_some(asio::buffer(buffer), error);
+            if (error) {
+                return true;
+            }
+        }
+    }
+
+private:
+    asio::io_context io_;
+    asio::local::stream_protocol::socket socket_;
+};
+
+} // namespace quorvane::testing

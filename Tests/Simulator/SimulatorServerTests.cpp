@@ -1,0 +1,288 @@
+#include "Platform/SMCSocketProtocol.hpp"
+#include "Platform/SocketFrame.hpp"
+#include "RunningSimulator.hpp"
+#include "SMC/IOKitReturn.hpp"
+#include "SMC/SMCError.hpp"
+#include "Simulator/SimulatorControlClient.hpp"
+#include "Simulator/SimulatorError.hpp"
+
+#include <csignal>
+#include <cstring>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace quorvane {
+namespace {
+
+using testing::eventually;
+using testing::RawConnection;
+using testing::RunningSimulator;
+using Protocol = SMCSocketProtocol;
+
+const SMCKey ftst = SMCKey::fanTestMode;
+
+std::uint8_t byteOf(IOKitSMCBridge& bridge, SMCKey key) {
+    return bridge.readKey(key).asUInt8().value();
+}
+
+std::vector<std::uint8_t> frame(const Protocol::Request& request) {
+    return SocketFrame::encode(Protocol::encodeRequest(request));
+}
+
+Protocol::Request callRequest(std::uint8_t command, std::string_view key, std::uint32_t size = 0,
+                              std::uint8_t value = 0) {
+    SMCParamStruct record;
+    record.setKey(SMCKey::fromString(key).rawValue);
+    record.setCommand(command);
+    record.setDataSize(size);
+    record.bytes()[0] = value;
+    return Protocol::call(SMCUserClient::smcSelector, record, SMCParamStruct::size);
+}
+
+TEST(SimulatorServerTest, ConnectionsShareOneMachineAndItsLatchDelays) {
+    RunningSimulator sim;
+    auto helper = sim.bridge(SMCWriteCapability::privilegedHelper);
+    auto app = sim.bridge(SMCWriteCapability::disabled);
+
+    helper->writeKeyUnverified(ftst, SMCValue::uint8(1));
+    sim.advance(999);
+    EXPECT_EQ(byteOf(*app, ftst), 0);
+    sim.advance(1);
+    EXPECT_EQ(byteOf(*app, ftst), 1);
+
+    // Before the unlock window has passed the system takes a mode write back.
+    helper->writeKeyUnverified(SMCKey::fan(0, "Md"), SMCValue::uint8(1));
+    sim.advance(1000);
+    EXPECT_EQ(byteOf(*app, SMCKey::fan(0, "Md")), 3);
+    sim.advance(3000);
+    helper->writeKeyUnverified(SMCKey::fan(0, "Md"), SMCValue::uint8(1));
+    sim.advance(299);
+    EXPECT_EQ(byteOf(*app, SMCKey::fan(0, "Md")), 3);
+    sim.advance(1);
+    EXPECT_EQ(byteOf(*app, SMCKey::fan(0, "Md")), 1);
+
+    helper->writeKey(SMCKey::fan(0, "Tg"), SMCValue::float32(3000));
+    sim.advance(2000);
+    EXPECT_EQ(app->readFanRPM(SMCKey::fan(0, "Ac")), 3000);
+    EXPECT_EQ(app->readTemperature(SMCKey::fromString("TCMz")),
+              helper->readTemperature(SMCKey::fromString("TCMz")));
+    EXPECT_EQ(sim.server.connectionCount(), 2u);
+
+    // Handing back: every fan returns to system mode after the release delay.
+    helper->writeKeyUnverified(ftst, SMCValue::uint8(0));
+    sim.advance(3499);
+    EXPECT_EQ(byteOf(*app, SMCKey::fan(0, "Md")), 1);
+    sim.advance(1);
+    EXPECT_EQ(byteOf(*app, SMCKey::fan(0, "Md")), 3);
+}
+
+TEST(SimulatorServerTest, APeerThePolicyRefusesCanReadButNotWriteOrControl) {
+    PeerPolicy nobody{[](const PeerCredentials&) { return false; },
+                      [](const PeerCredentials&) {
+                          return false;
+                      }};
+    RunningSimulator sim(SMCProfiles::mac15_11(), nobody);
+    auto bridge = sim.bridge(SMCWriteCapability::privilegedHelper);
+    try {
+        bridge->writeKeyUnverified(ftst, SMCValue::uint8(1));
+        FAIL() << "an unprivileged write went through";
+    } catch (const SMCError& error) {
+        EXPECT_EQ(error.kind(), SMCError::Kind::ioKitFailed);
+        EXPECT_EQ(error.code(), IOKitReturn::notPrivileged);
+    }
+    sim.advance(2000);
+    EXPECT_EQ(byteOf(*bridge, ftst), 0);
+
+    SimulatorControlClient control(sim.socketPath());
+    EXPECT_EQ(control.status().modelIdentifier, "Mac15,11");
+    EXPECT_THROW(control.setWorkload("steady"), SimulatorError);
+    EXPECT_EQ(sim.mac.status().workload, "idle");
+}
+
+sockaddr_un addressOf(const std::string& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
+    return address;
+}
+
+// For children after fork(): only system calls, on data prepared before.
+int connectOrExit(const sockaddr_un& address) {
+    const int descriptor = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    if (descriptor < 0 ||
+        ::connect(descriptor, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
+        ::_exit(11);
+    }
+    return descriptor;
+}
+
+// The child runs only system calls on data prepared before fork(), so it is safe beside the
+// server's thread. It exits 0 when its write was refused as not privileged and its read answered.
+[[noreturn]] void unprivilegedChild(const sockaddr_un& address, const std::vector<std::uint8_t>& open,
+                                    const std::vector<std::uint8_t>& write,
+                                    const std::vector<std::uint8_t>& read) {
+    ::alarm(5);
+    if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0 || ::getuid() == 0) {
+        ::_exit(10);
+    }
+    const int descriptor = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    if (descriptor < 0 ||
+        ::connect(descriptor, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
+        ::_exit(11);
+    }
+    std::uint8_t reply[SocketFrame::headerSize + 89];
+    const auto exchange = [&](const std::vector<std::uint8_t>& request, std::size_t replySize) {
+        if (::write(descriptor, request.data(), request.size()) != static_cast<ssize_t>(request.size())) {
+            ::_exit(12);
+        }
+        for (std::size_t got = 0; got < replySize;) {
+            const ssize_t n = ::read(descriptor, reply + got, replySize - got);
+            if (n <= 0) {
+                ::_exit(13);
+            }
+            got += static_cast<std::size_t>(n);
+        }
+        return static_cast<std::uint32_t>(reply[5]) | static_cast<std::uint32_t>(reply[6]) << 8 |
+               static_cast<std::uint32_t>(reply[7]) << 16 | static_cast<std::uint32_t>(reply[8]) << 24;
+    };
+    if (exchange(open, 9) != IOKitReturn::success) {
+        ::_exit(14);
+    }
+    if (exchange(write, sizeof(reply)) != IOKitReturn::notPrivileged) {
+        ::_exit(15);
+    }
+    if (exchange(read, sizeof(reply)) != IOKitReturn::success ||
+        reply[SocketFrame::headerSize + 9 + 40] != 0) {
+        ::_exit(16);
+    }
+    ::_exit(0);
+}
+
+TEST(SimulatorServerTest, ARealNonRootProcessCannotWrite) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to start a process as another user";
+    }
+    RunningSimulator sim;
+    std::filesystem::permissions(sim.directory.path(), std::filesystem::perms(0755));
+    const auto address = addressOf(sim.socketPath());
+    const auto open = frame(Protocol::simple(Protocol::MessageType::open));
+    const auto write = frame(callRequest(SMCParamStruct::writeBytes, "Ftst", 1, 1));
+    const auto read = frame(callRequest(SMCParamStruct::keyInfo, "TCMz"));
+
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        unprivilegedChild(address, open, write, read);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "the child was killed by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    sim.advance(5000);
+    EXPECT_EQ(byteOf(*sim.bridge(), ftst), 0);
+}
+
+TEST(SimulatorServerTest, AClientKilledMidFrameLeavesTheServerServing) {
+    RunningSimulator sim;
+    auto survivor = sim.bridge(SMCWriteCapability::disabled);
+    const auto address = addressOf(sim.socketPath());
+    auto partial = frame(Protocol::simple(Protocol::MessageType::open));
+    const auto call = frame(callRequest(SMCParamStruct::keyInfo, "TCMz"));
+    partial.insert(partial.end(), call.begin(), call.begin() + 20);
+
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::alarm(10);
+        const int descriptor = connectOrExit(address);
+        if (::write(descriptor, partial.data(), partial.size()) != static_cast<ssize_t>(partial.size())) {
+            ::_exit(12);
+        }
+        ::pause();
+        ::_exit(0);
+    }
+    EXPECT_TRUE(eventually([&] { return sim.server.connectionCount() == 2; }));
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+
+    EXPECT_TRUE(eventually([&] { return sim.server.connectionCount() == 1; }));
+    EXPECT_GT(survivor->readTemperature(SMCKey::fromString("TCMz")), 20.0);
+    EXPECT_EQ(sim.bridge()->getKeyCount(), 2808u);
+}
+
+struct Garbage {
+    const char* name;
+    std::vector<std::uint8_t> bytes;
+    bool thenHangUp = false;
+};
+
+class SimulatorServerGarbageTest : public ::testing::TestWithParam<Garbage> {};
+
+TEST_P(SimulatorServerGarbageTest, ClosesOnlyTheConnectionThatSentIt) {
+    RunningSimulator sim;
+    auto bystander = sim.bridge(SMCWriteCapability::disabled);
+    RawConnection offender(sim.socketPath());
+    offender.send(GetParam().bytes);
+    if (GetParam().thenHangUp) {
+        offender.finishSending();
+    }
+    EXPECT_TRUE(offender.closedByPeer());
+    EXPECT_TRUE(eventually([&] { return sim.server.connectionCount() == 1; }));
+    EXPECT_EQ(bystander->getKeyCount(), 2808u);
+    EXPECT_EQ(sim.bridge()->getKeyCount(), 2808u);
+}
+
+std::vector<std::uint8_t> withHeader(std::uint32_t length, std::vector<std::uint8_t> payload) {
+    const auto header = SocketFrame::header(length);
+    payload.insert(payload.begin(), header.begin(), header.end());
+    return payload;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Frames, SimulatorServerGarbageTest,
+    ::testing::Values(Garbage{"Oversized", withHeader(Protocol::maxPayload + 1, {})},
+                      Garbage{"Empty", withHeader(0, {})}, Garbage{"UnknownType", withHeader(1, {0x09})},
+                      Garbage{"ReplyType", withHeader(5, {0x81, 0, 0, 0, 0})},
+                      Garbage{"ShortCall", withHeader(5, {0x03, 2, 0, 0, 0})},
+                      Garbage{"ControlThatIsNotJSON", withHeader(4, {0x05, 'n', 'o', '!'})},
+                      Garbage{"TruncatedThenHangUp", withHeader(89, {0x03, 2, 0, 0, 0}), true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SimulatorServerTest, WithoutAServerTheServiceIsMissing) {
+    testing::TemporaryDirectory directory;
+    IOKitSMCBridge bridge(std::make_unique<SocketSMCUserClient>((directory.path() / "none.sock").string()));
+    try {
+        bridge.open();
+        FAIL() << "opened a service that does not exist";
+    } catch (const SMCError& error) {
+        EXPECT_EQ(error.kind(), SMCError::Kind::connectionFailed);
+    }
+    EXPECT_FALSE(bridge.isOpen());
+}
+
+TEST(SimulatorServerTest, CallsAfterTheServerHasGoneFailAndARestartIsPickedUp) {
+    testing::TemporaryDirectory directory;
+    const auto path = (directory.path() / "smc.sock").string();
+    auto sim = std::make_unique<RunningSimulator>(SMCProfiles::mac15_11(), PeerPolicy::standard(), path);
+    IOKitSMCBridge bridge(std::make_unique<SocketSMCUserClient>(path, std::chrono::seconds(5)));
+    bridge.open();
+    sim.reset();
+    try {
+        bridge.readKey(ftst);
+        FAIL() << "read from a server that has stopped";
+    } catch (const SMCError& error) {
+        EXPECT_EQ(error.kind(), SMCError::Kind::ioKitFailed);
+        EXPECT_EQ(error.code(), IOKitReturn::notResponding);
+    }
+    sim = std::make_unique<RunningSimulator>(SMCProfiles::mac14_6(), PeerPolicy::standard(), path);
+    EXPECT_EQ(bridge.getKeyCount(), 1512u);
+}
+
+} // namespace
+} // namespace quorvane
