@@ -181,6 +181,9 @@ void SimulatedAppleSMC::addKey(SimulatedKey key) {
 void SimulatedAppleSMC::setAutomaticTarget(int fanIndex, float rpm) {
     checkFanIndex(fanIndex);
     advanceToNow();
+    if (fans_[fanIndex].automaticTarget != rpm) {
+        fans_[fanIndex].clientTarget.reset();
+    }
     fans_[fanIndex].automaticTarget = rpm;
     moveFans(0);
 }
@@ -372,9 +375,17 @@ void SimulatedAppleSMC::store(SimulatedKey& entry, std::span<const std::uint8_t>
         return;
     }
     if (const auto fan = fanIndexOf(entry.key, 'T', 'g')) {
-        // Outside manual mode the system sets the target and overwrites whatever a client wrote.
-        if (fans_[*fan].targetNeverLatches || !fanIsManual(*fan)) {
+        auto& state = fans_[*fan];
+        if (state.targetNeverLatches) {
             return;
+        }
+        // A system-held fan (mode 3) ignores clients; an automatic one takes the target until its
+        // own curve decides again.
+        if (!fanIsManual(*fan)) {
+            if (byteValue(SMCKey::fan(*fan, "Md")) != modeAutomatic) {
+                return;
+            }
+            state.clientTarget = SimulatedKey::floatFromBytes(bytes.first(entry.bytes.size()));
         }
     }
     entry.bytes.assign(bytes.begin(), bytes.end());
@@ -405,6 +416,9 @@ void SimulatedAppleSMC::writeFanTestMode(SimulatedKey& entry, std::uint8_t value
 void SimulatedAppleSMC::writeMode(int fanIndex, SimulatedKey& entry, std::uint8_t value) {
     auto& fan = fans_[fanIndex];
     if (!profile_.fanTimings.requiresUnlock) {
+        if (entry.bytes.front() != value) {
+            fan.clientTarget.reset();
+        }
         entry.bytes.front() = value;
         fan.pendingMode.reset();
         return;
@@ -450,6 +464,7 @@ void SimulatedAppleSMC::fireEventsAt(std::int64_t time) {
         auto& pending = fans_[index].pendingMode;
         if (pending && pending->appliesAt <= time) {
             setFirstByte(find(SMCKey::fan(index, "Md")), pending->value);
+            fans_[index].clientTarget.reset();
             pending.reset();
         }
     }
@@ -458,6 +473,7 @@ void SimulatedAppleSMC::fireEventsAt(std::int64_t time) {
         for (int index = 0; index < maxFans; ++index) {
             fans_[index].pendingMode.reset();
             setFirstByte(find(SMCKey::fan(index, "Md")), modeSystem);
+            fans_[index].clientTarget.reset();
         }
     }
 }
@@ -472,9 +488,9 @@ void SimulatedAppleSMC::moveFans(std::int64_t milliseconds) {
         auto* target = find(SMCKey::fan(index, "Tg"));
         std::optional<float> wanted;
         if (!fanIsManual(index)) {
-            wanted = fan.automaticTarget;
+            wanted = fan.clientTarget.value_or(fan.automaticTarget);
             if (target != nullptr && target->isFloat()) {
-                target->bytes = SimulatedKey::floatBytes(fan.automaticTarget);
+                target->bytes = SimulatedKey::floatBytes(*wanted);
             }
         } else if (target != nullptr) {
             wanted = SimulatedKey::floatFromBytes(target->bytes);

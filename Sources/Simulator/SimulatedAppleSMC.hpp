@@ -109,6 +109,9 @@ private:
         bool present = false;
         float automaticTarget = 0;
         bool targetNeverLatches = false;
+        // A target a client wrote while the fan was automatic (not system-held): the firmware
+        // follows it until its own curve asks for something new or the mode changes.
+        std::optional<float> clientTarget;
         std::optional<PendingMode> pendingMode;
         // Speed kept at full precision between slewing steps; the key holds it rounded.
         double exactActual = 0;

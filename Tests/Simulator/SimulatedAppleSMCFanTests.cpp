@@ -131,5 +131,25 @@ TEST(SimulatedAppleSMCFanTest, ATargetThatNeverLatchesKeepsItsValue) {
     EXPECT_EQ(machine.readFloat("F1Tg"), 4000.0f);
 }
 
+TEST(SimulatedAppleSMCFanTest, AnAutomaticFanTakesAClientTargetUntilTheSystemDecidesAgain) {
+    FirmwareHarness machine(lockedMachine());
+    // Held by the system (mode 3): a client target is dropped.
+    EXPECT_EQ(machine.writeFloat("F0Tg", 1200), 0);
+    EXPECT_EQ(machine.readFloat("F0Tg"), 0.0F);
+
+    machine.writeByte("Ftst", 1);
+    machine.clock.advance(500);
+    machine.writeByte("F0Md", 0);
+    machine.clock.advance(30);
+    ASSERT_EQ(machine.readByte("F0Md"), 0);
+    EXPECT_EQ(machine.writeFloat("F0Tg", 1200), 0);
+    machine.clock.advance(2000);
+    EXPECT_EQ(machine.readFloat("F0Tg"), 1200.0F);
+    EXPECT_EQ(machine.readFloat("F0Ac"), 1200.0F);
+
+    machine.firmware.setAutomaticTarget(0, 2500);
+    EXPECT_EQ(machine.readFloat("F0Tg"), 2500.0F);
+}
+
 } // namespace
 } // namespace quorvane
