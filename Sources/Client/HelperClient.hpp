@@ -52,6 +52,8 @@ public:
     // The error of a write attempted without a session.
     static XPCError noSessionError();
     static constexpr const char* clientErrorDomain = "Quorvane.HelperClient.ClientError";
+    // The domain of a failed unregistration reported to uninstall's completion.
+    static constexpr const char* registrationErrorDomain = "Quorvane.DaemonRegistration";
 
 private:
     struct State;

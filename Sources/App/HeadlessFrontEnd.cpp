@@ -1,0 +1,202 @@
+#include "App/HeadlessFrontEnd.hpp"
+
+#include "App/MenuBarTitle.hpp"
+
+#include <cmath>
+#include <sstream>
+
+namespace quorvane {
+
+namespace {
+
+nlohmann::json optionalNumber(std::optional<double> value) {
+    return value && std::isfinite(*value) ? nlohmann::json(*value) : nlohmann::json(nullptr);
+}
+
+nlohmann::json optionalText(const std::optional<std::string>& value) {
+    return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
+}
+
+std::string oneDecimal(double value) {
+    std::ostringstream text;
+    text.setf(std::ios::fixed);
+    text.precision(1);
+    text << value;
+    return text.str();
+}
+
+} // namespace
+
+HeadlessFrontEnd::HeadlessFrontEnd(AppModel& model, AppCommandLine commandLine, std::ostream& output,
+                                   std::ostream& errors, std::function<void(int)> finish)
+    : model_(model), commandLine_(std::move(commandLine)), output_(output), errors_(errors),
+      finish_(std::move(finish)) {}
+
+HeadlessFrontEnd::~HeadlessFrontEnd() {
+    model_.removeObserver(observer_);
+}
+
+void HeadlessFrontEnd::start() {
+    observer_ = model_.addObserver([this](AppModel::Property property) { changed(property); });
+    if (commandLine_.ownership) {
+        model_.setFanControlOwnership(*commandLine_.ownership);
+    }
+    if (commandLine_.installHelper) {
+        model_.installHelper();
+    }
+    // Export and import are one-shot jobs: do them, report, and quit.
+    if (commandLine_.importPresets || commandLine_.exportPresets) {
+        bool succeeded = true;
+        if (commandLine_.importPresets) {
+            succeeded = model_.importCustomPresets(*commandLine_.importPresets) && succeeded;
+        }
+        if (commandLine_.exportPresets && succeeded) {
+            succeeded = model_.exportCustomPresets(*commandLine_.exportPresets);
+        }
+        if (!succeeded) {
+            errors_ << "Quorvane: " << model_.lastError().value_or("the preset file could not be processed")
+                    << "\n";
+        } else {
+            output_ << "Presets: " << model_.customPresets().size() << " in the library\n";
+        }
+        requestTermination(succeeded ? 0 : 1);
+        return;
+    }
+    presetPending_ = commandLine_.preset.has_value();
+}
+
+void HeadlessFrontEnd::changed(AppModel::Property property) {
+    if (terminating_) {
+        return;
+    }
+    switch (property) {
+    case AppModel::Property::lastTemperatureSampleDate:
+        if (model_.lastTemperatureSampleDate()) {
+            becomeReady();
+            reportPoll();
+        }
+        break;
+    case AppModel::Property::lastError:
+        if (auto error = model_.visibleError()) {
+            errors_ << "Quorvane: " << *error << "\n";
+        }
+        break;
+    case AppModel::Property::supervisedTestPassed:
+        if (model_.supervisedTestPassed()) {
+            output_ << "Supervised fan test passed\n";
+        }
+        activateRequestedPreset();
+        break;
+    case AppModel::Property::isBusy:
+        activateRequestedPreset();
+        break;
+    default:
+        break;
+    }
+}
+
+// The first good poll: telemetry is live, so the menu's actions make sense now.
+void HeadlessFrontEnd::becomeReady() {
+    if (ready_) {
+        return;
+    }
+    ready_ = true;
+    if (commandLine_.runSupervisedTest && !model_.supervisedTestPassed()) {
+        model_.runSupervisedFan0Test();
+        return;
+    }
+    activateRequestedPreset();
+}
+
+// As the menu would: once telemetry is live, nothing else is running and a requested test passed.
+void HeadlessFrontEnd::activateRequestedPreset() {
+    if (!presetPending_ || !ready_ || model_.isBusy() ||
+        (commandLine_.runSupervisedTest && !model_.supervisedTestPassed())) {
+        return;
+    }
+    presetPending_ = false;
+    for (const auto& preset : model_.presetMenu()) {
+        if (preset.name == *commandLine_.preset) {
+            model_.activate(preset);
+            return;
+        }
+    }
+    std::string names;
+    for (const auto& preset : model_.presetMenu()) {
+        names += (names.empty() ? "" : ", ") + ("\"" + preset.name + "\"");
+    }
+    errors_ << "Quorvane: no preset is named \"" << *commandLine_.preset << "\"; the presets are " << names
+            << "\n";
+    requestTermination(2);
+}
+
+void HeadlessFrontEnd::reportPoll() {
+    if (commandLine_.json) {
+        output_ << jsonObject().dump() << std::endl;
+    } else {
+        output_ << textLine() << std::endl;
+    }
+    ++reportedPolls_;
+    if (commandLine_.polls && reportedPolls_ >= *commandLine_.polls) {
+        requestTermination(0);
+    }
+}
+
+void HeadlessFrontEnd::requestTermination(int status) {
+    if (terminating_) {
+        return;
+    }
+    terminating_ = true;
+    model_.prepareForTermination([finish = finish_, status] { finish(status); });
+}
+
+std::string HeadlessFrontEnd::textLine() const {
+    std::string line =
+        menuBarTitle(model_.fans(), model_.fanControlTemperatures(), model_.displayTemperature());
+    if (auto control = model_.controlTemperature()) {
+        line += "  control " + oneDecimal(*control) + " °C";
+    }
+    line += "  preset \"" + model_.activePreset().name + "\"  helper " + rawValue(model_.helperState());
+    if (model_.criticalThermalOverrideActive()) {
+        line += "  CRITICAL OVERRIDE";
+    }
+    if (auto conflict = model_.activeConflictMessage()) {
+        line += "  conflict: " + *conflict;
+    }
+    return line;
+}
+
+nlohmann::json HeadlessFrontEnd::jsonObject() const {
+    nlohmann::json fans = nlohmann::json::array();
+    for (const auto& fan : model_.fans()) {
+        const auto zone = model_.fanControlTemperatures().find(fan.index);
+        const auto driver = model_.fanControlDrivers().find(fan.index);
+        fans.push_back(
+            {{"index", fan.index},
+             {"actualRPM", fan.actualRPM},
+             {"minimumRPM", fan.minRPM},
+             {"maximumRPM", fan.maxRPM},
+             {"mode", fan.mode == FanMode::manual ? "manual" : "automatic"},
+             {"targetRPM", fan.targetRPM ? nlohmann::json(*fan.targetRPM) : nlohmann::json(nullptr)},
+             {"zoneTemperature", zone != model_.fanControlTemperatures().end() ? optionalNumber(zone->second)
+                                                                               : nlohmann::json(nullptr)},
+             {"driver", driver != model_.fanControlDrivers().end() ? nlohmann::json(driver->second)
+                                                                   : nlohmann::json(nullptr)}});
+    }
+    return {
+        {"title", menuBarTitle(model_.fans(), model_.fanControlTemperatures(), model_.displayTemperature())},
+        {"displayTemperature", optionalNumber(model_.displayTemperature())},
+        {"controlTemperature", optionalNumber(model_.controlTemperature())},
+        {"fans", std::move(fans)},
+        {"activePreset", model_.activePreset().name},
+        {"helperState", rawValue(model_.helperState())},
+        {"supervisedTestPassed", model_.supervisedTestPassed()},
+        {"busy", model_.isBusy()},
+        {"error", optionalText(model_.visibleError())},
+        {"conflict", optionalText(model_.activeConflictMessage())},
+        {"criticalOverride", model_.criticalThermalOverrideActive()},
+        {"thermalControlSupported", model_.thermalControlSupported()},
+        {"owner", std::string(rawValue(model_.fanControlOwnership()))}};
+}
+
+} // namespace quorvane

@@ -1,0 +1,93 @@
+// Quorvane: the app. Until the desktop front end exists it always runs headless.
+#include "App/AppCommandLine.hpp"
+#include "App/AppModel.hpp"
+#include "App/HeadlessFrontEnd.hpp"
+#include "App/HelperRegistrationRefresh.hpp"
+#include "App/TelemetrySource.hpp"
+#include "Client/HelperClient.hpp"
+#include "Client/TelemetryPoller.hpp"
+#include "Helpers/AppIdentity.hpp"
+#include "Platform/AsioMainExecutor.hpp"
+#include "Platform/AsioWorkQueue.hpp"
+#include "Platform/ConsoleNotificationCenter.hpp"
+#include "Platform/DaemonRegistrationFactory.hpp"
+#include "Platform/HardwareModel.hpp"
+#include "Platform/JSONFileDefaultsStore.hpp"
+#include "Platform/LogindPowerMonitor.hpp"
+#include "Platform/ProcFSProcessTable.hpp"
+#include "Platform/SocketHelperTransport.hpp"
+#include "Platform/SocketSMCUserClient.hpp"
+#include "Platform/XDGLaunchAtLogin.hpp"
+
+#include <asio/signal_set.hpp>
+#include <csignal>
+#include <iostream>
+
+using namespace quorvane;
+
+int main(int argc, char** argv) {
+    AppCommandLine commandLine;
+    try {
+        commandLine = AppCommandLine::parse(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const AppCommandLineError& error) {
+        std::cerr << "Quorvane: " << error.what() << "\n" << AppCommandLine::usage();
+        return 2;
+    }
+    if (commandLine.help) {
+        std::cout << AppCommandLine::usage();
+        return 0;
+    }
+    auto registration = makeDaemonRegistration();
+    if (commandLine.refreshHelperRegistration) {
+        return refreshHelperRegistration(*registration, std::cout, std::cerr, SteadyClock::shared());
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+
+    AsioMainExecutor mainExecutor;
+    AsioWorkQueue heartbeatQueue(AppBundleIdentifier + ".helper-heartbeat");
+    AsioWorkQueue pollQueue(AppBundleIdentifier + ".smc-poll");
+    AsioWorkQueue scanQueue(AppBundleIdentifier + ".controller-scan");
+    JSONFileDefaultsStore defaults(JSONFileDefaultsStore::defaultPath());
+    ProcFSProcessTable processes;
+    ConsoleNotificationCenter notifications;
+    LogindPowerMonitor powerMonitor;
+    XDGLaunchAtLogin launchAtLogin(XDGLaunchAtLogin::defaultEntry(), XDGLaunchAtLogin::currentExecutable());
+
+    AppModel model(AppModel::Services{
+        .helperClient = std::make_unique<HelperClient>(SocketHelperTransport::factory(), *registration,
+                                                       heartbeatQueue, mainExecutor),
+        .telemetry = std::make_unique<TelemetryPollerSource>(std::make_unique<TelemetryPoller>(
+            std::make_unique<SocketSMCUserClient>(), *registration, pollQueue)),
+        .defaults = defaults,
+        .mainExecutor = mainExecutor,
+        .scanExecutor = scanQueue,
+        .processes = processes,
+        .notifications = notifications,
+        .powerMonitor = powerMonitor,
+        .launchAtLogin = launchAtLogin,
+        .clock = SteadyClock::shared(),
+        .wallClock = [] { return std::chrono::system_clock::now(); },
+        .hardwareModelIdentifier = HardwareModel::identifier(),
+    });
+
+    int status = 0;
+    HeadlessFrontEnd frontEnd(model, commandLine, std::cout, std::cerr, [&](int exitStatus) {
+        status = exitStatus;
+        mainExecutor.stop();
+    });
+    // The handlers only post: the hand-back runs on the main loop like every other quit.
+    asio::signal_set signals(mainExecutor.context(), SIGINT, SIGTERM);
+    std::function<void(const std::error_code&, int)> onSignal = [&](const std::error_code& error, int) {
+        if (error) {
+            return;
+        }
+        frontEnd.requestTermination(0);
+        signals.async_wait(onSignal);
+    };
+    signals.async_wait(onSignal);
+
+    model.start();
+    frontEnd.start();
+    mainExecutor.run();
+    return status;
+}

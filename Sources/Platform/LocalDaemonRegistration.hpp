@@ -1,0 +1,31 @@
+#pragma once
+
+#include "Platform/DaemonRegistration.hpp"
+#include "Platform/UserDirectories.hpp"
+
+#include <filesystem>
+
+namespace quorvane {
+
+// Where systemd does not run (containers, CI, the embedded demo) the helper is started by hand, and
+// its registration is a record file: registering writes it and reports enabled, unregistering
+// removes it. Status 1 while the record exists, else 0. unregisterDaemon completes before it returns.
+class LocalDaemonRegistration final : public DaemonRegistration {
+public:
+    explicit LocalDaemonRegistration(std::filesystem::path record);
+
+    int status() override;
+    // Throws PlatformServiceError naming the record when it cannot be written.
+    void registerDaemon() override;
+    // Removing a record that is not there succeeds.
+    void unregisterDaemon(std::function<void(std::exception_ptr)> completion) override;
+
+    const std::filesystem::path& record() const { return record_; }
+    // <state home>/quorvane/helper-registration.
+    static std::filesystem::path defaultRecord(const UserDirectories& directories = UserDirectories());
+
+private:
+    std::filesystem::path record_;
+};
+
+} // namespace quorvane

@@ -1,0 +1,317 @@
+#include "App/AppModelFixture.hpp"
+#include "App/SessionPreflight.hpp"
+#include "Helpers/FanCurveManager.hpp"
+#include "Helpers/PresetSelectionStore.hpp"
+#include "Helpers/SmartAutoCurve.hpp"
+
+namespace quorvane::testing {
+namespace {
+
+TEST_F(AppModelTest, supervisedTestUnlocksPresetsEndToEndOnTheSimulatedMac) {
+    start();
+    defaults.removeValue("supervisedFanTestProtocolVersion");
+    launch(true);
+    ASSERT_TRUE(model->thermalControlSupported());
+    ASSERT_EQ(model->fans().size(), 2u);
+
+    const auto quiet = curve();
+    model->activate(quiet);
+    settle();
+    EXPECT_EQ(model->lastError(), "Approve the helper and complete the supervised fan test first.");
+    EXPECT_FALSE(engine->activeSession());
+
+    model->runSupervisedFan0Test();
+    settle();
+    EXPECT_TRUE(model->supervisedTestPassed());
+    EXPECT_EQ(defaults.integer("supervisedFanTestProtocolVersion"), 1);
+    EXPECT_TRUE(engine->capabilityVerified());
+    EXPECT_FALSE(model->lastError());
+
+    // The test's closing poll restores the preset that was refused before it.
+    ASSERT_TRUE(engine->activeSession());
+    for (int fan : {0, 1}) {
+        EXPECT_TRUE(fanIsManual(fan));
+        const auto& info = model->fans()[static_cast<std::size_t>(fan)];
+        HysteresisCurve expected(40, 80, 2);
+        EXPECT_EQ(firmwareTarget(fan),
+                  expected.target(model->fanControlTemperatures().at(fan), info.minRPM, info.maxRPM));
+    }
+    EXPECT_EQ(PresetSelectionStore(defaults).savedPresetID(), quiet.id);
+}
+
+TEST_F(AppModelTest, aSupervisedTestWithoutRoomAboveTheFanFailsAndLeavesFansAutomatic) {
+    start();
+    defaults.removeValue("supervisedFanTestProtocolVersion");
+    firmware.setAutomaticTarget(0, 6900);
+    clock.advance(60000);
+    launch(true);
+    model->runSupervisedFan0Test();
+    settle();
+    EXPECT_EQ(model->lastError(), "The helper preflight contained an abnormal fan reading");
+    EXPECT_FALSE(model->supervisedTestPassed());
+    EXPECT_FALSE(model->isBusy());
+    EXPECT_FALSE(fanIsManual(0));
+    EXPECT_FALSE(engine->activeSession());
+}
+
+TEST(SessionPreflight, refusesDiagnosticModeManualFansAndIncompleteReplies) {
+    const nlohmann::json clean = {{"protocolVersion", 1},
+                                  {"fanCount", 2},
+                                  {"fanTestMode", 0},
+                                  {"fans",
+                                   {{{"index", 1}, {"mode", 0}, {"controllable", false}},
+                                    {{"index", 0}, {"mode", 0}, {"controllable", true}}}}};
+    EXPECT_TRUE(SessionPreflight::isClean(clean));
+    EXPECT_EQ(SessionPreflight::controllableFans(clean), std::set<int>{0});
+    auto testMode = clean;
+    testMode["fanTestMode"] = 1;
+    auto manual = clean;
+    manual["fans"][1]["mode"] = 1;
+    auto noCount = clean;
+    noCount.erase("fanCount");
+    auto flatManual = nlohmann::json{{"protocolVersion", 1}, {"fanCount", 2}, {"fan1Mode", 1}};
+    for (const auto& reply : {testMode, manual, noCount, flatManual}) {
+        EXPECT_FALSE(SessionPreflight::isClean(reply)) << reply.dump();
+    }
+    EXPECT_EQ(SessionPreflight::controllableFans(flatManual), std::nullopt);
+    EXPECT_EQ(SessionPreflight::testFan(manual), std::nullopt) << "the lowest index lacks readings";
+    auto complete = clean;
+    complete["fans"][1].update({{"actual", 1200}, {"target", 1200}, {"minimum", 1000}, {"maximum", 1500}});
+    EXPECT_EQ(SessionPreflight::testFan(complete), (SupervisedFan{0, 1200, 1200, 1000, 1500}));
+}
+
+TEST_F(AppModelTest, smartAutoFollowsEachZoneAndSustainedDieHeatRaisesTheFloor) {
+    startVerified();
+    launch();
+    feed(snapshot(70, 50));
+    model->activate(FanPreset::automatic);
+    settle();
+    ASSERT_TRUE(engine->activeSession());
+    EXPECT_EQ(firmwareTarget(0), SmartAutoCurve::rpm(model->fanControlTemperatures().at(0), 1200, 6900));
+    EXPECT_EQ(firmwareTarget(1), 1200);
+
+    for (int poll = 0; poll < 3; ++poll) {
+        pollAndFeed(snapshot(70, 50, 96));
+    }
+    ASSERT_TRUE(model->sustainedDieTemperature());
+    EXPECT_EQ(firmwareTarget(1), SmartAutoCurve::dieFloorRPM(*model->sustainedDieTemperature(), 1200, 7450));
+    EXPECT_EQ(model->fanControlDrivers().at(1), "Sustained die heat");
+    EXPECT_FALSE(logs.messagesContaining("reason=smart auto (die-heat floor)").empty());
+}
+
+TEST_F(AppModelTest, criticalOverrideRunsEveryControlledFanAtMaximumWhateverThePreset) {
+    startVerified();
+    launch();
+    feed(snapshot(50, 50));
+    model->activate(curve());
+    settle();
+    ASSERT_LT(firmwareTarget(0), 6900);
+
+    pollAndFeed(snapshot(50, 50, 106));
+    ASSERT_TRUE(model->criticalThermalOverrideActive());
+    EXPECT_EQ(firmwareTarget(0), 6900);
+    EXPECT_EQ(firmwareTarget(1), 7450);
+
+    // Switching presets keeps the session; every activation target is the maximum too.
+    auto constant = curve("Steady");
+    constant.strategy = ControlStrategy::constantRPM;
+    constant.constantRPM = 2000;
+    for (const auto& preset : {FanPreset::automatic, constant}) {
+        model->activate(preset);
+        settle();
+        EXPECT_FALSE(model->lastError()) << preset.name;
+        EXPECT_EQ(model->activePreset().id, preset.id);
+        EXPECT_EQ(firmwareTarget(0), 6900) << preset.name;
+        EXPECT_EQ(firmwareTarget(1), 7450) << preset.name;
+    }
+}
+
+TEST_F(AppModelTest, curveWritesOnlyOutsideTheDeadband) {
+    startVerified();
+    launch();
+    feed(snapshot(50, 50));
+    model->activate(curve());
+    settle();
+    const auto writes = [&] {
+        auto selectors = helperProcess->selectors();
+        return std::count(selectors.begin(), selectors.end(), HelperSelector::setFanTargetRPM);
+    };
+    const auto before = writes();
+    pollAndFeed(snapshot(50.2, 50.2));
+    EXPECT_EQ(writes(), before) << "a few RPM of change is not worth a write";
+    pollAndFeed(snapshot(60, 60));
+    EXPECT_EQ(writes(), before + 2);
+}
+
+TEST_F(AppModelTest, sleepAndTerminationHandEveryFanBack) {
+    startVerified();
+    launch();
+    feed(snapshot(60, 60));
+    model->activate(curve());
+    settle();
+    ASSERT_TRUE(fanIsManual(0) && fanIsManual(1));
+
+    power.willSleep();
+    settle();
+    EXPECT_FALSE(fanIsManual(0) || fanIsManual(1));
+    EXPECT_FALSE(engine->activeSession());
+    EXPECT_EQ(model->activePreset().name, "Quiet");
+    model->activate(FanPreset::systemDefault);
+    EXPECT_EQ(model->activePreset().name, "Quiet") << "nothing is activated while asleep";
+
+    power.didWake();
+    settle();
+    feed(snapshot(60, 60)); // the read started before the sleep is dropped
+    EXPECT_FALSE(fanIsManual(0));
+    feed(snapshot(60, 60));
+    EXPECT_TRUE(fanIsManual(0) && fanIsManual(1));
+
+    int completions = 0;
+    model->prepareForTermination([&] { ++completions; });
+    model->prepareForTermination([&] { ++completions; });
+    settle();
+    EXPECT_EQ(completions, 2);
+    EXPECT_FALSE(fanIsManual(0) || fanIsManual(1));
+    EXPECT_FALSE(engine->activeSession());
+    EXPECT_EQ(telemetry->closes, 1);
+    EXPECT_EQ(logs.messagesContaining("smart control disengaged: application termination").size(), 1u);
+    const auto reads = telemetry->readCount;
+    model->poll();
+    model->prepareForTermination([&] { ++completions; });
+    settle();
+    EXPECT_EQ(telemetry->readCount, reads);
+    EXPECT_EQ(completions, 3) << "a late request is answered at once";
+}
+
+TEST_F(AppModelTest, aSessionOpenedForACalledOffActivationIsHandedBack) {
+    startVerified();
+    launch();
+    feed(snapshot(60, 60));
+    model->activate(curve());
+    power.willSleep();
+    main.runPending(); // the sleep is handled before the helper's answer arrives
+    settle();
+    EXPECT_FALSE(engine->activeSession());
+    EXPECT_FALSE(model->helperClient().sessionID());
+
+    power.didWake();
+    settle();
+    feed(snapshot(60, 60));
+    EXPECT_TRUE(fanIsManual(0)) << "restore is not blocked by a forgotten session";
+}
+
+TEST_F(AppModelTest, rememberedPresetIsRestoredAtStartAndAfterTheSessionIsLost) {
+    startVerified();
+    const auto quiet = curve();
+    FanCurveManager library(defaults);
+    auto presets = library.loadCustomPresets();
+    presets.push_back(quiet);
+    library.saveCustomPresets(presets);
+    PresetSelectionStore(defaults).save(quiet);
+
+    launch();
+    EXPECT_EQ(model->activePreset().id, quiet.id);
+    feed(snapshot(60, 60));
+    ASSERT_TRUE(fanIsManual(0));
+    const auto firstSession = engine->activeSession();
+
+    helperProcess->disconnectAll();
+    scheduler.runPending();
+    ASSERT_FALSE(fanIsManual(0));
+    main.advance(4000); // the heartbeat learns the session is gone
+    settle();
+    pollAndFeed(snapshot(60, 60));
+    EXPECT_TRUE(fanIsManual(0));
+    ASSERT_TRUE(engine->activeSession());
+    EXPECT_NE(engine->activeSession(), firstSession);
+    EXPECT_FALSE(model->lastError());
+}
+
+TEST_F(AppModelTest, competingControllerForcesAutomaticUntilItIsGone) {
+    startVerified();
+    launch();
+    feed(snapshot(60, 60));
+    model->activate(curve());
+    settle();
+
+    competitorAppears();
+    model->poll();
+    feed(snapshot(60, 60));
+    const std::string message = "mbpfan's privileged SMC helper is still running. Open mbpfan and use its "
+                                "uninstall/remove-helper option, "
+                                "or unload that service with administrator approval. Quorvane is keeping "
+                                "both fans on Apple Default and "
+                                "will automatically reapply Quiet when the helper is gone.";
+    EXPECT_EQ(model->competingController(), "mbpfan");
+    EXPECT_EQ(model->lastError(), message);
+    EXPECT_EQ(model->activeConflictMessage(), message);
+    EXPECT_FALSE(model->visibleError());
+    EXPECT_FALSE(fanIsManual(0) || fanIsManual(1));
+    EXPECT_EQ(model->activePreset().name, "Quiet");
+    pollAndFeed(snapshot(60, 60));
+    EXPECT_FALSE(fanIsManual(0)) << "no restore while the competitor runs";
+
+    processes.processes.clear();
+    main.advance(500); // the conflict monitor notices
+    pollAndFeed(snapshot(60, 60));
+    EXPECT_FALSE(model->competingController());
+    EXPECT_FALSE(model->lastError());
+    EXPECT_TRUE(fanIsManual(0) && fanIsManual(1));
+}
+
+TEST_F(AppModelTest, installingAndRemovingTheHelperFollowsTheRegistration) {
+    startVerified();
+    registration.currentStatus = 0;
+    launch();
+    registration.statusAfterRegister = 2;
+    model->installHelper();
+    EXPECT_EQ(model->helperState(), HelperInstallState::requiresApproval);
+    EXPECT_EQ(loginItemsOpened, 1);
+    EXPECT_FALSE(model->lastError()) << "waiting for approval is not an error";
+    registration.registerFailure = "Operation not permitted";
+    registration.currentStatus = 0;
+    model->installHelper();
+    EXPECT_EQ(model->lastError(), "Operation not permitted");
+
+    registration.currentStatus = 1;
+    feed(snapshot(60, 60));
+    model->activate(curve());
+    settle();
+    ASSERT_TRUE(fanIsManual(0));
+    model->uninstallHelper();
+    settle();
+    EXPECT_FALSE(fanIsManual(0) || fanIsManual(1));
+    EXPECT_EQ(model->helperState(), HelperInstallState::notRegistered);
+    EXPECT_EQ(model->activePreset().id, FanPreset::systemDefault.id);
+    EXPECT_FALSE(model->lastError());
+}
+
+TEST_F(AppModelTest, activationGatesLeaveTheSelectionAlone) {
+    startVerified();
+    defaults.setString("fanControlOwnership.v1", "anotherApp");
+    launch();
+    feed(snapshot(60, 60));
+    model->activate(curve());
+    EXPECT_EQ(model->lastError(), "Quorvane is in monitoring-only mode. Choose “Quorvane controls fans” in "
+                                  "Settings before applying a preset.");
+    EXPECT_EQ(model->activePreset().id, FanPreset::systemDefault.id);
+
+    competitorAppears();
+    pollAndFeed(snapshot(60, 60));
+    EXPECT_EQ(model->competingController(), "mbpfan");
+    EXPECT_FALSE(model->activeConflictMessage()) << "another owner sees no conflict";
+    EXPECT_EQ(main.timerCount(), 1u) << "only the poll timer";
+
+    modelIdentifier = "Mac14,6";
+    defaults.removeValue("fanControlOwnership.v1");
+    launch();
+    feed(snapshot(60, 60));
+    model->activate(curve());
+    EXPECT_EQ(model->lastError(),
+              "Fan control is hardware-verified only on Mac15,11. This Mac14,6 remains in safe "
+              "monitoring-only mode until its sensor and fan topology is validated.");
+    EXPECT_EQ(model->activePreset().id, FanPreset::systemDefault.id);
+}
+
+} // namespace
+} // namespace quorvane::testing

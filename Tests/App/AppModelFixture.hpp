@@ -1,0 +1,192 @@
+#pragma once
+
+#include "App/AppModel.hpp"
+#include "Helpers/InMemoryDefaultsStore.hpp"
+#include "PrivilegedHelper/EngineFixture.hpp"
+#include "SMC/SMCKey.hpp"
+#include "Support/FakeDaemonRegistration.hpp"
+#include "Support/InProcessHelperTransport.hpp"
+#include "Support/ManualExecutor.hpp"
+
+#include <cmath>
+#include <deque>
+
+namespace quorvane::testing {
+
+// Telemetry the test hands out one read at a time.
+class ScriptedTelemetry final : public TelemetrySource {
+public:
+    struct State {
+        std::deque<Completion> reads;
+        int readCount = 0;
+        int closes = 0;
+    };
+    explicit ScriptedTelemetry(std::shared_ptr<State> state) : state_(std::move(state)) {}
+    void open() override {}
+    void close() override { ++state_->closes; }
+    void read(Completion completion) override {
+        ++state_->readCount;
+        state_->reads.push_back(std::move(completion));
+    }
+
+private:
+    std::shared_ptr<State> state_;
+};
+
+struct FakeNotificationCenter final : NotificationCenter {
+    bool grant = true;
+    std::vector<std::string> bodies;
+    void requestAuthorization(std::function<void(bool, std::optional<std::string>)> answer) override {
+        answer(grant, std::nullopt);
+    }
+    void deliver(const std::string&, const std::string&, const std::string& body,
+                 std::function<void(std::optional<std::string>)> completion) override {
+        bodies.push_back(body);
+        completion(std::nullopt);
+    }
+};
+
+struct FakePowerMonitor final : PowerMonitor {
+    std::function<void()> willSleep, didWake;
+    void start(std::function<void()> sleep, std::function<void()> wake) override {
+        willSleep = std::move(sleep);
+        didWake = std::move(wake);
+    }
+};
+
+struct FakeLaunchAtLogin final : LaunchAtLogin {
+    bool enabled = false;
+    bool isEnabled() override { return enabled; }
+    void setEnabled(bool value) override { enabled = value; }
+};
+
+// An app model over a real helper engine on the simulated Mac15,11, on one manual main executor.
+// Telemetry is scripted unless a test asks for the real poller on the same firmware.
+class AppModelTest : public EngineFixture {
+protected:
+    AppModelTest() : main(clock), replies(clock) {
+        registration.currentStatus = 1;
+        defaults.setInteger("supervisedFanTestProtocolVersion", 1);
+        firmware.setAutomaticTarget(0, 1800);
+        firmware.setAutomaticTarget(1, 1900);
+        clock.advance(20000);
+        firmware.advanceToNow();
+    }
+    ~AppModelTest() override {
+        model.reset();
+        settle();
+    }
+
+    // Runs the main executor and the helper's answers until nothing is left to do.
+    void settle() {
+        while (main.runPending() + replies.runPending() > 0) {
+        }
+    }
+
+    // Builds and starts the model; the helper engine must be running.
+    AppModel& launch(bool realTelemetry = false) {
+        helperProcess.emplace(*engine, replies);
+        std::unique_ptr<TelemetrySource> source = std::make_unique<ScriptedTelemetry>(telemetry);
+        if (realTelemetry) {
+            source = std::make_unique<TelemetryPollerSource>(
+                std::make_unique<TelemetryPoller>(firmware.makeUserClient(false), registration, main));
+        }
+        model = std::make_unique<AppModel>(AppModel::Services{
+            .helperClient =
+                std::make_unique<HelperClient>(helperProcess->factory(), registration, main, main),
+            .telemetry = std::move(source),
+            .defaults = defaults,
+            .mainExecutor = main,
+            .scanExecutor = main,
+            .processes = processes,
+            .notifications = notifications,
+            .powerMonitor = power,
+            .launchAtLogin = launchAtLogin,
+            .clock = clock,
+            .wallClock =
+                [this] { return AppModel::Date(std::chrono::milliseconds(clock.nowMilliseconds())); },
+            .hardwareModelIdentifier = modelIdentifier,
+            .openLoginItems =
+                [this] {
+                    ++loginItemsOpened;
+                }});
+        model->start();
+        settle();
+        return *model;
+    }
+
+    // The fans as the firmware has them now, and zone temperatures chosen by the test.
+    TelemetrySnapshot snapshot(double left, double right, double hottest = 60) {
+        firmware.advanceToNow();
+        TelemetrySnapshot result;
+        for (int fan : {0, 1}) {
+            auto key = [&](const char* suffix) {
+                return *firmware.floatValue(SMCKey::fromString("F" + std::to_string(fan) + suffix));
+            };
+            const auto mode =
+                firmware.valueBytes(SMCKey::fromString("F" + std::to_string(fan) + "Md"))->front();
+            result.fans.push_back({fan, std::lround(key("Ac")), std::lround(key("Mn")),
+                                   std::lround(key("Mx")), mode == 1 ? FanMode::manual : FanMode::automatic,
+                                   std::lround(key("Tg"))});
+        }
+        auto& average = result.average;
+        average.temperature = std::min(left, right);
+        average.cpuMaximumTemperature = hottest;
+        average.hotspotTemperature = hottest;
+        average.hasValidatedFanZoneTopology = true;
+        average.fanZoneReadings = {{0, "Left", left, "CPU P-cores", {"Tp01"}, left, std::nullopt},
+                                   {1, "Right", right, "GPU", {"Tg0f"}, right, std::nullopt}};
+        result.readings = {{"Tp01", "P-core 1", left}, {"Tg0f", "GPU 1", right}};
+        result.helperState = HelperInstallState::enabled;
+        return result;
+    }
+
+    // Answers the oldest outstanding read and runs everything that follows from it.
+    void feed(TelemetrySource::Result result) {
+        ASSERT_FALSE(telemetry->reads.empty()) << "the model asked for no read";
+        auto read = std::move(telemetry->reads.front());
+        telemetry->reads.pop_front();
+        read(std::move(result));
+        settle();
+    }
+    // Polls first when the model has no read outstanding.
+    void pollAndFeed(TelemetrySource::Result result) {
+        if (telemetry->reads.empty()) {
+            model->poll();
+        }
+        feed(std::move(result));
+    }
+    void feedFailure(const std::string& text) { feed(std::make_exception_ptr(std::runtime_error(text))); }
+
+    std::int64_t firmwareTarget(int fan) {
+        firmware.advanceToNow();
+        return std::lround(*firmware.floatValue(SMCKey::fromString("F" + std::to_string(fan) + "Tg")));
+    }
+    bool fanIsManual(int fan) { return byte(fan == 0 ? "F0Md" : "F1Md") == 1; }
+
+    // A curve preset whose targets follow the zone temperature between 40 and 80 °C.
+    static FanPreset curve(const std::string& name = "Quiet") {
+        return {.id = UUID::generate(),
+                .name = name,
+                .strategy = ControlStrategy::cpuCoreAverage,
+                .lowTemperature = 40,
+                .highTemperature = 80,
+                .hysteresis = 2};
+    }
+
+    ManualExecutor main;
+    // Helper answers arrive here, so a test can hold them back.
+    ManualExecutor replies;
+    std::string modelIdentifier = "Mac15,11";
+    int loginItemsOpened = 0;
+    InMemoryDefaultsStore defaults;
+    FakeDaemonRegistration registration;
+    FakeNotificationCenter notifications;
+    FakePowerMonitor power;
+    FakeLaunchAtLogin launchAtLogin;
+    std::shared_ptr<ScriptedTelemetry::State> telemetry = std::make_shared<ScriptedTelemetry::State>();
+    std::optional<InProcessHelper> helperProcess;
+    std::unique_ptr<AppModel> model;
+};
+
+} // namespace quorvane::testing

@@ -1,0 +1,82 @@
+#include "App/HeadlessFrontEnd.hpp"
+#include "App/MenuBarTitle.hpp"
+#include "AppModelFixture.hpp"
+
+#include <gmock/gmock.h>
+#include <sstream>
+
+namespace quorvane {
+namespace {
+
+using testing::AppModelTest;
+using ::testing::HasSubstr;
+
+class HeadlessFrontEndTest : public AppModelTest {
+protected:
+    HeadlessFrontEnd& frontEnd(std::vector<std::string> arguments) {
+        headless = std::make_unique<HeadlessFrontEnd>(*model, AppCommandLine::parse(arguments), output,
+                                                      errors, [this](int status) { finished = status; });
+        headless->start();
+        settle();
+        return *headless;
+    }
+
+    std::ostringstream output;
+    std::ostringstream errors;
+    std::optional<int> finished;
+    std::unique_ptr<HeadlessFrontEnd> headless;
+};
+
+TEST_F(HeadlessFrontEndTest, PrintsEveryPollAndQuitsAfterTheRequestedCount) {
+    startVerified();
+    launch();
+    frontEnd({"--headless", "--polls", "2"});
+    pollAndFeed(snapshot(55, 48));
+    EXPECT_EQ(finished, std::nullopt);
+    clock.advance(2000);
+    pollAndFeed(snapshot(56, 49));
+    EXPECT_EQ(finished, 0);
+    EXPECT_TRUE(model->isTerminating());
+    std::istringstream lines(output.str());
+    std::string first;
+    std::getline(lines, first);
+    EXPECT_THAT(first, HasSubstr(menuBarTitle(model->fans(), model->fanControlTemperatures(),
+                                              model->displayTemperature())));
+    EXPECT_THAT(first, HasSubstr("helper"));
+}
+
+TEST_F(HeadlessFrontEndTest, JSONCarriesTheStateOfOnePoll) {
+    startVerified();
+    launch();
+    frontEnd({"--headless", "--json", "--polls", "1"});
+    pollAndFeed(snapshot(62, 50));
+    const auto object = nlohmann::json::parse(output.str());
+    EXPECT_EQ(object["fans"].size(), 2u);
+    EXPECT_EQ(object["fans"][0]["driver"], model->fanControlDrivers().at(0));
+    EXPECT_EQ(object["activePreset"], model->activePreset().name);
+    EXPECT_EQ(object["owner"], "quorvane");
+    EXPECT_TRUE(object.contains("conflict"));
+    EXPECT_TRUE(object["controlTemperature"].is_number());
+}
+
+TEST_F(HeadlessFrontEndTest, AnUnknownPresetListsTheNamesAndQuits) {
+    startVerified();
+    launch();
+    frontEnd({"--headless", "--preset", "Whisper"});
+    pollAndFeed(snapshot(55, 48));
+    EXPECT_EQ(finished, 2);
+    EXPECT_THAT(errors.str(), HasSubstr("no preset is named \"Whisper\"; the presets are \""));
+}
+
+TEST(AppCommandLineTest, RefusesWhatItDoesNotKnow) {
+    EXPECT_EQ(AppCommandLine::parse({"--ownership", "another-app"}).ownership,
+              FanControlOwnership::anotherApp);
+    EXPECT_EQ(AppCommandLine::parse({"--polls", "3", "--headless"}).polls, 3);
+    for (const auto& arguments : std::vector<std::vector<std::string>>{
+             {"--polls", "0"}, {"--polls", "2x"}, {"--polls"}, {"--ownership", "Quorvane"}, {"--fast"}}) {
+        EXPECT_THROW(AppCommandLine::parse(arguments), AppCommandLineError) << arguments[0];
+    }
+}
+
+} // namespace
+} // namespace quorvane

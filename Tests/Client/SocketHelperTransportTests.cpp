@@ -1,0 +1,219 @@
+#include "Client/HelperClient.hpp"
+#include "Platform/FramedConnection.hpp"
+#include "Platform/SocketHelperTransport.hpp"
+#include "Platform/UnixSocketListener.hpp"
+#include "PrivilegedHelper/EngineFixture.hpp"
+#include "PrivilegedHelper/HelperService.hpp"
+#include "Support/Collected.hpp"
+#include "Support/FakeDaemonRegistration.hpp"
+#include "Support/ManualExecutor.hpp"
+#include "XPC/HelperXPCError.hpp"
+
+#include <asio/executor_work_guard.hpp>
+#include <asio/post.hpp>
+#include <gmock/gmock.h>
+#include <thread>
+
+namespace quorvane {
+namespace {
+
+using ::testing::AnyOf;
+using testing::Collected;
+using Payload = std::vector<std::uint8_t>;
+// What one call came back with: nothing for a response without error.
+using Outcome = std::optional<XPCError>;
+
+// How the test server answers a request; nullopt hangs up on the caller.
+using Respond = std::function<std::optional<Payload>(const HelperRequest&, HelperService&)>;
+
+std::optional<Payload> serviceAnswer(const HelperRequest& request, HelperService& service) {
+    return encodeHelperMessage(service.handle(request).toJSON());
+}
+
+// The daemon's serving loop in miniature on a thread of its own: a service per connection, one
+// response frame per request frame, and a closed connection ends the session it opened.
+class TestHelperServer {
+public:
+    TestHelperServer(const std::string& path, HelperControlEngine& engine, Respond respond = serviceAnswer)
+        : work_(asio::make_work_guard(io_)), listener_(io_, path) {
+        listener_.start([this, &engine, respond](UnixSocketListener::Socket socket) {
+            ++accepted;
+            auto service = std::make_shared<HelperService>(engine);
+            connections_.push_back(FramedConnection::start(
+                std::move(socket), maxHelperMessageSize,
+                [service, respond](std::span<const std::uint8_t> payload) -> std::optional<Payload> {
+                    try {
+                        return respond(HelperRequest::fromJSON(decodeHelperMessage(payload)), *service);
+                    } catch (const std::exception&) {
+                        return std::nullopt;
+                    }
+                },
+                [this, service] {
+                    service->connectionInvalidated();
+                    closed.add(true);
+                }));
+        });
+        thread_ = std::thread([this] { io_.run(); });
+    }
+    ~TestHelperServer() {
+        asio::post(io_, [this] { listener_.close(); });
+        hangUp();
+        work_.reset();
+        thread_.join();
+    }
+
+    // Closes every connection; `closed` tells when each is done, its session's reset posted.
+    void hangUp() {
+        asio::post(io_, [this] {
+            for (const auto& connection : connections_) {
+                if (auto open = connection.lock()) {
+                    open->close();
+                }
+            }
+        });
+    }
+
+    std::atomic<int> accepted{0};
+    Collected<bool> closed;
+
+private:
+    asio::io_context io_;
+    asio::executor_work_guard<asio::io_context::executor_type> work_;
+    UnixSocketListener listener_;
+    std::vector<std::weak_ptr<FramedConnection>> connections_;
+    std::thread thread_;
+};
+
+class SocketHelperTransportTest : public testing::EngineFixture {
+protected:
+    void send(HelperTransport& transport, HelperSelector selector, std::string session = "") {
+        transport.send(
+            HelperRequest{0, selector, std::move(session)},
+            [this](const HelperResponse& response) { outcomes.add(response.error); },
+            [this](const XPCError& error) { outcomes.add(error); });
+    }
+    std::function<void()> countInvalidation() {
+        return [this] {
+            invalidations.add(true);
+        };
+    }
+
+    const std::string path = (std::filesystem::temp_directory_path() /
+                              ("qvh-" + std::to_string(::getpid()) + "-" + std::to_string(next++) + ".sock"))
+                                 .string();
+    static inline int next = 0;
+    Collected<Outcome> outcomes;
+    Collected<bool> invalidations;
+};
+
+TEST_F(SocketHelperTransportTest,
+       ClientDrivesTheHelperReconnectsAfterItHangsUpAndInvalidatingEndsTheSession) {
+    startVerified();
+    TestHelperServer server(path, *engine);
+    testing::ManualExecutor heartbeatQueue(clock), mainQueue(clock);
+    testing::FakeDaemonRegistration registration;
+    HelperClient client(SocketHelperTransport::factory(path), registration, heartbeatQueue, mainQueue);
+    const auto call = [&](auto operation) {
+        Collected<Outcome> answer;
+        operation([&answer](std::optional<nlohmann::json>, Outcome error) { answer.add(error); });
+        return answer.waitFor(1) ? answer.values()[0] : XPCError("test", 0, std::string("no answer in time"));
+    };
+
+    EXPECT_EQ(call([&](auto done) { client.beginSession(done); }), std::nullopt);
+    ASSERT_TRUE(client.sessionID());
+    EXPECT_EQ(engine->activeSession(), client.sessionID());
+
+    server.hangUp();
+    ASSERT_TRUE(server.closed.waitFor(1));
+    scheduler.runPending(); // the server thread is done with the scheduler once the close is reported
+    // Calls that race the hang-up fail as connection errors; once the client has noticed it, the
+    // next call connects again, and the helper, which ended the session with the old connection,
+    // refuses it.
+    Outcome error;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        error = call([&](auto done) { client.setTarget(0, 3000, done); });
+        ASSERT_TRUE(error);
+        if (error->domain() != helperConnectionErrorDomain) {
+            break;
+        }
+        EXPECT_THAT(error->code(), AnyOf(helperConnectionInterrupted, helperConnectionInvalid));
+    }
+    EXPECT_TRUE(HelperXPCError::isInvalidSession(*error));
+    EXPECT_EQ(server.accepted, 2);
+
+    // Invalidating closes the socket, so the helper ends the session it held.
+    ASSERT_EQ(call([&](auto done) { client.beginSession(done); }), std::nullopt);
+    client.invalidate();
+    ASSERT_TRUE(server.closed.waitFor(2));
+    scheduler.runPending();
+    EXPECT_EQ(engine->activeSession(), std::nullopt);
+}
+
+TEST_F(SocketHelperTransportTest, ConcurrentCallersEachGetTheirOwnAnswer) {
+    start();
+    TestHelperServer server(path, *engine, [](const HelperRequest& request, HelperService&) {
+        return std::optional(encodeHelperMessage(
+            HelperResponse{request.id, nlohmann::json{{"echo", request.sessionID}}, std::nullopt}.toJSON()));
+    });
+    SocketHelperTransport transport(path);
+    Collected<bool> matched;
+    const auto caller = [&](int thread) {
+        for (int i = 0; i < 50; ++i) {
+            const auto session = std::to_string(thread) + "-" + std::to_string(i);
+            transport.send(
+                HelperRequest{0, HelperSelector::heartbeat, session},
+                [&, session](const HelperResponse& response) {
+                    matched.add(response.reply && (*response.reply)["echo"] == session);
+                },
+                [&](const XPCError&) { matched.add(false); });
+        }
+    };
+    std::thread first(caller, 0), second(caller, 1);
+    first.join();
+    second.join();
+    ASSERT_TRUE(matched.waitFor(100));
+    const auto results = matched.values();
+    EXPECT_EQ(std::count(results.begin(), results.end(), true), 100);
+    EXPECT_EQ(server.accepted, 1);
+}
+
+TEST_F(SocketHelperTransportTest, HelperHangingUpAnswersEveryOutstandingCallAndInvalidatesOnce) {
+    start();
+    TestHelperServer server(path, *engine, [](const HelperRequest& request, HelperService& service) {
+        return request.sessionID == "hang up" ? std::nullopt : serviceAnswer(request, service);
+    });
+    SocketHelperTransport transport(path);
+    transport.setInvalidationHandler(countInvalidation());
+    send(transport, HelperSelector::status);
+    ASSERT_TRUE(outcomes.waitFor(1));
+    send(transport, HelperSelector::heartbeat, "hang up");
+    send(transport, HelperSelector::status);
+    ASSERT_TRUE(outcomes.waitFor(3) && invalidations.waitFor(1));
+    send(transport, HelperSelector::status);
+    ASSERT_TRUE(outcomes.waitFor(4));
+
+    const auto seen = outcomes.values();
+    EXPECT_EQ(seen[0], std::nullopt);
+    ASSERT_TRUE(seen[1] && seen[2] && seen[3]);
+    EXPECT_EQ(seen[1]->code(), helperConnectionInterrupted) << "the call the helper hung up on";
+    // A call that reaches the transport after the hang-up is refused rather than sent.
+    EXPECT_THAT(seen[2]->code(), AnyOf(helperConnectionInterrupted, helperConnectionInvalid));
+    EXPECT_EQ(seen[3]->code(), helperConnectionInvalid);
+    EXPECT_EQ(seen[3]->domain(), helperConnectionErrorDomain);
+    EXPECT_EQ(invalidations.size(), 1u);
+    EXPECT_EQ(server.accepted, 1) << "a broken connection stays broken";
+}
+
+TEST_F(SocketHelperTransportTest, NothingListeningFailsTheCallAsInvalid) {
+    SocketHelperTransport transport(path);
+    transport.setInvalidationHandler(countInvalidation());
+    send(transport, HelperSelector::status);
+    ASSERT_TRUE(outcomes.waitFor(1) && invalidations.waitFor(1));
+    const auto error = outcomes.values()[0];
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), helperConnectionInvalid);
+    EXPECT_THAT(error->debugDescription().value_or(""), ::testing::HasSubstr(path));
+}
+
+} // namespace
+} // namespace quorvane

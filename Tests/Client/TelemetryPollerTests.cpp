@@ -1,0 +1,128 @@
+#include "Client/TelemetryPoller.hpp"
+#include "SMC/SMCError.hpp"
+#include "Simulator/SMCProfiles.hpp"
+#include "Simulator/SimulatedAppleSMC.hpp"
+#include "Support/FakeDaemonRegistration.hpp"
+#include "Support/ManualExecutor.hpp"
+
+#include <gtest/gtest.h>
+
+namespace quorvane {
+namespace {
+
+using testing::FakeDaemonRegistration;
+using testing::ManualExecutor;
+
+// The poller over a simulated machine, reading as the unprivileged app does; reads run when the
+// test runs the poll queue.
+class TelemetryPollerTest : public ::testing::Test {
+protected:
+    explicit TelemetryPollerTest(const char* profile = "Mac15,11")
+        : firmware(*SMCProfiles::named(profile), clock), pollQueue(clock),
+          poller(firmware.makeUserClient(false), registration, pollQueue) {}
+
+    // One read, run to its completion.
+    TelemetryPoller::Result readNow() {
+        std::vector<TelemetryPoller::Result> results;
+        poller.read([&](TelemetryPoller::Result result) { results.push_back(std::move(result)); });
+        EXPECT_TRUE(results.empty()) << "reads run on the poll queue";
+        pollQueue.runPending();
+        EXPECT_EQ(results.size(), 1u);
+        return results.empty() ? TelemetryPoller::Result(std::exception_ptr()) : std::move(results.front());
+    }
+
+    // The SMC error a read failed with; nullopt for a snapshot or another error.
+    static std::optional<SMCError> failure(const TelemetryPoller::Result& result) {
+        if (const auto* error = std::get_if<std::exception_ptr>(&result); error && *error) {
+            try {
+                std::rethrow_exception(*error);
+            } catch (const SMCError& smcError) {
+                return smcError;
+            } catch (...) {
+            }
+        }
+        return std::nullopt;
+    }
+
+    VirtualClock clock;
+    SimulatedAppleSMC firmware;
+    ManualExecutor pollQueue;
+    FakeDaemonRegistration registration;
+    TelemetryPoller poller;
+};
+
+TEST_F(TelemetryPollerTest, SnapshotCarriesEveryFanTheCompositeTheChannelsAndTheHelperState) {
+    poller.open();
+    registration.currentStatus = 2;
+    auto result = readNow();
+    ASSERT_TRUE(std::holds_alternative<TelemetrySnapshot>(result));
+    const auto& snapshot = std::get<TelemetrySnapshot>(result);
+    ASSERT_EQ(snapshot.fans.size(), 2u);
+    EXPECT_EQ(snapshot.fans[0].index, 0);
+    EXPECT_EQ(snapshot.fans[1].index, 1);
+    EXPECT_GT(snapshot.fans[0].maxRPM, snapshot.fans[0].minRPM);
+    EXPECT_FALSE(snapshot.average.contributingKeys.empty());
+    EXPECT_FALSE(snapshot.average.fanZoneReadings.empty());
+    EXPECT_GT(snapshot.readings.size(), snapshot.average.contributingKeys.size());
+    EXPECT_EQ(rawValue(snapshot.helperState), "Approval required");
+
+    registration.currentStatus = 1; // the user approved the helper
+    result = readNow();
+    ASSERT_TRUE(std::holds_alternative<TelemetrySnapshot>(result));
+    EXPECT_EQ(rawValue(std::get<TelemetrySnapshot>(result).helperState), "Approved");
+    EXPECT_EQ(poller.currentHelperState(), HelperInstallState::enabled);
+}
+
+TEST_F(TelemetryPollerTest, OneUnreadableFanFailsEveryPollWithoutReadingTemperatures) {
+    firmware.hideKey(SMCKey::fromString("F1Ac"));
+    poller.open();
+    auto result = readNow();
+    ASSERT_TRUE(failure(result));
+    EXPECT_EQ(failure(result)->kind(), SMCError::Kind::readFailed);
+    EXPECT_EQ(failure(result)->text(), "Fan telemetry is incomplete (1 of 2 fans)");
+
+    const auto before = firmware.exchangeCount();
+    result = readNow();
+    ASSERT_TRUE(failure(result));
+    EXPECT_EQ(failure(result)->text(), "Fan telemetry is incomplete (1 of 2 fans)");
+    EXPECT_LT(firmware.exchangeCount() - before, 40u) << "no sensor discovery behind a failed fan read";
+
+    firmware.clearFaults();
+    result = readNow();
+    ASSERT_TRUE(std::holds_alternative<TelemetrySnapshot>(result));
+    EXPECT_EQ(std::get<TelemetrySnapshot>(result).fans.size(), 2u);
+}
+
+TEST_F(TelemetryPollerTest, ReadBeforeOpenFailsAndDoesNotCostTheFansOfLaterReads) {
+    auto result = readNow();
+    ASSERT_TRUE(failure(result));
+    EXPECT_EQ(failure(result)->kind(), SMCError::Kind::notOpen);
+
+    poller.open();
+    result = readNow();
+    ASSERT_TRUE(std::holds_alternative<TelemetrySnapshot>(result));
+    EXPECT_EQ(std::get<TelemetrySnapshot>(result).fans.size(), 2u);
+
+    poller.close();
+    const auto closed = failure(readNow());
+    ASSERT_TRUE(closed);
+    EXPECT_EQ(closed->kind(), SMCError::Kind::notOpen);
+}
+
+class FanlessTelemetryPollerTest : public TelemetryPollerTest {
+protected:
+    FanlessTelemetryPollerTest() : TelemetryPollerTest("Mac14,2") {}
+};
+
+TEST_F(FanlessTelemetryPollerTest, MachineWithoutFansGivesCompleteSnapshots) {
+    poller.open();
+    const auto result = readNow();
+    ASSERT_TRUE(std::holds_alternative<TelemetrySnapshot>(result));
+    const auto& snapshot = std::get<TelemetrySnapshot>(result);
+    EXPECT_TRUE(snapshot.fans.empty());
+    EXPECT_FALSE(snapshot.readings.empty());
+    EXPECT_GT(snapshot.average.temperature, 0);
+}
+
+} // namespace
+} // namespace quorvane

@@ -1,0 +1,84 @@
+#include "Platform/ConsoleNotificationCenter.hpp"
+#include "Platform/PlatformServiceError.hpp"
+#include "Platform/XDGLaunchAtLogin.hpp"
+#include "Support/TemporaryDirectory.hpp"
+
+#include <fstream>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sstream>
+
+namespace quorvane {
+namespace {
+
+using ::testing::HasSubstr;
+using testing::TemporaryDirectory;
+
+std::string contents(const std::filesystem::path& path) {
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+TEST(XDGLaunchAtLogin, EnablingWritesAnAutostartEntryAndDisablingRemovesIt) {
+    TemporaryDirectory directory;
+    const auto entry = directory.path() / "config" / "autostart" / "quorvane.desktop";
+    XDGLaunchAtLogin login(entry, "/opt/Quorvane Beta/bin/Quorvane");
+    EXPECT_FALSE(login.isEnabled());
+
+    login.setEnabled(true);
+    EXPECT_TRUE(login.isEnabled());
+    const auto text = contents(entry);
+    EXPECT_THAT(text, ::testing::StartsWith("[Desktop Entry]\n"));
+    EXPECT_THAT(text, HasSubstr("\nType=Application\n"));
+    EXPECT_THAT(text, HasSubstr("\nExec=\"/opt/Quorvane Beta/bin/Quorvane\"\n"));
+
+    login.setEnabled(false);
+    EXPECT_FALSE(login.isEnabled());
+    EXPECT_FALSE(std::filesystem::exists(entry));
+    EXPECT_NO_THROW(login.setEnabled(false));
+}
+
+TEST(XDGLaunchAtLogin, ExecLineEscapesWhatTheDesktopWouldExpand) {
+    EXPECT_THAT(XDGLaunchAtLogin::desktopEntry("/tmp/100%/a\"b$c\\d"),
+                HasSubstr("\nExec=\"/tmp/100%%/a\\\\\"b\\\\$c\\\\\\\\d\"\n"));
+}
+
+TEST(XDGLaunchAtLogin, HiddenEntryIsDisabledAndAnUnwritableOneAnErrorNamingIt) {
+    TemporaryDirectory directory;
+    const auto entry = directory.path() / "quorvane.desktop";
+    std::ofstream(entry) << "[Desktop Entry]\nType=Application\nExec=Quorvane\nHidden=true\n";
+    EXPECT_FALSE(XDGLaunchAtLogin(entry, "Quorvane").isEnabled());
+
+    std::ofstream(directory.path() / "autostart") << "a file where a folder should be";
+    XDGLaunchAtLogin login(directory.path() / "autostart" / "quorvane.desktop", "Quorvane");
+    EXPECT_THAT([&] { login.setEnabled(true); },
+                ::testing::ThrowsMessage<PlatformServiceError>(HasSubstr("autostart/quorvane.desktop")));
+}
+
+TEST(XDGLaunchAtLogin, DefaultEntryFollowsTheConfigFolderAndIgnoresARelativeOne) {
+    const auto entryFor = [](std::string configHome) {
+        return XDGLaunchAtLogin::defaultEntry(UserDirectories([configHome](const std::string& name) {
+            return std::optional<std::string>(name == "HOME" ? "/home/ada" : configHome);
+        }));
+    };
+    EXPECT_EQ(entryFor("/etc/xdg-ada"), "/etc/xdg-ada/autostart/quorvane.desktop");
+    EXPECT_EQ(entryFor("config"), "/home/ada/.config/autostart/quorvane.desktop");
+}
+
+TEST(ConsoleNotificationCenter, AlwaysAllowedAndPrintsEachNotificationAsALine) {
+    std::ostringstream output;
+    ConsoleNotificationCenter center(output);
+    center.requestAuthorization(
+        [](bool granted, std::optional<std::string> error) { EXPECT_TRUE(granted && !error); });
+    std::optional<std::string> failure = "not called";
+    center.deliver("overheat", "CPU is hot", "96 °C for 30 seconds", [&](auto error) { failure = error; });
+    center.deliver("overheat", "Cooling down", "80 °C", nullptr);
+    EXPECT_EQ(failure, std::nullopt);
+    EXPECT_EQ(output.str(),
+              "Notification: CPU is hot: 96 °C for 30 seconds\nNotification: Cooling down: 80 °C\n");
+}
+
+} // namespace
+} // namespace quorvane
