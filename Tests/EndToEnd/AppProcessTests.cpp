@@ -1,0 +1,107 @@
+// Quorvane itself, headless, beside the real helper and a running simulated Mac. Bounded waits.
+#include "ProcessFixture.hpp"
+
+#include <sstream>
+
+namespace quorvane {
+namespace {
+
+using namespace quorvane::testing;
+
+class AppProcessTest : public ProcessFixture {
+protected:
+    explicit AppProcessTest(std::string profile = "Mac15,11")
+        : ProcessFixture(QUORVANE_APP_BINARY, profile) {}
+
+    std::unique_ptr<ChildProcess> app(const std::vector<std::string>& switches) {
+        std::vector<std::string> arguments{"--headless", "--json", "--install-helper",
+                                           "--run-supervised-test"};
+        arguments.insert(arguments.end(), switches.begin(), switches.end());
+        return client(arguments);
+    }
+    void workload(const std::string& name) {
+        SimulatorControlClient((directory / "smc.sock").string()).setWorkload(name);
+    }
+    std::int64_t actual(int fan) { return std::llround(machine()["fans"][fan]["actualRPM"].get<double>()); }
+    bool manual(int fan) { return mode(fan) == 1; }
+
+    // The JSON objects the app printed so far.
+    static std::vector<nlohmann::json> polls(const ChildProcess& process) {
+        std::vector<nlohmann::json> objects;
+        std::istringstream lines(process.output());
+        for (std::string line; std::getline(lines, line);) {
+            if (!line.empty() && line.front() == '{') {
+                objects.push_back(nlohmann::json::parse(line, nullptr, false));
+            }
+        }
+        return objects;
+    }
+};
+
+TEST_F(AppProcessTest, SmartAutoUnderLoadOutrunsTheSystemAndQuittingHandsBack) {
+    startHelper();
+    workload("steady");
+    std::this_thread::sleep_for(8s); // 80 simulated seconds of load under the system's own curve
+    const auto automatic = actual(0);
+    auto quorvane = app({"--preset", "Smart Auto"});
+    ASSERT_TRUE(eventually([&] { return manual(0) && manual(1); }, 60s)) << quorvane->output();
+    EXPECT_TRUE(eventually([&] { return actual(0) > automatic + 500; }, 20s))
+        << "automatic " << automatic << ", now " << actual(0);
+
+    quorvane->signal(SIGTERM);
+    EXPECT_EQ(quorvane->wait(30s), 0);
+    EXPECT_TRUE(handedBack()) << machine().dump();
+}
+
+TEST_F(AppProcessTest, ARunawayPutsEveryControlledFanAtMaximumWithinOnePoll) {
+    startHelper();
+    auto quorvane = app({"--preset", "Smart Auto"});
+    ASSERT_TRUE(eventually([&] { return manual(0) && manual(1); }, 60s)) << quorvane->output();
+    workload("runaway");
+    bool engagedThenMaximum = false;
+    ASSERT_TRUE(eventually(
+        [&] {
+            const auto objects = polls(*quorvane);
+            for (std::size_t i = 0; i + 1 < objects.size(); ++i) {
+                if (objects[i].value("criticalOverride", false)) {
+                    const auto& next = objects[i + 1]["fans"];
+                    engagedThenMaximum = next[0]["targetRPM"] == next[0]["maximumRPM"] &&
+                                         next[1]["targetRPM"] == next[1]["maximumRPM"];
+                    return true;
+                }
+            }
+            return false;
+        },
+        60s))
+        << quorvane->output();
+    EXPECT_TRUE(engagedThenMaximum) << quorvane->output();
+}
+
+TEST_F(AppProcessTest, AKilledAppIsRevertedWithinTheLease) {
+    startHelper();
+    auto quorvane = app({"--preset", "Smart Auto"});
+    ASSERT_TRUE(eventually([&] { return manual(0); }, 60s)) << quorvane->output();
+    quorvane->signal(SIGKILL);
+    ASSERT_TRUE(quorvane->wait(5s));
+    EXPECT_TRUE(eventually([&] { return handedBack(); }, 16s)) << machine().dump();
+}
+
+class UnverifiedAppProcessTest : public AppProcessTest {
+protected:
+    UnverifiedAppProcessTest() : AppProcessTest("Mac14,6") {}
+};
+
+TEST_F(UnverifiedAppProcessTest, AnUnverifiedMacStaysMonitoringOnly) {
+    startHelper();
+    auto quorvane = client({"--headless", "--json", "--install-helper", "--preset", "Smart Auto", "--polls", "4"});
+    EXPECT_EQ(quorvane->wait(60s), 0) << quorvane->output();
+    EXPECT_NE(
+        quorvane->output().find("Fan control is hardware-verified only on Mac15,11. This Mac14,6 remains in "
+                                "safe monitoring-only mode until its sensor and fan topology is validated."),
+        std::string::npos)
+        << quorvane->output();
+    EXPECT_FALSE(manual(0) || manual(1));
+}
+
+} // namespace
+} // namespace quorvane
