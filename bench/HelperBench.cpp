@@ -1,4 +1,5 @@
 // The helper's costs: one status round trip over its socket, and one watchdog tick's process scan.
+#include "BenchMain.hpp"
 #include "Helpers/CompetingFanControllerDetector.hpp"
 #include "Helpers/Logger.hpp"
 #include "Platform/FramedSocketClient.hpp"
@@ -18,10 +19,6 @@ using namespace quorvane;
 namespace {
 
 namespace fs = std::filesystem;
-
-struct DiscardingSink final : LogSink {
-    void write(const LogRecord&) override {}
-};
 
 void BM_StatusRoundTrip(benchmark::State& state) {
     const fs::path directory = fs::temp_directory_path() / ("helper-bench-" + std::to_string(::getpid()));
@@ -73,9 +70,5 @@ BENCHMARK(BM_WatchdogProcessScan)->Unit(benchmark::kMicrosecond);
 } // namespace
 
 int main(int argc, char** argv) {
-    Logger::setSink(std::make_shared<DiscardingSink>());
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return quorvane::bench::run(argc, argv);
 }

@@ -1,6 +1,7 @@
 // Heap held by a full session history (21,600 samples) with a float series for every sensor the
 // simulated Mac15,11 reports, built the way the app model keeps it.
 #include "App/HistorySample.hpp"
+#include "BenchMain.hpp"
 #include "Helpers/Clock.hpp"
 #include "Helpers/Logger.hpp"
 #include "Helpers/SensorReader.hpp"
@@ -46,10 +47,6 @@ using namespace quorvane;
 
 namespace {
 
-struct DiscardingSink final : LogSink {
-    void write(const LogRecord&) override {}
-};
-
 void BM_FullHistory(benchmark::State& state) {
     VirtualClock clock;
     SimulatedAppleSMC firmware(*SMCProfiles::named("Mac15,11"), clock);
@@ -83,9 +80,5 @@ BENCHMARK(BM_FullHistory)->Iterations(1)->Unit(benchmark::kMillisecond);
 } // namespace
 
 int main(int argc, char** argv) {
-    Logger::setSink(std::make_shared<DiscardingSink>());
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return quorvane::bench::run(argc, argv);
 }

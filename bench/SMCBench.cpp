@@ -1,4 +1,5 @@
 // Cost of SMC access over the in-process simulated Mac15,11: time and user-client exchanges per call.
+#include "BenchMain.hpp"
 #include "Helpers/Clock.hpp"
 #include "Helpers/Logger.hpp"
 #include "SMC/FanController.hpp"
@@ -58,17 +59,8 @@ void BM_ProbeCapabilities(benchmark::State& state) {
 }
 BENCHMARK(BM_ProbeCapabilities);
 
-struct DiscardingSink final : LogSink {
-    void write(const LogRecord&) override {}
-};
-
 } // namespace
 
 int main(int argc, char** argv) {
-    // The probe logs once per controller; keep that out of the measurement output.
-    Logger::setSink(std::make_shared<DiscardingSink>());
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return quorvane::bench::run(argc, argv);
 }

@@ -1,6 +1,7 @@
 // Cost of one poll's thermal sensing over the in-process simulated Mac15,11: the composite and the
 // flat sensor list (time and user-client exchanges per call), and the filter fold the app model runs
 // on every sample.
+#include "BenchMain.hpp"
 #include "Helpers/Clock.hpp"
 #include "Helpers/CriticalThermalOverride.hpp"
 #include "Helpers/FanZoneThermalFilter.hpp"
@@ -116,16 +117,8 @@ void BM_FilterFoldPerSample(benchmark::State& state) {
 }
 BENCHMARK(BM_FilterFoldPerSample);
 
-struct DiscardingSink final : LogSink {
-    void write(const LogRecord&) override {}
-};
-
 } // namespace
 
 int main(int argc, char** argv) {
-    Logger::setSink(std::make_shared<DiscardingSink>());
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return quorvane::bench::run(argc, argv);
 }

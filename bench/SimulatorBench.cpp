@@ -1,5 +1,6 @@
 // One SMC key over the simulated Mac's socket against the same key in process: time per user-client
 // exchange and per bridge read (key info plus read), and how many times slower the socket is.
+#include "BenchMain.hpp"
 #include "Helpers/Logger.hpp"
 #include "Platform/SocketSMCUserClient.hpp"
 #include "SMC/IOKitSMCBridge.hpp"
@@ -143,14 +144,10 @@ private:
     std::map<std::string, double> nanoseconds_;
 };
 
-struct DiscardingSink final : LogSink {
-    void write(const LogRecord&) override {}
-};
-
 } // namespace
 
 int main(int argc, char** argv) {
-    Logger::setSink(std::make_shared<DiscardingSink>());
+    Logger::setSink(std::make_shared<quorvane::bench::DiscardingSink>());
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);

@@ -6,6 +6,7 @@
 #include "Simulator/ScaledClock.hpp"
 #include "Simulator/SimulatedMac.hpp"
 #include "Simulator/SimulatorServer.hpp"
+#include "Support/TemporaryDirectory.hpp"
 
 #include <asio/io_context.hpp>
 #include <asio/local/stream_protocol.hpp>
@@ -23,29 +24,6 @@
 #include <vector>
 
 namespace quorvane::testing {
-
-// A fresh directory under /tmp, removed with its contents.
-class TemporaryDirectory {
-public:
-    TemporaryDirectory() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "quorvane-test-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("cannot create a temporary directory");
-        }
-        path_ = pattern;
-    }
-    ~TemporaryDirectory() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    TemporaryDirectory(const TemporaryDirectory&) = delete;
-    TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
-
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
 
 // Polls a condition until it holds or the deadline passes; for state another thread or process changes.
 inline bool eventually(const std::function<bool()>& condition,
