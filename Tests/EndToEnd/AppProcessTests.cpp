@@ -86,6 +86,38 @@ TEST_F(AppProcessTest, AKilledAppIsRevertedWithinTheLease) {
     EXPECT_TRUE(eventually([&] { return handedBack(); }, 16s)) << machine().dump();
 }
 
+TEST_F(AppProcessTest, ACompetitorTakesTheFansBackAndItsExitLetsThePresetReturn) {
+    startHelper();
+    auto quorvane = app({"--preset", "Smart Auto"});
+    ASSERT_TRUE(eventually([&] { return manual(0) && manual(1); }, 60s)) << quorvane->output();
+    fs::copy_file("/bin/sleep", directory / "mbpfan");
+    auto competitor = std::make_unique<ChildProcess>(directory / "mbpfan", std::vector<std::string>{"300"},
+                                                     std::vector<std::string>{}, directory / "mbpfan.log");
+    EXPECT_TRUE(eventually([&] { return handedBack(); }, 10s)) << machine().dump();
+    EXPECT_TRUE(eventually(
+        [&] {
+            const auto objects = polls(*quorvane);
+            return !objects.empty() && objects.back()["conflict"].is_string() &&
+                   objects.back()["conflict"].get<std::string>().find("mbpfan") != std::string::npos;
+        },
+        10s))
+        << quorvane->output();
+    competitor.reset();
+    EXPECT_TRUE(eventually([&] { return manual(0) && manual(1); }, 60s)) << quorvane->output();
+}
+
+TEST_F(AppProcessTest, AHelperRestartMidControlIsRecoveredWithoutTheUser) {
+    startHelper();
+    auto quorvane = app({"--preset", "Smart Auto"});
+    ASSERT_TRUE(eventually([&] { return manual(0) && manual(1); }, 60s)) << quorvane->output();
+    helper->signal(SIGKILL);
+    ASSERT_TRUE(helper->wait(10s));
+    startHelper();
+    // The new helper's recovery hands back; the app notices the lost session and reapplies its preset.
+    EXPECT_TRUE(eventually([&] { return manual(0) && manual(1); }, 60s)) << quorvane->output();
+    EXPECT_EQ(polls(*quorvane).back()["activePreset"], "Smart Auto");
+}
+
 class UnverifiedAppProcessTest : public AppProcessTest {
 protected:
     UnverifiedAppProcessTest() : AppProcessTest("Mac14,6") {}
@@ -93,7 +125,8 @@ protected:
 
 TEST_F(UnverifiedAppProcessTest, AnUnverifiedMacStaysMonitoringOnly) {
     startHelper();
-    auto quorvane = client({"--headless", "--json", "--install-helper", "--preset", "Smart Auto", "--polls", "4"});
+    auto quorvane =
+        client({"--headless", "--json", "--install-helper", "--preset", "Smart Auto", "--polls", "4"});
     EXPECT_EQ(quorvane->wait(60s), 0) << quorvane->output();
     EXPECT_NE(
         quorvane->output().find("Fan control is hardware-verified only on Mac15,11. This Mac14,6 remains in "
