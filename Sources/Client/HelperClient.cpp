@@ -281,16 +281,12 @@ void HelperClient::beginSession(ReplyCompletion completion) {
         [completion](const XPCError& error) { completion(std::nullopt, error); });
 }
 
-void HelperClient::setMode(int fan, bool manual, ReplyCompletion completion) {
+void HelperClient::sendSessionWrite(HelperRequest request, ReplyCompletion completion) {
     const auto id = state_->storedSession();
     if (!id) {
         completion(std::nullopt, noSessionError());
         return;
     }
-    HelperRequest request;
-    request.selector = HelperSelector::setFanMode;
-    request.fanIndex = fan;
-    request.manual = manual;
     request.sessionID = *id;
     state_->send(
         std::move(request),
@@ -300,23 +296,20 @@ void HelperClient::setMode(int fan, bool manual, ReplyCompletion completion) {
         [completion](const XPCError& error) { completion(std::nullopt, error); });
 }
 
+void HelperClient::setMode(int fan, bool manual, ReplyCompletion completion) {
+    HelperRequest request;
+    request.selector = HelperSelector::setFanMode;
+    request.fanIndex = fan;
+    request.manual = manual;
+    sendSessionWrite(std::move(request), std::move(completion));
+}
+
 void HelperClient::setTarget(int fan, std::int64_t rpm, ReplyCompletion completion) {
-    const auto id = state_->storedSession();
-    if (!id) {
-        completion(std::nullopt, noSessionError());
-        return;
-    }
     HelperRequest request;
     request.selector = HelperSelector::setFanTargetRPM;
     request.fanIndex = fan;
     request.rpm = rpm;
-    request.sessionID = *id;
-    state_->send(
-        std::move(request),
-        [completion](const HelperResponse& response) {
-            completion(response.reply, readableError(response.error));
-        },
-        [completion](const XPCError& error) { completion(std::nullopt, error); });
+    sendSessionWrite(std::move(request), std::move(completion));
 }
 
 void HelperClient::resetAll(ReplyCompletion completion) {

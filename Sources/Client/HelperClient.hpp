@@ -56,6 +56,9 @@ public:
     static constexpr const char* registrationErrorDomain = "Quorvane.DaemonRegistration";
 
 private:
+    // A write of the current session; without one it fails at once and sends nothing.
+    void sendSessionWrite(HelperRequest request, ReplyCompletion completion);
+
     struct State;
     std::shared_ptr<State> state_;
 };
