@@ -62,7 +62,8 @@ HelperDaemonOptions HelperDaemonOptions::fromEnvironment() {
 
 HelperDaemon::HelperDaemon(HelperDaemonOptions options)
     : options_(std::move(options)), logger_(FanControlXPC::machServiceName, "Daemon"),
-      processes_(std::make_unique<ProcFSProcessTable>()),
+      processes_(options_.makeProcessTable ? options_.makeProcessTable()
+                                           : std::make_unique<ProcFSProcessTable>()),
       scheduler_(std::make_unique<AsioEngineScheduler>()) {
     auto transport = options_.makeSMCTransport
                          ? options_.makeSMCTransport()

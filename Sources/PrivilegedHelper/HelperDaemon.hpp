@@ -26,6 +26,8 @@ struct HelperDaemonOptions {
     // The SMC: the simulated Mac's socket unless a test hands in its own transport.
     std::string smcSocketPath;
     std::function<std::unique_ptr<SMCUserClient>()> makeSMCTransport;
+    // Where competing fan daemons are looked for: /proc unless a test hands in its own list.
+    std::function<std::unique_ptr<ProcessTable>()> makeProcessTable;
     // Whether the process at the other end may talk to the helper at all.
     std::function<bool(pid_t)> isAuthorizedClient;
     int connectionThreads = 4;

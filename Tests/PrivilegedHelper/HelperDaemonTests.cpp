@@ -2,6 +2,7 @@
 #include "PrivilegedHelper/HelperDaemon.hpp"
 #include "Simulator/SMCProfiles.hpp"
 #include "Simulator/SimulatedAppleSMC.hpp"
+#include "Support/FakeProcessTable.hpp"
 #include "XPC/HelperMessage.hpp"
 #include "XPC/HelperReply.hpp"
 
