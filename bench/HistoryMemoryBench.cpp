@@ -22,7 +22,9 @@ std::atomic<long long> liveBytes{0};
 
 } // namespace
 
-// Counts every heap byte this program holds; the size travels in a header before the block.
+// Counts every heap byte this program holds; the size travels in a header before the block. These
+// are the program's replacement allocation functions, so malloc/free beneath them is intended.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void* operator new(std::size_t size) {
     auto* block = static_cast<std::size_t*>(std::malloc(size + sizeof(std::max_align_t)));
     if (block == nullptr) {

@@ -1,5 +1,7 @@
 #include "Platform/AsioWorkQueue.hpp"
 
+#include "Platform/SignalFreeThread.hpp"
+
 #include <asio/post.hpp>
 #include <csignal>
 #include <pthread.h>
@@ -8,15 +10,7 @@ namespace quorvane {
 
 AsioWorkQueue::AsioWorkQueue(std::string label)
     : label_(std::move(label)), work_(asio::make_work_guard(context_)), timers_(context_) {
-    sigset_t blocked;
-    sigemptyset(&blocked);
-    sigaddset(&blocked, SIGTERM);
-    sigaddset(&blocked, SIGINT);
-    sigaddset(&blocked, SIGHUP);
-    sigset_t previous;
-    pthread_sigmask(SIG_BLOCK, &blocked, &previous);
-    thread_ = std::thread([this] { context_.run(); });
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    thread_ = startSignalFreeThread([this] { context_.run(); });
     // Thread names are limited to 15 characters; the end of a label is its distinctive part.
     const std::string name = label_.size() > 15 ? label_.substr(label_.size() - 15) : label_;
     pthread_setname_np(thread_.native_handle(), name.c_str());

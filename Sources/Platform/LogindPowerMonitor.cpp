@@ -3,6 +3,7 @@
 #include "Helpers/AppIdentity.hpp"
 #include "Helpers/Logger.hpp"
 #include "Platform/FileDescriptor.hpp"
+#include "Platform/SignalFreeThread.hpp"
 
 #include <cerrno>
 #include <csignal>
@@ -155,15 +156,7 @@ void LogindPowerMonitor::start(std::function<void()> willSleep, std::function<vo
     }
     listener->slot.reset(slot);
 
-    sigset_t blocked;
-    sigemptyset(&blocked);
-    sigaddset(&blocked, SIGTERM);
-    sigaddset(&blocked, SIGINT);
-    sigaddset(&blocked, SIGHUP);
-    sigset_t previous;
-    pthread_sigmask(SIG_BLOCK, &blocked, &previous);
-    listener->thread = std::thread([raw = listener.get()] { raw->run(); });
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    listener->thread = startSignalFreeThread([raw = listener.get()] { raw->run(); });
     listener_ = std::move(listener);
 }
 

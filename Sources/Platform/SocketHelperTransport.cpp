@@ -1,6 +1,7 @@
 #include "Platform/SocketHelperTransport.hpp"
 
 #include "Client/HelperConnectionError.hpp"
+#include "Platform/SignalFreeThread.hpp"
 #include "Platform/SocketFrame.hpp"
 #include "XPC/FanControlXPC.hpp"
 
@@ -50,17 +51,9 @@ struct SocketHelperTransport::Core : std::enable_shared_from_this<Core> {
     bool invalidated = false;
 
     void start() {
-        sigset_t blocked;
-        sigemptyset(&blocked);
-        sigaddset(&blocked, SIGTERM);
-        sigaddset(&blocked, SIGINT);
-        sigaddset(&blocked, SIGHUP);
-        sigset_t previous;
-        pthread_sigmask(SIG_BLOCK, &blocked, &previous);
         // The thread keeps the core alive, so a transport released on this very thread (from one of
         // its own handlers) can let it finish on its own.
-        thread = std::thread([self = shared_from_this()] { self->context.run(); });
-        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        thread = startSignalFreeThread([self = shared_from_this()] { self->context.run(); });
     }
 
     void stop() {

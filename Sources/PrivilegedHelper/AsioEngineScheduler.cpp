@@ -1,33 +1,16 @@
 #include "PrivilegedHelper/AsioEngineScheduler.hpp"
 
+#include "Platform/SignalFreeThread.hpp"
+
 #include <asio/post.hpp>
-#include <csignal>
-#include <pthread.h>
 
 namespace quorvane {
-
-namespace {
-
-// Worker threads never take SIGTERM or SIGINT: the main loop handles them.
-std::thread startBlockingSignals(asio::io_context& context) {
-    sigset_t blocked;
-    sigemptyset(&blocked);
-    sigaddset(&blocked, SIGTERM);
-    sigaddset(&blocked, SIGINT);
-    sigset_t previous;
-    pthread_sigmask(SIG_BLOCK, &blocked, &previous);
-    std::thread thread([&context] { context.run(); });
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    return thread;
-}
-
-} // namespace
 
 AsioEngineScheduler::AsioEngineScheduler()
     : controlWork_(asio::make_work_guard(control_)), leaseWork_(asio::make_work_guard(lease_)),
       timer_(lease_) {
-    controlThread_ = startBlockingSignals(control_);
-    leaseThread_ = startBlockingSignals(lease_);
+    controlThread_ = startSignalFreeThread([this] { control_.run(); });
+    leaseThread_ = startSignalFreeThread([this] { lease_.run(); });
 }
 
 AsioEngineScheduler::~AsioEngineScheduler() {

@@ -4,6 +4,7 @@
 #include "Platform/PeerCredentials.hpp"
 #include "Platform/ProcFSProcessTable.hpp"
 #include "Platform/SMCSocketProtocol.hpp"
+#include "Platform/SignalFreeThread.hpp"
 #include "Platform/SocketSMCUserClient.hpp"
 #include "Platform/UnixSocketListener.hpp"
 #include "PrivilegedHelper/AsioEngineScheduler.hpp"
@@ -145,17 +146,9 @@ int HelperDaemon::run() {
             mainLoop_.stop();
         }
     });
-    // Connection threads never take the signals; the main loop does.
-    sigset_t blocked;
-    sigemptyset(&blocked);
-    sigaddset(&blocked, SIGTERM);
-    sigaddset(&blocked, SIGINT);
-    sigset_t previous;
-    pthread_sigmask(SIG_BLOCK, &blocked, &previous);
     for (int i = 0; i < options_.connectionThreads; ++i) {
-        threads_.emplace_back([this] { connections_.run(); });
+        threads_.push_back(startSignalFreeThread([this] { connections_.run(); }));
     }
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     logger_.notice("listening for the app");
     mainLoop_.run();
     connections_.stop();
