@@ -4,6 +4,7 @@
 #include "Helpers/InMemoryDefaultsStore.hpp"
 #include "PrivilegedHelper/EngineFixture.hpp"
 #include "SMC/SMCKey.hpp"
+#include "Support/AppFakes.hpp"
 #include "Support/FakeDaemonRegistration.hpp"
 #include "Support/InProcessHelperTransport.hpp"
 #include "Support/ManualExecutor.hpp"
@@ -12,53 +13,6 @@
 #include <deque>
 
 namespace quorvane::testing {
-
-// Telemetry the test hands out one read at a time.
-class ScriptedTelemetry final : public TelemetrySource {
-public:
-    struct State {
-        std::deque<Completion> reads;
-        int readCount = 0;
-        int closes = 0;
-    };
-    explicit ScriptedTelemetry(std::shared_ptr<State> state) : state_(std::move(state)) {}
-    void open() override {}
-    void close() override { ++state_->closes; }
-    void read(Completion completion) override {
-        ++state_->readCount;
-        state_->reads.push_back(std::move(completion));
-    }
-
-private:
-    std::shared_ptr<State> state_;
-};
-
-struct FakeNotificationCenter final : NotificationCenter {
-    bool grant = true;
-    std::vector<std::string> bodies;
-    void requestAuthorization(std::function<void(bool, std::optional<std::string>)> answer) override {
-        answer(grant, std::nullopt);
-    }
-    void deliver(const std::string&, const std::string&, const std::string& body,
-                 std::function<void(std::optional<std::string>)> completion) override {
-        bodies.push_back(body);
-        completion(std::nullopt);
-    }
-};
-
-struct FakePowerMonitor final : PowerMonitor {
-    std::function<void()> willSleep, didWake;
-    void start(std::function<void()> sleep, std::function<void()> wake) override {
-        willSleep = std::move(sleep);
-        didWake = std::move(wake);
-    }
-};
-
-struct FakeLaunchAtLogin final : LaunchAtLogin {
-    bool enabled = false;
-    bool isEnabled() override { return enabled; }
-    void setEnabled(bool value) override { enabled = value; }
-};
 
 // An app model over a real helper engine on the simulated Mac15,11, on one manual main executor.
 // Telemetry is scripted unless a test asks for the real poller on the same firmware.
