@@ -30,20 +30,19 @@ std::string oneDecimal(double value) {
 HeadlessFrontEnd::HeadlessFrontEnd(AppModel& model, AppCommandLine commandLine, std::ostream& output,
                                    std::ostream& errors, std::function<void(int)> finish)
     : model_(model), commandLine_(std::move(commandLine)), output_(output), errors_(errors),
-      finish_(std::move(finish)) {}
+      finish_(std::move(finish)), launchActions_(model, commandLine_, [this](const std::string& failure) {
+          errors_ << "Quorvane: " << failure << "\n";
+          requestTermination(2);
+      }) {}
 
 HeadlessFrontEnd::~HeadlessFrontEnd() {
     model_.removeObserver(observer_);
 }
 
 void HeadlessFrontEnd::start() {
+    // The launch actions see each poll first, as the menu would act before the line is printed.
+    launchActions_.start();
     observer_ = model_.addObserver([this](AppModel::Property property) { changed(property); });
-    if (commandLine_.ownership) {
-        model_.setFanControlOwnership(*commandLine_.ownership);
-    }
-    if (commandLine_.installHelper) {
-        model_.installHelper();
-    }
     // Export and import are one-shot jobs: do them, report, and quit.
     if (commandLine_.importPresets || commandLine_.exportPresets) {
         bool succeeded = true;
@@ -60,9 +59,7 @@ void HeadlessFrontEnd::start() {
             output_ << "Presets: " << model_.customPresets().size() << " in the library\n";
         }
         requestTermination(succeeded ? 0 : 1);
-        return;
     }
-    presetPending_ = commandLine_.preset.has_value();
 }
 
 void HeadlessFrontEnd::changed(AppModel::Property property) {
@@ -72,7 +69,6 @@ void HeadlessFrontEnd::changed(AppModel::Property property) {
     switch (property) {
     case AppModel::Property::lastTemperatureSampleDate:
         if (model_.lastTemperatureSampleDate()) {
-            becomeReady();
             reportPoll();
         }
         break;
@@ -85,49 +81,10 @@ void HeadlessFrontEnd::changed(AppModel::Property property) {
         if (model_.supervisedTestPassed()) {
             output_ << "Supervised fan test passed\n";
         }
-        activateRequestedPreset();
-        break;
-    case AppModel::Property::isBusy:
-        activateRequestedPreset();
         break;
     default:
         break;
     }
-}
-
-// The first good poll: telemetry is live, so the menu's actions make sense now.
-void HeadlessFrontEnd::becomeReady() {
-    if (ready_) {
-        return;
-    }
-    ready_ = true;
-    if (commandLine_.runSupervisedTest && !model_.supervisedTestPassed()) {
-        model_.runSupervisedFan0Test();
-        return;
-    }
-    activateRequestedPreset();
-}
-
-// As the menu would: once telemetry is live, nothing else is running and a requested test passed.
-void HeadlessFrontEnd::activateRequestedPreset() {
-    if (!presetPending_ || !ready_ || model_.isBusy() ||
-        (commandLine_.runSupervisedTest && !model_.supervisedTestPassed())) {
-        return;
-    }
-    presetPending_ = false;
-    for (const auto& preset : model_.presetMenu()) {
-        if (preset.name == *commandLine_.preset) {
-            model_.activate(preset);
-            return;
-        }
-    }
-    std::string names;
-    for (const auto& preset : model_.presetMenu()) {
-        names += (names.empty() ? "" : ", ") + ("\"" + preset.name + "\"");
-    }
-    errors_ << "Quorvane: no preset is named \"" << *commandLine_.preset << "\"; the presets are " << names
-            << "\n";
-    requestTermination(2);
 }
 
 void HeadlessFrontEnd::reportPoll() {
@@ -147,6 +104,7 @@ void HeadlessFrontEnd::requestTermination(int status) {
         return;
     }
     terminating_ = true;
+    launchActions_.cancel();
     model_.prepareForTermination([finish = finish_, status] { finish(status); });
 }
 

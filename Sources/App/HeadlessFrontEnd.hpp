@@ -2,6 +2,7 @@
 
 #include "App/AppCommandLine.hpp"
 #include "App/AppModel.hpp"
+#include "App/LaunchActions.hpp"
 
 #include <functional>
 #include <nlohmann/json.hpp>
@@ -32,18 +33,15 @@ public:
 private:
     void changed(AppModel::Property property);
     void reportPoll();
-    void becomeReady();
-    void activateRequestedPreset();
 
     AppModel& model_;
     AppCommandLine commandLine_;
     std::ostream& output_;
     std::ostream& errors_;
     std::function<void(int)> finish_;
+    LaunchActions launchActions_;
     AppModel::ObserverToken observer_{};
     int reportedPolls_ = 0;
-    bool ready_ = false;
-    bool presetPending_ = false;
     bool terminating_ = false;
 };
 

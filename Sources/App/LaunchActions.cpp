@@ -1,0 +1,77 @@
+#include "App/LaunchActions.hpp"
+
+namespace quorvane {
+
+LaunchActions::LaunchActions(AppModel& model, AppCommandLine commandLine,
+                             std::function<void(const std::string&)> failed)
+    : model_(model), commandLine_(std::move(commandLine)), failed_(std::move(failed)) {}
+
+LaunchActions::~LaunchActions() {
+    model_.removeObserver(observer_);
+}
+
+void LaunchActions::start() {
+    observer_ = model_.addObserver([this](AppModel::Property property) { changed(property); });
+    if (commandLine_.ownership) {
+        model_.setFanControlOwnership(*commandLine_.ownership);
+    }
+    if (commandLine_.installHelper) {
+        model_.installHelper();
+    }
+    presetPending_ = commandLine_.preset.has_value();
+}
+
+void LaunchActions::cancel() {
+    presetPending_ = false;
+    commandLine_.runSupervisedTest = false;
+}
+
+void LaunchActions::changed(AppModel::Property property) {
+    switch (property) {
+    case AppModel::Property::lastTemperatureSampleDate:
+        if (model_.lastTemperatureSampleDate()) {
+            becomeReady();
+        }
+        break;
+    case AppModel::Property::supervisedTestPassed:
+    case AppModel::Property::isBusy:
+        activateRequestedPreset();
+        break;
+    default:
+        break;
+    }
+}
+
+// The first good poll: telemetry is live, so the menu's actions make sense now.
+void LaunchActions::becomeReady() {
+    if (ready_) {
+        return;
+    }
+    ready_ = true;
+    if (commandLine_.runSupervisedTest && !model_.supervisedTestPassed()) {
+        model_.runSupervisedFan0Test();
+        return;
+    }
+    activateRequestedPreset();
+}
+
+void LaunchActions::activateRequestedPreset() {
+    if (!presetPending_ || !ready_ || model_.isBusy() ||
+        (commandLine_.runSupervisedTest && !model_.supervisedTestPassed())) {
+        return;
+    }
+    presetPending_ = false;
+    for (const auto& preset : model_.presetMenu()) {
+        if (preset.name == *commandLine_.preset) {
+            model_.activate(preset);
+            return;
+        }
+    }
+    std::string names;
+    for (const auto& preset : model_.presetMenu()) {
+        names += (names.empty() ? "" : ", ") + ("\"" + preset.name + "\"");
+    }
+    failed_("no preset is named \"" + *commandLine_.preset + "\"; the presets are " + names);
+}
+
+} // namespace quorvane

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "App/AppCommandLine.hpp"
+#include "App/AppModel.hpp"
+
+#include <functional>
+#include <string>
+
+namespace quorvane {
+
+// The launch switches that act on the model, as the menu would: the owner and the helper
+// installation at once, the supervised test after the first good poll, and the requested preset
+// once telemetry is live, nothing else runs and a requested test has passed. Shared by both front ends.
+class LaunchActions {
+public:
+    // `failed` receives the sentence when no preset has the requested name.
+    LaunchActions(AppModel& model, AppCommandLine commandLine,
+                  std::function<void(const std::string&)> failed);
+    ~LaunchActions();
+    LaunchActions(const LaunchActions&) = delete;
+    LaunchActions& operator=(const LaunchActions&) = delete;
+
+    void start();
+    // Stops acting, e.g. once the app quits.
+    void cancel();
+
+private:
+    void changed(AppModel::Property property);
+    void becomeReady();
+    void activateRequestedPreset();
+
+    AppModel& model_;
+    AppCommandLine commandLine_;
+    std::function<void(const std::string&)> failed_;
+    AppModel::ObserverToken observer_{};
+    bool ready_ = false;
+    bool presetPending_ = false;
+};
+
+} // namespace quorvane
