@@ -8,7 +8,8 @@ const char* AppCommandLine::usage() {
     return "usage: Quorvane [--headless [--json] [--polls N]] [--preset NAME] [--run-supervised-test]\n"
            "                [--ownership quorvane|another-app] [--install-helper]\n"
            "                [--export-presets FILE] [--import-presets FILE] "
-           "[--refresh-helper-registration]\n";
+           "[--refresh-helper-registration]\n"
+           "                [--open dashboard|sensors|settings|panel]... [--screenshots DIR]\n";
 }
 
 AppCommandLine AppCommandLine::parse(const std::vector<std::string>& arguments) {
@@ -54,11 +55,23 @@ AppCommandLine AppCommandLine::parse(const std::vector<std::string>& arguments) 
             line.importPresets = value();
         } else if (argument == "--refresh-helper-registration") {
             line.refreshHelperRegistration = true;
+        } else if (argument == "--open") {
+            const std::string& window = value();
+            if (window != "dashboard" && window != "sensors" && window != "settings" && window != "panel") {
+                throw AppCommandLineError("--open takes dashboard, sensors, settings or panel, not \"" +
+                                          window + "\"");
+            }
+            line.openWindows.push_back(window);
+        } else if (argument == "--screenshots") {
+            line.screenshotDirectory = value();
         } else if (argument == "--help" || argument == "-h") {
             line.help = true;
         } else {
             throw AppCommandLineError("unknown argument \"" + argument + "\"");
         }
+    }
+    if (line.headless && (!line.openWindows.empty() || line.screenshotDirectory)) {
+        throw AppCommandLineError("--open and --screenshots need the desktop app, not --headless");
     }
     return line;
 }

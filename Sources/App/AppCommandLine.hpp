@@ -27,6 +27,9 @@ struct AppCommandLine {
     std::optional<std::filesystem::path> exportPresets;
     std::optional<std::filesystem::path> importPresets;
     bool refreshHelperRegistration = false;
+    // Desktop only: windows to open at launch, and where to save a picture of every window.
+    std::vector<std::string> openWindows;
+    std::optional<std::filesystem::path> screenshotDirectory;
     bool help = false;
 
     // Throws AppCommandLineError naming the offending argument.

@@ -1,4 +1,4 @@
-// Quorvane: the app. Until the desktop front end exists it always runs headless.
+// Quorvane: the desktop app, or the headless front end with --headless or where no display exists.
 #include "App/AppCommandLine.hpp"
 #include "App/AppModel.hpp"
 #include "App/HeadlessFrontEnd.hpp"
@@ -18,9 +18,12 @@
 #include "Platform/SocketHelperTransport.hpp"
 #include "Platform/SocketSMCUserClient.hpp"
 #include "Platform/XDGLaunchAtLogin.hpp"
+#include "UI/DesktopApp.hpp"
 
+#include <QApplication>
 #include <asio/signal_set.hpp>
 #include <csignal>
+#include <cstdlib>
 #include <iostream>
 
 using namespace quorvane;
@@ -42,6 +45,27 @@ int main(int argc, char** argv) {
         return refreshHelperRegistration(*registration, std::cout, std::cerr, SteadyClock::shared());
     }
     std::signal(SIGPIPE, SIG_IGN);
+
+    const auto set = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value != nullptr && *value != '\0';
+    };
+    if (!commandLine.headless && !set("DISPLAY") && !set("WAYLAND_DISPLAY") && !set("QT_QPA_PLATFORM")) {
+        if (!commandLine.openWindows.empty() || commandLine.screenshotDirectory) {
+            std::cerr << "Quorvane: --open and --screenshots need a display\n";
+            return 2;
+        }
+        std::cerr << "Quorvane: no display; running headless\n";
+        commandLine.headless = true;
+    }
+    if (!commandLine.headless) {
+        QApplication application(argc, argv);
+        QApplication::setApplicationName(QStringLiteral("Quorvane"));
+        QApplication::setApplicationVersion(QStringLiteral(QUORVANE_VERSION));
+        QApplication::setDesktopFileName(QStringLiteral("com.orvalith.quorvane"));
+        DesktopApp app(std::move(commandLine), *registration);
+        return app.run();
+    }
 
     AsioMainExecutor mainExecutor;
     AsioWorkQueue heartbeatQueue(AppBundleIdentifier + ".helper-heartbeat");

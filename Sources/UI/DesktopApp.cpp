@@ -1,0 +1,272 @@
+#include "UI/DesktopApp.hpp"
+
+#include "App/TelemetrySource.hpp"
+#include "Client/HelperClient.hpp"
+#include "Client/TelemetryPoller.hpp"
+#include "Helpers/AppIdentity.hpp"
+#include "Platform/AsioWorkQueue.hpp"
+#include "Platform/HardwareModel.hpp"
+#include "Platform/JSONFileDefaultsStore.hpp"
+#include "Platform/NoFeedUpdater.hpp"
+#include "Platform/ProcFSProcessTable.hpp"
+#include "Platform/Qt/FreedesktopNotificationCenter.hpp"
+#include "Platform/Qt/QtLogindPowerMonitor.hpp"
+#include "Platform/Qt/QtMainExecutor.hpp"
+#include "Platform/Qt/TerminationSignals.hpp"
+#include "Platform/SocketHelperTransport.hpp"
+#include "Platform/SocketSMCUserClient.hpp"
+#include "Platform/XDGLaunchAtLogin.hpp"
+#include "UI/AppModelAdapter.hpp"
+#include "UI/FanCurveEditor.hpp"
+#include "UI/MainView.hpp"
+#include "UI/MenuBarView.hpp"
+#include "UI/ScreenshotSession.hpp"
+#include "UI/SensorsView.hpp"
+#include "UI/SettingsView.hpp"
+#include "UI/StatusItem.hpp"
+#include "UI/SymbolIcon.hpp"
+#include "UI/UpdateManager.hpp"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QScrollArea>
+#include <QSystemTrayIcon>
+#include <iostream>
+
+namespace quorvane {
+
+DesktopApp::DesktopApp(AppCommandLine commandLine, DaemonRegistration& registration)
+    : commandLine_(std::move(commandLine)), signals_(std::make_unique<TerminationSignals>()),
+      mainExecutor_(std::make_unique<QtMainExecutor>()),
+      heartbeatQueue_(std::make_unique<AsioWorkQueue>(AppBundleIdentifier + ".helper-heartbeat")),
+      pollQueue_(std::make_unique<AsioWorkQueue>(AppBundleIdentifier + ".smc-poll")),
+      scanQueue_(std::make_unique<AsioWorkQueue>(AppBundleIdentifier + ".controller-scan")),
+      defaults_(std::make_unique<JSONFileDefaultsStore>(JSONFileDefaultsStore::defaultPath())),
+      processes_(std::make_unique<ProcFSProcessTable>()),
+      notifications_(std::make_unique<FreedesktopNotificationCenter>()),
+      powerMonitor_(std::make_unique<QtLogindPowerMonitor>()),
+      launchAtLogin_(std::make_unique<XDGLaunchAtLogin>(XDGLaunchAtLogin::defaultEntry(),
+                                                        XDGLaunchAtLogin::currentExecutable())),
+      updater_(std::make_unique<NoFeedUpdater>()),
+      updateManager_(std::make_unique<UpdateManager>(*updater_, &UpdateManager::showWarning)) {
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setWindowIcon(symbolIcon(QStringLiteral("fan")));
+    connect(signals_.get(), &TerminationSignals::received, this, [this] { requestQuit(0); });
+
+    model_ = std::make_unique<AppModel>(AppModel::Services{
+        .helperClient = std::make_unique<HelperClient>(SocketHelperTransport::factory(), registration,
+                                                       *heartbeatQueue_, *mainExecutor_),
+        .telemetry = std::make_unique<TelemetryPollerSource>(std::make_unique<TelemetryPoller>(
+            std::make_unique<SocketSMCUserClient>(), registration, *pollQueue_)),
+        .defaults = *defaults_,
+        .mainExecutor = *mainExecutor_,
+        .scanExecutor = *scanQueue_,
+        .processes = *processes_,
+        .notifications = *notifications_,
+        .powerMonitor = *powerMonitor_,
+        .launchAtLogin = *launchAtLogin_,
+        .clock = SteadyClock::shared(),
+        .wallClock = [] { return std::chrono::system_clock::now(); },
+        .hardwareModelIdentifier = HardwareModel::identifier(),
+        .openLoginItems = [this] { openLoginItems(); },
+        .activateApp =
+            [] {
+                for (QWidget* window : QApplication::topLevelWidgets()) {
+                    if (window->isVisible()) {
+                        window->raise();
+                        window->activateWindow();
+                    }
+                }
+            },
+    });
+    adapter_ = std::make_unique<AppModelAdapter>(*model_);
+    launchActions_ =
+        std::make_unique<LaunchActions>(*model_, commandLine_, [this](const std::string& failure) {
+            std::cerr << "Quorvane: " << failure << "\n";
+            requestQuit(2);
+        });
+
+    const DesktopActions actions{
+        .openDashboard = [this] { openDashboard(); },
+        .openSensors = [this] { openSensors(); },
+        .openSettings = [this] { openSettings(); },
+        .openLoginItems = [this] { openLoginItems(); },
+        .checkForUpdates = [this] { updateManager_->checkForUpdates(); },
+        .quit = [this] { requestQuit(0); },
+    };
+    auto scroll = std::make_unique<QScrollArea>();
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    panel_ = new MenuBarView(*adapter_, actions);
+    scroll->setWidget(panel_);
+    scroll->resize(400, 720);
+    panelWindow_ = std::move(scroll);
+    const bool tray = QSystemTrayIcon::isSystemTrayAvailable();
+    if (tray) {
+        panelWindow_->setWindowFlags(Qt::Tool);
+    }
+    panelWindow_->installEventFilter(this);
+    statusItem_ = std::make_unique<StatusItem>(*adapter_, *panelWindow_, actions, tray);
+
+    connect(adapter_.get(), &AppModelAdapter::changed, this, [this](const AppModelAdapter::Changes& changes) {
+        if (changes.contains(AppModel::Property::lastTemperatureSampleDate)) {
+            countPoll();
+        }
+    });
+}
+
+DesktopApp::~DesktopApp() = default;
+
+int DesktopApp::run() {
+    model_->start();
+    launchActions_->start();
+    if (!statusItem_->hasTray()) {
+        // Nothing in a tray to click: the panel is the app's window.
+        panelWindow_->show();
+    }
+    for (const auto& name : commandLine_.openWindows) {
+        if (name == "dashboard") {
+            openDashboard();
+        } else if (name == "sensors") {
+            openSensors();
+        } else if (name == "settings") {
+            openSettings();
+        } else if (name == "panel") {
+            showPanel();
+        }
+    }
+    if (commandLine_.screenshotDirectory) {
+        startScreenshots();
+    }
+    const int status = QApplication::exec();
+    return terminationPending_ ? exitStatus_ : status;
+}
+
+void DesktopApp::requestQuit(int status) {
+    if (terminationPending_) {
+        return;
+    }
+    terminationPending_ = true;
+    exitStatus_ = status;
+    launchActions_->cancel();
+    model_->prepareForTermination([] { QApplication::quit(); });
+}
+
+bool DesktopApp::eventFilter(QObject* watched, QEvent* event) {
+    // Without a tray, closing the panel window is the only way to leave: treat it as Quit.
+    if (watched == panelWindow_.get() && event->type() == QEvent::Close && !statusItem_->hasTray()) {
+        event->ignore();
+        requestQuit(0);
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void DesktopApp::present(QWidget& window) {
+    window.show();
+    window.raise();
+    window.activateWindow();
+}
+
+void DesktopApp::openDashboard() {
+    if (!dashboard_) {
+        dashboard_ = std::make_unique<MainView>(*adapter_);
+        dashboard_->setWindowTitle(QStringLiteral("Quorvane"));
+        dashboard_->resize(780, 560);
+    }
+    present(*dashboard_);
+}
+
+void DesktopApp::openSensors() {
+    if (!sensors_) {
+        sensors_ = std::make_unique<SensorsView>(*adapter_);
+        sensors_->setWindowTitle(QStringLiteral("Temperature Sensors"));
+        sensors_->resize(470, 640);
+    }
+    present(*sensors_);
+}
+
+void DesktopApp::openSettings() {
+    if (!settings_) {
+        settings_ = std::make_unique<SettingsView>(
+            *adapter_, DesktopActions{.openLoginItems = [this] { openLoginItems(); },
+                                      .checkForUpdates =
+                                          [this] {
+                                              updateManager_->checkForUpdates();
+                                          }});
+        settings_->setWindowTitle(QStringLiteral("Quorvane Settings"));
+        settings_->resize(560, 760);
+    }
+    present(*settings_);
+}
+
+void DesktopApp::showPanel() {
+    if (!panelWindow_->isVisible()) {
+        statusItem_->togglePanel();
+    }
+}
+
+// Approval of the helper is a system service here: say how, since there is no Login Items pane.
+void DesktopApp::openLoginItems() {
+    UpdateManager::showWarning(
+        QStringLiteral("Approve the Quorvane helper"),
+        QStringLiteral("The helper runs as a system service. Approve it with:\n"
+                       "sudo systemctl enable --now com.orvalith.quorvane.helper.socket"));
+}
+
+void DesktopApp::countPoll() {
+    if (!adapter_->model().lastTemperatureSampleDate()) {
+        return;
+    }
+    ++polls_;
+    if (commandLine_.polls && polls_ >= *commandLine_.polls) {
+        requestQuit(0);
+    }
+}
+
+void DesktopApp::startScreenshots() {
+    // The editor shows an unsaved curve, so taking pictures changes nothing in the library.
+    const FanPreset sample{.id = UUID::generate(),
+                           .name = "Quiet Desk",
+                           .kind = PresetKind::custom,
+                           .strategy = ControlStrategy::cpuCoreAverage,
+                           .lowTemperature = 45,
+                           .highTemperature = 80,
+                           .hysteresis = 2.5,
+                           .linkedFans = true};
+    std::deque<ScreenshotSession::Shot> shots{
+        {QStringLiteral("panel"),
+         [this] {
+             panel_->setHistoryExpanded(true);
+             panelWindow_->resize(panelWindow_->width(), 1180);
+             panelWindow_->show();
+             return panelWindow_.get();
+         }},
+        {QStringLiteral("dashboard"),
+         [this] {
+             openDashboard();
+             return dashboard_.get();
+         }},
+        {QStringLiteral("sensors"),
+         [this] {
+             openSensors();
+             return sensors_.get();
+         }},
+        {QStringLiteral("settings"),
+         [this] {
+             openSettings();
+             return settings_.get();
+         }},
+        {QStringLiteral("editor"),
+         [this, sample]() -> QWidget* {
+             openDashboard();
+             auto* view = static_cast<MainView*>(dashboard_.get());
+             view->editPreset(sample);
+             return view->editor();
+         }},
+    };
+    screenshots_ = new ScreenshotSession(*adapter_, *commandLine_.screenshotDirectory, commandLine_.preset,
+                                         std::move(shots), [this](int status) { requestQuit(status); });
+}
+
+} // namespace quorvane

@@ -1,0 +1,87 @@
+#pragma once
+
+#include "App/AppCommandLine.hpp"
+#include "App/AppModel.hpp"
+#include "App/LaunchActions.hpp"
+#include "Platform/DaemonRegistration.hpp"
+
+#include <QObject>
+#include <QPointer>
+#include <memory>
+
+class QWidget;
+
+namespace quorvane {
+
+class AppModelAdapter;
+class AsioWorkQueue;
+class FreedesktopNotificationCenter;
+class JSONFileDefaultsStore;
+class MenuBarView;
+class NoFeedUpdater;
+class ProcFSProcessTable;
+class QtLogindPowerMonitor;
+class QtMainExecutor;
+class ScreenshotSession;
+class StatusItem;
+class TerminationSignals;
+class UpdateManager;
+class XDGLaunchAtLogin;
+
+// The desktop app: its services, the model, the tray item with its panel, the windows, the launch
+// switches, and quitting only once every fan is back with the system. Construct after QApplication.
+class DesktopApp final : public QObject {
+    Q_OBJECT
+
+public:
+    DesktopApp(AppCommandLine commandLine, DaemonRegistration& registration);
+    ~DesktopApp() override;
+
+    // Starts the model and runs the event loop; returns the exit status.
+    int run();
+    // The first request hands the fans back and then quits; later ones change nothing.
+    void requestQuit(int status = 0);
+
+    void openDashboard();
+    void openSensors();
+    void openSettings();
+    void showPanel();
+
+private:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void present(QWidget& window);
+    void openLoginItems();
+    void countPoll();
+    void startScreenshots();
+
+    AppCommandLine commandLine_;
+    std::unique_ptr<TerminationSignals> signals_;
+    std::unique_ptr<QtMainExecutor> mainExecutor_;
+    std::unique_ptr<AsioWorkQueue> heartbeatQueue_;
+    std::unique_ptr<AsioWorkQueue> pollQueue_;
+    std::unique_ptr<AsioWorkQueue> scanQueue_;
+    std::unique_ptr<JSONFileDefaultsStore> defaults_;
+    std::unique_ptr<ProcFSProcessTable> processes_;
+    std::unique_ptr<FreedesktopNotificationCenter> notifications_;
+    std::unique_ptr<QtLogindPowerMonitor> powerMonitor_;
+    std::unique_ptr<XDGLaunchAtLogin> launchAtLogin_;
+    std::unique_ptr<NoFeedUpdater> updater_;
+    std::unique_ptr<UpdateManager> updateManager_;
+    std::unique_ptr<AppModel> model_;
+    std::unique_ptr<AppModelAdapter> adapter_;
+    std::unique_ptr<LaunchActions> launchActions_;
+
+    std::unique_ptr<QWidget> panelWindow_;
+    MenuBarView* panel_ = nullptr;
+    std::unique_ptr<StatusItem> statusItem_;
+    std::unique_ptr<QWidget> dashboard_;
+    std::unique_ptr<QWidget> sensors_;
+    std::unique_ptr<QWidget> settings_;
+    ScreenshotSession* screenshots_ = nullptr;
+
+    bool terminationPending_ = false;
+    int exitStatus_ = 0;
+    int polls_ = 0;
+};
+
+} // namespace quorvane
