@@ -84,6 +84,8 @@ public:
         if (adapter) {
             adapter->flush();
         }
+        // Views replace rows with deleteLater(); a test looking for widgets must not find the old ones.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
     // The fans as the firmware has them now, and zone temperatures chosen by the test.

@@ -1,0 +1,222 @@
+#include "UI/Banner.hpp"
+#include "UI/MenuBarView.hpp"
+#include "UI/PresetInfoButton.hpp"
+#include "UI/PresetInfoPopover.hpp"
+#include "UI/ViewModelFixture.hpp"
+#include "UI/WidgetSearch.hpp"
+
+#include <QMessageBox>
+#include <QPushButton>
+#include <QtTest>
+
+using namespace quorvane;
+using namespace quorvane::testing;
+
+namespace {
+
+bool bannerShown(const MenuBarView& view, const QString& text) {
+    for (auto* banner : view.findChildren<Banner*>()) {
+        if (banner->text() == text && banner->isVisibleTo(&view)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The preset buttons in the order shown, and which one carries the check mark.
+std::pair<QStringList, QString> presetRows(const MenuBarView& view) {
+    QStringList names;
+    QString checked;
+    for (auto* button : view.findChildren<QPushButton*>()) {
+        if (button->isCheckable()) {
+            names << button->text();
+            if (button->isChecked()) {
+                checked = button->text();
+            }
+        }
+    }
+    return {names, checked};
+}
+
+} // namespace
+
+class MenuBarViewTests : public QObject {
+    Q_OBJECT
+
+private slots:
+    void bannersAppearAndDisappearWithTheModel() {
+        ViewModelFixture fixture;
+        auto& model = fixture.launch();
+        MenuBarView view(*fixture.adapter, {});
+        fixture.nextPoll(62, 60);
+        const QString ownership = QStringLiteral("Monitoring only — another app owns fan control");
+        const QString critical = QStringLiteral("Critical die override — both fans at maximum");
+        QVERIFY(!bannerShown(view, ownership));
+        QVERIFY(!bannerShown(view, critical));
+
+        model.setFanControlOwnership(FanControlOwnership::anotherApp);
+        fixture.settle();
+        QVERIFY(bannerShown(view, ownership));
+        model.setFanControlOwnership(FanControlOwnership::quorvane);
+        fixture.settle();
+        QVERIFY(!bannerShown(view, ownership));
+
+        fixture.nextPoll(62, 60, 110);
+        QVERIFY(model.criticalThermalOverrideActive());
+        QVERIFY(bannerShown(view, critical));
+
+        model.savePreset(
+            FanPreset{.id = UUID::generate(), .name = " ", .lowTemperature = 50, .highTemperature = 40});
+        fixture.settle();
+        QVERIFY(bannerShown(
+            view, QStringLiteral(
+                      "That preset has an invalid name, temperature range, hysteresis, or RPM target.")));
+    }
+
+    void unverifiedAndFanlessMachinesSayTheyOnlyMonitor() {
+        ViewModelFixture unverified;
+        unverified.modelIdentifier = "Mac14,6";
+        unverified.launch();
+        MenuBarView view(*unverified.adapter, {});
+        unverified.nextPoll(62, 60);
+        QVERIFY(bannerShown(
+            view,
+            QStringLiteral("Monitoring only — fan control is currently hardware-verified on Mac15,11.")));
+
+        ViewModelFixture fanless;
+        fanless.launch();
+        MenuBarView fanlessView(*fanless.adapter, {});
+        auto snapshot = fanless.snapshot(50, 50);
+        snapshot.fans.clear();
+        fanless.pollAndFeed(snapshot);
+        QVERIFY(bannerShown(
+            fanlessView,
+            QStringLiteral("No controllable fans detected on this Mac — sensor monitoring only.")));
+    }
+
+    void presetsAreListedInMenuOrderWithTheActiveOneChecked() {
+        ViewModelFixture fixture;
+        auto& model = fixture.launch();
+        MenuBarView view(*fixture.adapter, {});
+        fixture.nextPoll(62, 60);
+
+        QStringList expected;
+        for (const auto& preset : model.presetMenu()) {
+            expected << QString::fromStdString(preset.name);
+        }
+        auto [names, checked] = presetRows(view);
+        QCOMPARE(names, expected);
+        QCOMPARE(checked, QStringLiteral("Apple Default"));
+
+        findButton(view, QStringLiteral("Smart Auto"))->click();
+        fixture.settle();
+        QCOMPARE(QString::fromStdString(model.activePreset().name), QStringLiteral("Smart Auto"));
+        QTRY_COMPARE(presetRows(view).second, QStringLiteral("Smart Auto"));
+    }
+
+    void presetActionsCallTheModel() {
+        ViewModelFixture fixture;
+        auto& model = fixture.launch();
+        MenuBarView view(*fixture.adapter, {});
+        model.createCustomPreset();
+        fixture.settle();
+        const auto custom = model.customPresets().back();
+        const auto count = model.customPresets().size();
+
+        // The last Duplicate belongs to the user's preset, the last row.
+        QList<QAbstractButton*> duplicates;
+        for (auto* button : view.findChildren<QAbstractButton*>()) {
+            if (button->text() == QStringLiteral("Duplicate")) {
+                duplicates << button;
+            }
+        }
+        duplicates.back()->click();
+        fixture.settle();
+        QCOMPARE(model.customPresets().size(), count + 1);
+        QCOMPARE(model.customPresets().back().name, custom.name + " Copy");
+
+        QTRY_VERIFY(findButton(view, QStringLiteral("Delete")) != nullptr);
+        findButton(view, QStringLiteral("Delete"))->click();
+        QVERIFY(view.deletionConfirmation() != nullptr);
+        QCOMPARE(view.presetPendingDeletion(), std::optional<UUID>(custom.id));
+        findButton(*view.deletionConfirmation(), QStringLiteral("Cancel"))->click();
+        fixture.settle();
+        QCOMPARE(model.customPresets().size(), count + 1);
+        QVERIFY(!view.presetPendingDeletion());
+
+        findButton(view, QStringLiteral("Delete"))->click();
+        findButton(*view.deletionConfirmation(), QStringLiteral("Delete"))->click();
+        fixture.settle();
+        QCOMPARE(model.customPresets().size(), count);
+        for (const auto& preset : model.customPresets()) {
+            QVERIFY(preset.id != custom.id);
+        }
+    }
+
+    void infoButtonExplainsThePreset() {
+        ViewModelFixture fixture;
+        fixture.launch();
+        MenuBarView view(*fixture.adapter, {});
+        auto buttons = view.findChildren<PresetInfoButton*>();
+        QVERIFY(!buttons.isEmpty());
+        buttons.front()->click();
+        QVERIFY(buttons.front()->popover() != nullptr);
+        QVERIFY(buttons.front()->popover()->description().startsWith(
+            QStringLiteral("Hands fan control back to macOS")));
+    }
+
+    void setupPromptsAndFooterCallWhatTheyName() {
+        ViewModelFixture fixture;
+        fixture.registration.currentStatus = 0;
+        fixture.defaults.setInteger("supervisedFanTestProtocolVersion", 0);
+        auto& model = fixture.launch();
+        std::map<QString, int> calls;
+        DesktopActions actions{.openDashboard = [&] { ++calls["dashboard"]; },
+                               .openSettings = [&] { ++calls["settings"]; },
+                               .checkForUpdates = [&] { ++calls["updates"]; },
+                               .quit =
+                                   [&] {
+                                       ++calls["quit"];
+                                   }};
+        MenuBarView view(*fixture.adapter, actions);
+        fixture.nextPoll(62, 60);
+
+        QVERIFY(showsText(
+            view, QStringLiteral("One-time setup: approve Quorvane under System Settings → Login Items.")));
+        QVERIFY(showsText(view, QStringLiteral("Required once before manual presets are enabled.")));
+        findButton(view, QStringLiteral("Install and Request Approval"))->click();
+        fixture.settle();
+        QCOMPARE(fixture.registration.registerCalls, 1);
+        QCOMPARE(model.helperState(), HelperInstallState::enabled);
+        QVERIFY(!showsText(
+            view, QStringLiteral("One-time setup: approve Quorvane under System Settings → Login Items.")));
+
+        findButton(view, QStringLiteral("Run Supervised Fan Test…"))->click();
+        fixture.settle();
+        QVERIFY(model.isBusy() || model.supervisedTestPassed());
+
+        for (const auto& [text, key] :
+             {std::pair{"Open Dashboard", "dashboard"}, std::pair{"Settings & Helper…", "settings"},
+              std::pair{"Check for Updates…", "updates"}, std::pair{"Quit", "quit"}}) {
+            findButton(view, QString::fromUtf8(text))->click();
+            QCOMPARE(calls[QString::fromUtf8(key)], 1);
+        }
+    }
+
+    void historyExpandsAndCollapses() {
+        ViewModelFixture fixture;
+        fixture.launch();
+        MenuBarView view(*fixture.adapter, {});
+        QVERIFY(!view.isHistoryExpanded());
+        findButton(view, QStringLiteral("Expand session chart"))->click();
+        QVERIFY(view.isHistoryExpanded());
+        QVERIFY(findButton(view, QStringLiteral("Collapse session chart")) != nullptr);
+        findButton(view, QStringLiteral("Collapse session chart"))->click();
+        QVERIFY(!view.isHistoryExpanded());
+        findButton(view, QStringLiteral("View full session history"))->click();
+        QVERIFY(view.isHistoryExpanded());
+    }
+};
+
+QTEST_MAIN(MenuBarViewTests)
+#include "MenuBarViewTests.moc"

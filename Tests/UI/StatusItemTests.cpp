@@ -1,0 +1,101 @@
+#include "Platform/Updater.hpp"
+#include "UI/StatusItem.hpp"
+#include "UI/UpdateManager.hpp"
+#include "UI/ViewModelFixture.hpp"
+#include "UI/ViewTexts.hpp"
+
+#include <QtTest>
+
+using namespace quorvane;
+using namespace quorvane::testing;
+
+namespace {
+
+struct FakeUpdater final : Updater {
+    bool ready = false;
+    int checks = 0;
+    void start() override {}
+    bool canCheckForUpdates() override { return ready; }
+    void checkForUpdates() override { ++checks; }
+};
+
+} // namespace
+
+class StatusItemTests : public QObject {
+    Q_OBJECT
+
+private slots:
+    void withoutATrayThePanelWindowCarriesTheTitle() {
+        ViewModelFixture fixture;
+        fixture.launch();
+        QWidget panel;
+        StatusItem item(*fixture.adapter, panel, {}, false);
+        QVERIFY(!item.hasTray());
+        QCOMPARE(panel.windowTitle(), QStringLiteral("Fan"));
+
+        fixture.nextPoll(62.4, 60.2);
+        QVERIFY(panel.windowTitle().startsWith(QStringLiteral("L62° R60° ")));
+        QCOMPARE(item.title(), panel.windowTitle());
+        QCOMPARE(item.iconText(), QStringLiteral("62°"));
+
+        item.togglePanel();
+        QVERIFY(panel.isVisible());
+        item.togglePanel();
+        QVERIFY(!panel.isVisible());
+    }
+
+    void checkingForUpdatesWithoutAFeedOnlyExplains() {
+        FakeUpdater updater;
+        QStringList alerts;
+        UpdateManager manager(
+            updater, [&](const QString& message, const QString& text) { alerts << message << text; });
+        manager.checkForUpdates();
+        QCOMPARE(alerts, (QStringList{QStringLiteral("Unable to Check for Updates"),
+                                      QStringLiteral("Quorvane's updater is not ready. Check your internet "
+                                                     "connection and try again.")}));
+        QCOMPARE(updater.checks, 0);
+
+        updater.ready = true;
+        manager.checkForUpdates();
+        QCOMPARE(updater.checks, 1);
+        QCOMPARE(alerts.size(), 2);
+    }
+
+    void presetDescriptionsFollowTheKindAndTheCurve() {
+        QVERIFY(
+            presetDescription(FanPreset::systemDefault).startsWith(QStringLiteral("Hands fan control back")));
+        QVERIFY(presetDescription(FanPreset::automatic).contains(QStringLiteral("30-second cooldown")));
+        QVERIFY(presetDescription(FanPreset::fullBlast)
+                    .startsWith(QStringLiteral("All fans at their hardware maximum")));
+        QCOMPARE(presetDescription(FanPreset::batterySaver),
+                 QStringLiteral(
+                     "Uses each fan's CPU/GPU zone input: minimum RPM through 90 °C and full speed at 100 "
+                     "°C. This noise-first curve runs hotter; the 105 °C raw-die safety override still "
+                     "forces maximum cooling."));
+        QVERIFY(presetDescription(FanPreset::cpuCoreDefault)
+                    .endsWith(
+                        QStringLiteral(" — an aggressive cooling curve that will often run near maximum on a "
+                                       "warm Mac.")));
+
+        FanPreset custom{.id = UUID::generate(),
+                         .name = "Mine",
+                         .strategy = ControlStrategy::cpuCoreAverage,
+                         .lowTemperature = 44.6,
+                         .highTemperature = 80.2};
+        QCOMPARE(presetDescription(custom),
+                 QStringLiteral("Temperature curve tracking each fan's CPU/GPU zone input: "
+                                "minimum RPM below 45 °C, full speed at 80 °C."));
+        custom.strategy = ControlStrategy::constantRPM;
+        custom.constantRPM = 2400;
+        QVERIFY(presetDescription(custom).startsWith(QStringLiteral("Holds a constant 2400 RPM")));
+
+        QCOMPARE(rawThermalTooltip(101.25, std::nullopt, 88),
+                 QStringLiteral(
+                     "Secondary raw values — CPU hotspot: 101.3 °C, GPU hotspot: unavailable, P-core max: "
+                     "88.0 °C. Raw hotspots do not drive normal curves, but 105 °C triggers the critical "
+                     "safety override."));
+    }
+};
+
+QTEST_MAIN(StatusItemTests)
+#include "StatusItemTests.moc"
