@@ -89,7 +89,7 @@ private slots:
         custom.constantRPM = 2400;
         QVERIFY(presetDescription(custom).startsWith(QStringLiteral("Holds a constant 2400 RPM")));
 
-        QCOMPARE(rawThermalTooltip(101.25, std::nullopt, 88),
+        QCOMPARE(rawThermalTooltip(101.26, std::nullopt, 88),
                  QStringLiteral(
                      "Secondary raw values — CPU hotspot: 101.3 °C, GPU hotspot: unavailable, P-core max: "
                      "88.0 °C. Raw hotspots do not drive normal curves, but 105 °C triggers the critical "
