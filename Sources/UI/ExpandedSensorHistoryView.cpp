@@ -98,7 +98,8 @@ ExpandedSensorHistoryView::ExpandedSensorHistoryView(AppModelAdapter& adapter, Q
     chart->setMargins(QMargins(4, 4, 4, 4));
     timeAxis_->setFormat(QStringLiteral("HH:mm"));
     timeAxis_->setTickCount(5);
-    valueAxis_->setLabelFormat(QStringLiteral("%.0f °C"));
+    valueAxis_->setLabelFormat(QStringLiteral("%.0f"));
+    valueAxis_->setTitleText(QStringLiteral("°C"));
     chart->addAxis(timeAxis_, Qt::AlignBottom);
     chart->addAxis(valueAxis_, Qt::AlignLeft);
     chart->addSeries(series_);
@@ -310,6 +311,7 @@ void ExpandedSensorHistoryView::redraw() {
     const auto first = QDateTime::fromMSecsSinceEpoch(chartTime(thinned.front().date));
     const auto last = QDateTime::fromMSecsSinceEpoch(chartTime(thinned.back().date));
     timeAxis_->setRange(first, last > first ? last : first.addSecs(1));
+    timeAxis_->setFormat(timeAxisFormat(static_cast<double>(first.secsTo(last))));
     valueAxis_->setRange(std::floor(lowest - 1), std::ceil(highest + 1));
 }
 

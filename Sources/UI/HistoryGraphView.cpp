@@ -114,10 +114,11 @@ void HistoryGraphView::matchFanCount(std::size_t count) {
     while (rpm_.size() < count) {
         auto* series = new QLineSeries(chart_);
         series->setName(QStringLiteral("Fan RPM ") + fanShortLabel(static_cast<int>(rpm_.size())));
+        chart_->addSeries(series);
+        // Dashed in the colour the theme gave it on adding.
         QPen pen = series->pen();
         pen.setStyle(Qt::DashLine);
         series->setPen(pen);
-        chart_->addSeries(series);
         series->attachAxis(timeAxis_);
         series->attachAxis(rpmAxis_);
         rpm_.push_back(series);
@@ -161,6 +162,7 @@ void HistoryGraphView::redraw() {
     const auto first = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(chartTime(history.front().date)));
     const auto last = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(chartTime(history.back().date)));
     timeAxis_->setRange(first, last > first ? last : first.addSecs(1));
+    timeAxis_->setFormat(timeAxisFormat(static_cast<double>(first.secsTo(last))));
     if (!temperaturePlot.points.isEmpty()) {
         temperatureAxis_->setRange(std::floor(temperaturePlot.lowest - 2),
                                    std::ceil(temperaturePlot.highest + 2));

@@ -55,6 +55,10 @@ QString abbreviatedDuration(double seconds) {
     return QStringLiteral("%1s").arg(whole);
 }
 
+QString timeAxisFormat(double spanSeconds) {
+    return spanSeconds < 600 ? QStringLiteral("HH:mm:ss") : QStringLiteral("HH:mm");
+}
+
 QString sessionDescription(const QString& name, const std::vector<SessionChartPoint>& points) {
     if (points.empty()) {
         return name + QStringLiteral(" · waiting for samples");

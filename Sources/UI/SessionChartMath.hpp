@@ -20,4 +20,7 @@ QString sessionDescription(const QString& name, const std::vector<SessionChartPo
 // The span of a session, abbreviated: "1h 0m" from one hour on, "59m 59s" or "12s" below it.
 QString abbreviatedDuration(double seconds);
 
+// Time-axis labels with seconds while a session is short enough for them to differ.
+QString timeAxisFormat(double spanSeconds);
+
 } // namespace quorvane

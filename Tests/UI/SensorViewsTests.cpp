@@ -1,3 +1,4 @@
+#include "UI/CompactTemperatureGauge.hpp"
 #include "UI/ExpandedSensorHistoryView.hpp"
 #include "UI/HistoryGraphView.hpp"
 #include "UI/SensorsView.hpp"
@@ -194,6 +195,16 @@ private slots:
         QCOMPARE(TemperatureZone::zone(75).name, QStringLiteral("Hot"));
         QCOMPARE(TemperatureZone::zone(104.9).name, QStringLiteral("Very Hot"));
         QCOMPARE(TemperatureZone::zone(130).rangeLabel, QStringLiteral("90–105°"));
+
+        const auto edges = CompactTemperatureGauge::zoneBoundaries();
+        QCOMPARE(edges.size(), std::size_t(6));
+        QCOMPARE(edges.front().text, QStringLiteral("30°"));
+        QCOMPARE(edges.front().fraction, 0.0);
+        QCOMPARE(edges[1].fraction, 0.2);
+        QCOMPARE(edges.back().text, QStringLiteral("105°"));
+        QCOMPARE(edges.back().fraction, 1.0);
+        QCOMPARE(CompactTemperatureGauge::zoneWords()[2].text, QStringLiteral("Warm"));
+        QCOMPARE(CompactTemperatureGauge::zoneWords()[2].fraction, 0.5);
     }
 
     void gaugeDescribesItsReadingAndEasesTowardNewOnes() {
