@@ -15,7 +15,16 @@ public:
     explicit MenuBarSparkline(QWidget* parent = nullptr);
     void setSamples(const std::vector<HistorySample>& samples);
 
-    // (the implementation adds what it needs below)
+    // The plotted display temperatures, thinned for the sparkline's width.
+    const std::vector<double>& plottedValues() const { return values_; }
+
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    std::vector<double> values_;
 };
 
 } // namespace quorvane

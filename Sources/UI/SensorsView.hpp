@@ -3,6 +3,12 @@
 #include "UI/AppModelAdapter.hpp"
 
 #include <QWidget>
+#include <vector>
+
+class QLineEdit;
+class QStackedWidget;
+class QTreeWidget;
+class QTreeWidgetItem;
 
 namespace quorvane {
 
@@ -13,7 +19,37 @@ class SensorsView final : public QWidget {
 public:
     explicit SensorsView(AppModelAdapter& adapter, QWidget* parent = nullptr);
 
-    // (the implementation adds what it needs below)
+    QSize sizeHint() const override;
+
+    // A reading's group: the first two characters of its key name ("Tp" for "Tp01"), the naming
+    // scheme's channel family; shorter keys are their own group.
+    static QString groupPrefix(const QString& keyName);
+    // The readings whose key name contains the search text, ignoring case; all of them for an
+    // empty search.
+    static std::vector<SensorReading> filtered(const std::vector<SensorReading>& readings,
+                                               const QString& search);
+
+    QLineEdit* searchField() const { return search_; }
+    QTreeWidget* tree() const { return tree_; }
+    bool showsEmptyState() const;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void refresh(const AppModelAdapter::Changes& changes);
+    void rebuild();
+
+    AppModelAdapter& adapter_;
+    QLineEdit* search_;
+    QStackedWidget* pages_;
+    QWidget* emptyState_;
+    QTreeWidget* tree_;
+    // The keys now listed, in order, and their value cells: a poll with the same channels only
+    // rewrites the values, leaving expansion, selection and scrolling alone.
+    std::vector<std::string> listedKeys_;
+    std::vector<QTreeWidgetItem*> listedItems_;
+    bool stale_ = true;
 };
 
 } // namespace quorvane

@@ -4,6 +4,8 @@
 #include <QWidget>
 #include <optional>
 
+class QLabel;
+
 namespace quorvane {
 
 class TemperatureGaugeBar;
@@ -20,7 +22,17 @@ public:
     void setReading(std::optional<double> temperature, const QString& activePresetName,
                     double samplingInterval);
 
-    // (the implementation adds what it needs below)
+    TemperatureGaugeBar* bar() const { return bar_; }
+    // The zone's name ("Normal"), or empty without a reading.
+    QString zoneText() const;
+    QString presetText() const;
+
+private:
+    QLabel* title_;
+    QLabel* value_;
+    TemperatureGaugeBar* bar_;
+    QLabel* zone_;
+    QLabel* preset_;
 };
 
 } // namespace quorvane

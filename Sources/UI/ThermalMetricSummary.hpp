@@ -3,6 +3,11 @@
 #include "UI/AppModelAdapter.hpp"
 
 #include <QWidget>
+#include <functional>
+#include <optional>
+#include <vector>
+
+class QLabel;
 
 namespace quorvane {
 
@@ -13,7 +18,20 @@ class ThermalMetricSummary final : public QWidget {
 public:
     explicit ThermalMetricSummary(AppModelAdapter& adapter, QWidget* parent = nullptr);
 
-    // (the implementation adds what it needs below)
+    // The value shown in a row, by its label ("CPU all-core average"); empty for an unknown row.
+    QString valueText(const QString& rowLabel) const;
+
+private:
+    struct Row {
+        QString label;
+        std::function<std::optional<double>(const AppModel&)> value;
+        QLabel* valueLabel = nullptr;
+    };
+
+    void refresh(const AppModelAdapter::Changes& changes);
+
+    AppModelAdapter& adapter_;
+    std::vector<Row> rows_;
 };
 
 } // namespace quorvane

@@ -1,0 +1,169 @@
+#include "UI/SensorsView.hpp"
+
+#include "UI/SymbolIcon.hpp"
+
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QStackedWidget>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <map>
+
+namespace quorvane {
+
+namespace {
+
+enum Column { nameColumn, keyColumn, valueColumn };
+
+QString formatValue(const SensorReading& reading) {
+    return QString::asprintf("%.1f ", reading.value) + QString::fromStdString(reading.unit);
+}
+
+} // namespace
+
+SensorsView::SensorsView(AppModelAdapter& adapter, QWidget* parent)
+    : QWidget(parent), adapter_(adapter), search_(new QLineEdit(this)), pages_(new QStackedWidget(this)),
+      emptyState_(new QWidget(pages_)), tree_(new QTreeWidget(pages_)) {
+    setMinimumSize(450, 520);
+
+    search_->setPlaceholderText(QStringLiteral("Search"));
+    search_->setClearButtonEnabled(true);
+
+    tree_->setColumnCount(3);
+    tree_->setHeaderLabels({QStringLiteral("Sensor"), QStringLiteral("Key"), QStringLiteral("Value")});
+    tree_->header()->setSectionResizeMode(nameColumn, QHeaderView::Stretch);
+    tree_->header()->setSectionResizeMode(keyColumn, QHeaderView::ResizeToContents);
+    tree_->header()->setSectionResizeMode(valueColumn, QHeaderView::ResizeToContents);
+    tree_->header()->setStretchLastSection(false);
+    tree_->setUniformRowHeights(true);
+
+    auto* icon = new QLabel(emptyState_);
+    icon->setPixmap(symbolIcon(QStringLiteral("thermometer.medium")).pixmap(40, 40));
+    icon->setAlignment(Qt::AlignCenter);
+    auto* title = new QLabel(QStringLiteral("No Sensor Data"), emptyState_);
+    QFont titleFont = title->font();
+    titleFont.setBold(true);
+    titleFont.setPointSizeF(titleFont.pointSizeF() * 1.3);
+    title->setFont(titleFont);
+    title->setAlignment(Qt::AlignCenter);
+    auto* hint = new QLabel(QStringLiteral("Temperature channels appear after the first successful poll."),
+                            emptyState_);
+    hint->setAlignment(Qt::AlignCenter);
+    hint->setWordWrap(true);
+    hint->setForegroundRole(QPalette::PlaceholderText);
+    auto* emptyLayout = new QVBoxLayout(emptyState_);
+    emptyLayout->addStretch();
+    emptyLayout->addWidget(icon);
+    emptyLayout->addWidget(title);
+    emptyLayout->addWidget(hint);
+    emptyLayout->addStretch();
+
+    pages_->addWidget(emptyState_);
+    pages_->addWidget(tree_);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(search_);
+    layout->addWidget(pages_, 1);
+
+    connect(search_, &QLineEdit::textChanged, this, &SensorsView::rebuild);
+    connect(&adapter_, &AppModelAdapter::changed, this, &SensorsView::refresh);
+    rebuild();
+}
+
+QSize SensorsView::sizeHint() const {
+    return {470, 640};
+}
+
+QString SensorsView::groupPrefix(const QString& keyName) {
+    return keyName.left(2);
+}
+
+std::vector<SensorReading> SensorsView::filtered(const std::vector<SensorReading>& readings,
+                                                 const QString& search) {
+    std::vector<SensorReading> kept;
+    for (const auto& reading : readings) {
+        if (search.isEmpty() ||
+            QString::fromStdString(reading.keyName).contains(search, Qt::CaseInsensitive)) {
+            kept.push_back(reading);
+        }
+    }
+    return kept;
+}
+
+bool SensorsView::showsEmptyState() const {
+    return pages_->currentWidget() == emptyState_;
+}
+
+void SensorsView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (stale_) {
+        rebuild();
+    }
+}
+
+void SensorsView::refresh(const AppModelAdapter::Changes& changes) {
+    if (!changes.contains(AppModel::Property::sensorReadings)) {
+        return;
+    }
+    stale_ = true;
+    // A closed window catches up when it is shown again.
+    if (isVisible()) {
+        rebuild();
+    }
+}
+
+void SensorsView::rebuild() {
+    stale_ = false;
+    const auto& readings = adapter_.model().sensorReadings();
+    pages_->setCurrentWidget(readings.empty() ? emptyState_ : static_cast<QWidget*>(tree_));
+
+    // Groups in ascending order, readings by key inside a group.
+    std::map<QString, std::vector<SensorReading>> groups;
+    for (auto& reading : filtered(readings, search_->text())) {
+        groups[groupPrefix(QString::fromStdString(reading.keyName))].push_back(std::move(reading));
+    }
+    std::vector<std::string> keys;
+    for (auto& [prefix, members] : groups) {
+        std::stable_sort(members.begin(), members.end(),
+                         [](const auto& left, const auto& right) { return left.keyName < right.keyName; });
+        for (const auto& reading : members) {
+            keys.push_back(reading.keyName);
+        }
+    }
+
+    if (keys == listedKeys_) {
+        std::size_t index = 0;
+        for (const auto& [prefix, members] : groups) {
+            for (const auto& reading : members) {
+                listedItems_[index]->setText(nameColumn, QString::fromStdString(reading.displayName));
+                listedItems_[index]->setText(valueColumn, formatValue(reading));
+                ++index;
+            }
+        }
+        return;
+    }
+
+    tree_->clear();
+    listedItems_.clear();
+    for (const auto& [prefix, members] : groups) {
+        auto* group = new QTreeWidgetItem(tree_, {prefix});
+        group->setFirstColumnSpanned(true);
+        group->setFlags(Qt::ItemIsEnabled);
+        QFont bold = group->font(nameColumn);
+        bold.setBold(true);
+        group->setFont(nameColumn, bold);
+        for (const auto& reading : members) {
+            auto* item =
+                new QTreeWidgetItem(group, {QString::fromStdString(reading.displayName),
+                                            QString::fromStdString(reading.keyName), formatValue(reading)});
+            item->setTextAlignment(valueColumn, Qt::AlignRight | Qt::AlignVCenter);
+            listedItems_.push_back(item);
+        }
+    }
+    tree_->expandAll();
+    listedKeys_ = std::move(keys);
+}
+
+} // namespace quorvane

@@ -1,0 +1,240 @@
+#include "UI/CompactTemperatureGauge.hpp"
+#include "UI/ExpandedSensorHistoryView.hpp"
+#include "UI/HistoryGraphView.hpp"
+#include "UI/SensorsView.hpp"
+#include "UI/TemperatureGaugeBar.hpp"
+#include "UI/TemperatureGaugeView.hpp"
+#include "UI/TemperatureZone.hpp"
+#include "UI/ThermalMetricSummary.hpp"
+#include "UI/ViewModelFixture.hpp"
+
+#include <QChart>
+#include <QLineEdit>
+#include <QLineSeries>
+#include <QSignalSpy>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QtTest>
+
+using namespace quorvane;
+using namespace quorvane::testing;
+
+namespace {
+
+// Group headings and, under each, the listed key names.
+QStringList listed(const SensorsView& view) {
+    QStringList lines;
+    for (int group = 0; group < view.tree()->topLevelItemCount(); ++group) {
+        const auto* item = view.tree()->topLevelItem(group);
+        lines << item->text(0);
+        for (int child = 0; child < item->childCount(); ++child) {
+            lines << QStringLiteral("  ") + item->child(child)->text(1);
+        }
+    }
+    return lines;
+}
+
+QStringList optionIDs(const ExpandedSensorHistoryView& view) {
+    QStringList ids;
+    for (const auto& option : view.options()) {
+        ids << option.id;
+    }
+    return ids;
+}
+
+} // namespace
+
+class SensorViewsTests : public QObject {
+    Q_OBJECT
+
+private slots:
+    void sensorListIsEmptyUntilTheFirstPollThenGroupedAndSearchable() {
+        ViewModelFixture fixture;
+        fixture.launch();
+        SensorsView view(*fixture.adapter);
+        view.show();
+        QVERIFY(view.showsEmptyState());
+
+        auto snapshot = fixture.snapshot(62, 60);
+        snapshot.readings.push_back({"Tp05", "P-core 5", 63});
+        snapshot.readings.push_back({"TCMz", "CPU die hotspot", 70});
+        fixture.pollAndFeed(snapshot);
+        QVERIFY(!view.showsEmptyState());
+        QCOMPARE(listed(view), (QStringList{"TC", "  TCMz", "Tg", "  Tg0f", "Tp", "  Tp01", "  Tp05"}));
+
+        view.searchField()->setText(QStringLiteral("tP0"));
+        QCOMPARE(listed(view), (QStringList{"Tp", "  Tp01", "  Tp05"}));
+        // A search that matches nothing is an empty list, not the no-data state.
+        view.searchField()->setText(QStringLiteral("x"));
+        QVERIFY(listed(view).isEmpty());
+        QVERIFY(!view.showsEmptyState());
+
+        view.searchField()->clear();
+        fixture.nextPoll(66, 60);
+        const auto rows =
+            view.tree()->findItems(QStringLiteral("Tp01"), Qt::MatchExactly | Qt::MatchRecursive, 1);
+        QCOMPARE(rows.size(), 1);
+        QCOMPARE(rows[0]->text(2), QStringLiteral("66.0 °C"));
+    }
+
+    void hiddenSensorListCatchesUpWhenShown() {
+        ViewModelFixture fixture;
+        fixture.launch();
+        SensorsView view(*fixture.adapter);
+        fixture.nextPoll(62, 60);
+        view.show();
+        QCOMPARE(listed(view), (QStringList{"Tg", "  Tg0f", "Tp", "  Tp01"}));
+    }
+
+    void expandedChartOffersDerivedSeriesThenTrackedSensors() {
+        ViewModelFixture fixture;
+        fixture.launch();
+        ExpandedSensorHistoryView view(*fixture.adapter);
+        view.show();
+        QCOMPARE(view.heading(), QStringLiteral("Warmest Fan Zone"));
+        QVERIFY(view.isCollecting());
+        QCOMPARE(view.description(), QStringLiteral("Warmest Fan Zone (curve input) · waiting for samples"));
+
+        fixture.nextPoll(62, 60);
+        QCOMPARE(optionIDs(view), (QStringList{"__fan_control_signal", "__cpu_core_average", "__gpu_average",
+                                               "TCMz", "Tg0f", "Tp01"}));
+        QCOMPARE(view.options()[5].name, QStringLiteral("P-core 1"));
+        QVERIFY(view.isCollecting());
+
+        fixture.nextPoll(64, 60);
+        QVERIFY(!view.isCollecting());
+        QCOMPARE(view.series()->count(), 2);
+
+        QSignalSpy selected(&view, &ExpandedSensorHistoryView::selectedSensorChanged);
+        view.setSelectedSensorID(QStringLiteral("Tp01"));
+        QCOMPARE(selected.count(), 1);
+        QCOMPARE(view.heading(), QStringLiteral("P-core 1"));
+        QCOMPARE(view.description(), QStringLiteral("P-core 1 · 2 samples · 2s"));
+        QCOMPARE(view.statistic("Peak"), QStringLiteral("64.0"));
+        QCOMPARE(view.statistic("Average"), QStringLiteral("63.0"));
+        QCOMPARE(view.statistic("Low"), QStringLiteral("62.0"));
+    }
+
+    void missingSensorSamplesAreLeftOutOfTheChart() {
+        ViewModelFixture fixture;
+        fixture.launch();
+        ExpandedSensorHistoryView view(*fixture.adapter);
+        view.setSelectedSensorID(QStringLiteral("Tp01"));
+        view.show();
+        fixture.nextPoll(62, 60);
+        fixture.clock.advance(2000);
+        auto withoutCore = fixture.snapshot(70, 60);
+        std::erase_if(withoutCore.readings,
+                      [](const SensorReading& reading) { return reading.keyName == "Tp01"; });
+        fixture.pollAndFeed(withoutCore);
+        // Two samples in the session, but the core was read in only one of them.
+        QCOMPARE(fixture.model->history().size(), std::size_t(2));
+        QVERIFY(view.isCollecting());
+        QCOMPARE(view.statistic("Peak"), QStringLiteral("62.0"));
+
+        fixture.nextPoll(58, 60);
+        QVERIFY(!view.isCollecting());
+        QCOMPARE(view.description(), QStringLiteral("P-core 1 · 2 samples · 4s"));
+        QCOMPARE(view.statistic("Low"), QStringLiteral("58.0"));
+    }
+
+    void hiddenChartWaitsForShowAndCloseButtonCollapses() {
+        ViewModelFixture fixture;
+        fixture.launch();
+        ExpandedSensorHistoryView view(*fixture.adapter);
+        fixture.nextPoll(62, 60);
+        fixture.nextPoll(63, 60);
+        QVERIFY(view.isCollecting());
+        view.show();
+        QVERIFY(!view.isCollecting());
+
+        QSignalSpy collapse(&view, &ExpandedSensorHistoryView::collapseRequested);
+        auto* close = view.findChild<QToolButton*>(QStringLiteral("collapseButton"));
+        QVERIFY(close);
+        QCOMPARE(close->toolTip(), QStringLiteral("Collapse session chart"));
+        close->click();
+        QCOMPARE(collapse.count(), 1);
+    }
+
+    void historyGraphReusesItsSeriesAcrossPolls() {
+        ViewModelFixture fixture;
+        fixture.launch();
+        HistoryGraphView view(*fixture.adapter);
+        view.show();
+        fixture.nextPoll(62, 60);
+        auto* temperature = view.temperatureSeries();
+        const auto rpm = view.rpmSeries();
+        fixture.nextPoll(63, 60);
+        fixture.nextPoll(64, 60);
+        QCOMPARE(view.temperatureSeries(), temperature);
+        QCOMPARE(view.rpmSeries(), rpm);
+        QCOMPARE(temperature->count(), 3);
+        QCOMPARE(temperature->name(), QStringLiteral("Fan zone"));
+        QCOMPARE(rpm.size(), std::size_t(2));
+        QCOMPARE(rpm[0]->name(), QStringLiteral("Fan RPM Left"));
+        QCOMPARE(rpm[1]->name(), QStringLiteral("Fan RPM Right"));
+        QCOMPARE(view.chart()->series().size(), 3);
+    }
+
+    void metricSummaryShowsUnavailableUntilMeasured() {
+        ViewModelFixture fixture;
+        fixture.launch();
+        ThermalMetricSummary summary(*fixture.adapter);
+        QCOMPARE(summary.valueText("CPU die hotspot (TCMz)"), QStringLiteral("Unavailable"));
+        fixture.nextPoll(62, 60, 71.34);
+        QCOMPARE(summary.valueText("CPU all-core average"), QStringLiteral("60.0 °C"));
+        QCOMPARE(summary.valueText("CPU die hotspot (TCMz)"), QStringLiteral("71.3 °C"));
+        QCOMPARE(summary.valueText("GPU die hotspot (TRDX)"), QStringLiteral("Unavailable"));
+    }
+
+    void zonesCoverTheScaleWithLowerBoundsInclusive() {
+        QCOMPARE(TemperatureZone::all().size(), std::size_t(5));
+        QCOMPARE(TemperatureZone::zone(20).name, QStringLiteral("Cool"));
+        QCOMPARE(TemperatureZone::zone(44.99).name, QStringLiteral("Cool"));
+        QCOMPARE(TemperatureZone::zone(45).name, QStringLiteral("Normal"));
+        QCOMPARE(TemperatureZone::zone(75).name, QStringLiteral("Hot"));
+        QCOMPARE(TemperatureZone::zone(104.9).name, QStringLiteral("Very Hot"));
+        QCOMPARE(TemperatureZone::zone(130).rangeLabel, QStringLiteral("90–105°"));
+
+        const auto edges = CompactTemperatureGauge::zoneBoundaries();
+        QCOMPARE(edges.size(), std::size_t(6));
+        QCOMPARE(edges.front().text, QStringLiteral("30°"));
+        QCOMPARE(edges.front().fraction, 0.0);
+        QCOMPARE(edges[1].fraction, 0.2);
+        QCOMPARE(edges.back().text, QStringLiteral("105°"));
+        QCOMPARE(edges.back().fraction, 1.0);
+        QCOMPARE(CompactTemperatureGauge::zoneWords()[2].text, QStringLiteral("Warm"));
+        QCOMPARE(CompactTemperatureGauge::zoneWords()[2].fraction, 0.5);
+    }
+
+    void gaugeDescribesItsReadingAndEasesTowardNewOnes() {
+        TemperatureGaugeView gauge(QStringLiteral("Hottest Live Sensor"));
+        auto* bar = gauge.bar();
+        QCOMPARE(bar->accessibleName(), QStringLiteral("Hottest sensor temperature gauge"));
+        QCOMPARE(bar->accessibleDescription(), QStringLiteral("unavailable"));
+
+        gauge.show();
+        gauge.setReading(61.26, QStringLiteral("Smart Auto"), 0.05);
+        QCOMPARE(bar->accessibleDescription(), QStringLiteral("61.3 degrees Celsius"));
+        QCOMPARE(gauge.zoneText(), QStringLiteral("Warm"));
+        QCOMPARE(gauge.presetText(), QStringLiteral("Smart Auto"));
+        QVERIFY(!bar->isAnimating());
+
+        gauge.setReading(80, QStringLiteral("Smart Auto"), 0.05);
+        QVERIFY(bar->isAnimating());
+        QVERIFY(*bar->displayedTemperature() < 80);
+        QTRY_VERIFY(!bar->isAnimating());
+        QCOMPARE(*bar->displayedTemperature(), 80.0);
+        // The same reading again starts nothing.
+        gauge.setReading(80, QStringLiteral("Smart Auto"), 0.05);
+        QVERIFY(!bar->isAnimating());
+
+        gauge.setReading(std::nullopt, QStringLiteral("Smart Auto"), 0.05);
+        QCOMPARE(bar->accessibleDescription(), QStringLiteral("unavailable"));
+        QVERIFY(gauge.zoneText().isEmpty());
+        QVERIFY(!bar->displayedTemperature());
+    }
+};
+
+QTEST_MAIN(SensorViewsTests)
+#include "SensorViewsTests.moc"
