@@ -85,6 +85,7 @@ FanCurveSettingsControls::FanCurveSettingsControls(QWidget* parent) : QWidget(pa
                             "to maximum at the full-speed temperature."),
              curveControls_));
     preview_ = new CurvePreview(curveControls_);
+    preview_->setObjectName(QStringLiteral("curvePreview"));
     curveLayout->addRow(preview_);
     layout->addWidget(curveControls_);
 
