@@ -3,9 +3,19 @@
 #include "Helpers/FanPreset.hpp"
 
 #include <QDialog>
+#include <optional>
 #include <vector>
 
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QSlider;
+class QVBoxLayout;
+
 namespace quorvane {
+
+class FanCurveSettingsControls;
 
 // The sheet in which a custom preset is changed. It edits a copy; the owner applies it through the
 // model when saveRequested arrives and deletes it on deleteRequested. Opened with open(), never exec().
@@ -20,7 +30,33 @@ signals:
     void saveRequested(const quorvane::FanPreset& preset);
     void deleteRequested(const quorvane::FanPreset& preset);
 
-    // (the implementation adds what it needs below)
+private:
+    struct FanSection {
+        int index;
+        QWidget* box;
+        FanCurveSettingsControls* controls;
+    };
+
+    void buildFanSections(QVBoxLayout* layout);
+    void setStrategy(ControlStrategy strategy);
+    void setLinked(bool linked);
+    void fillAbsentConstants();
+    void refresh();
+    void confirmDelete();
+    // The preset's own storage for one fan, absent for fans it has no slot for.
+    std::optional<FanCurveSettings>* fanSlot(int index);
+
+    FanPreset preset_;
+    std::vector<int> fanIndices_;
+    QLineEdit* name_;
+    QComboBox* controlSource_;
+    QCheckBox* linkFans_;
+    QLabel* linkNote_;
+    FanCurveSettingsControls* shared_;
+    std::vector<FanSection> fanSections_;
+    QWidget* hysteresisRow_;
+    QSlider* hysteresis_;
+    QLabel* hysteresisValue_;
 };
 
 } // namespace quorvane
