@@ -100,15 +100,15 @@ int main(int argc, char** argv) {
         mainExecutor.stop();
     });
     // The handlers only post: the hand-back runs on the main loop like every other quit.
-    asio::signal_set signals(mainExecutor.context(), SIGINT, SIGTERM);
+    asio::signal_set terminationSignals(mainExecutor.context(), SIGINT, SIGTERM);
     std::function<void(const std::error_code&, int)> onSignal = [&](const std::error_code& error, int) {
         if (error) {
             return;
         }
         frontEnd.requestTermination(0);
-        signals.async_wait(onSignal);
+        terminationSignals.async_wait(onSignal);
     };
-    signals.async_wait(onSignal);
+    terminationSignals.async_wait(onSignal);
 
     model.start();
     frontEnd.start();

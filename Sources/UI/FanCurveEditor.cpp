@@ -145,11 +145,9 @@ FanCurveEditor::FanCurveEditor(FanPreset preset, std::vector<int> fanIndices, QW
     });
     connect(deleteButton, &QPushButton::clicked, this, &FanCurveEditor::confirmDelete);
     connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
-    // The model validates and reports; the editor hands over whatever the user made.
-    connect(saveButton, &QPushButton::clicked, this, [this] {
-        emit saveRequested(preset_);
-        accept();
-    });
+    // The model validates and reports; the editor hands over whatever the user made and stays open
+    // until its owner has saved it, so a refused preset can be fixed.
+    connect(saveButton, &QPushButton::clicked, this, [this] { emit saveRequested(preset_); });
 
     refresh();
 }

@@ -18,7 +18,8 @@ namespace quorvane {
 class FanCurveSettingsControls;
 
 // The sheet in which a custom preset is changed. It edits a copy; the owner applies it through the
-// model when saveRequested arrives and deletes it on deleteRequested. Opened with open(), never exec().
+// model when saveRequested arrives and closes the sheet once saved; deleteRequested closes it at once.
+// Opened with open(), never exec().
 class FanCurveEditor final : public QDialog {
     Q_OBJECT
 

@@ -251,10 +251,8 @@ void MainView::editPreset(const FanPreset& preset) {
             editor->accept();
         }
     });
-    connect(editor, &FanCurveEditor::deleteRequested, this, [this, editor](const FanPreset& doomed) {
-        model_.deletePreset(doomed);
-        editor->accept();
-    });
+    connect(editor, &FanCurveEditor::deleteRequested, this,
+            [this](const FanPreset& doomed) { model_.deletePreset(doomed); });
     editor_ = editor;
     editor->open();
 }

@@ -179,7 +179,9 @@ private slots:
                                        ++calls["quit"];
                                    }};
         MenuBarView view(*fixture.adapter, actions);
-        fixture.nextPoll(62, 60);
+        auto unregistered = fixture.snapshot(62, 60);
+        unregistered.helperState = HelperInstallState::notRegistered;
+        fixture.pollAndFeed(unregistered);
 
         QVERIFY(showsText(
             view, QStringLiteral("One-time setup: approve Quorvane under System Settings → Login Items.")));
