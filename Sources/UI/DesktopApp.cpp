@@ -172,7 +172,7 @@ void DesktopApp::openDashboard() {
     if (!dashboard_) {
         dashboard_ = std::make_unique<MainView>(*adapter_);
         dashboard_->setWindowTitle(QStringLiteral("Quorvane"));
-        dashboard_->resize(780, 560);
+        dashboard_->resize(860, 700);
     }
     present(*dashboard_);
 }

@@ -3,6 +3,7 @@
 #include "UI/Banner.hpp"
 #include "UI/FanCard.hpp"
 #include "UI/FanCurveEditor.hpp"
+#include "UI/HistoryGraphView.hpp"
 #include "UI/PresetDeletion.hpp"
 #include "UI/SymbolIcon.hpp"
 #include "UI/TemperatureGaugeView.hpp"
@@ -108,13 +109,15 @@ MainView::MainView(AppModelAdapter& adapter, QWidget* parent)
     column->addLayout(helperRow);
     fanCards_ = new QVBoxLayout;
     column->addLayout(fanCards_);
-    column->addStretch(1);
+    auto* history = new HistoryGraphView(adapter_);
+    history->setMinimumHeight(240);
+    column->addWidget(history, 1);
     auto* scroll = new QScrollArea;
     scroll->setWidgetResizable(true);
     scroll->setWidget(detail);
     split->addWidget(scroll);
     split->setStretchFactor(1, 1);
-    split->setSizes({200, 360});
+    split->setSizes({220, 560});
 
     connect(&adapter_, &AppModelAdapter::changed, this, &MainView::refresh);
     refresh(AppModelAdapter::Changes::all());

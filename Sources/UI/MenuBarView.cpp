@@ -12,6 +12,7 @@
 
 #include <QCheckBox>
 #include <QFormLayout>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
@@ -164,7 +165,8 @@ MenuBarView::MenuBarView(AppModelAdapter& adapter, DesktopActions actions, QWidg
     layout->addWidget(expandedHistory_);
 
     // 7. Footer.
-    auto* footer = new QHBoxLayout;
+    auto* footer = new QGridLayout;
+    int slot = 0;
     for (auto [text, action] : {std::pair{"Open Dashboard", &DesktopActions::openDashboard},
                                 std::pair{"Settings & Helper…", &DesktopActions::openSettings},
                                 std::pair{"Check for Updates…", &DesktopActions::checkForUpdates},
@@ -172,7 +174,8 @@ MenuBarView::MenuBarView(AppModelAdapter& adapter, DesktopActions actions, QWidg
         auto* button = new QPushButton(QString::fromUtf8(text));
         connect(button, &QPushButton::clicked, this,
                 [this, action] { DesktopActions::run(actions_.*action); });
-        footer->addWidget(button);
+        footer->addWidget(button, slot / 2, slot % 2);
+        ++slot;
     }
     layout->addLayout(footer);
 
@@ -239,25 +242,29 @@ void MenuBarView::refreshZones() {
     auto fans = model_.fans();
     std::sort(fans.begin(), fans.end(), [](const FanInfo& a, const FanInfo& b) { return a.index < b.index; });
     for (const auto& fan : fans) {
-        auto* row = new QHBoxLayout;
+        // Two lines a zone: what the fan does, then what its curve follows.
+        auto* header = new QHBoxLayout;
         auto* zone = new QLabel(fanZoneLabel(fan.index));
-        row->addWidget(zone);
+        QFont bold = zone->font();
+        bold.setBold(true);
+        zone->setFont(bold);
+        header->addWidget(zone, 1);
+        header->addWidget(new QLabel(
+            QStringLiteral("%1 RPM · %2")
+                .arg(fan.actualRPM)
+                .arg(fan.mode == FanMode::manual ? QStringLiteral("Manual") : QStringLiteral("Auto"))));
+        zoneRows_->addLayout(header);
         const auto temperature = model_.fanControlTemperatures().find(fan.index);
         if (temperature != model_.fanControlTemperatures().end()) {
             const auto driver = model_.fanControlDrivers().find(fan.index);
             const QString driverName = driver != model_.fanControlDrivers().end()
                                            ? QString::fromStdString(driver->second)
                                            : QString();
-            row->addWidget(
-                new QLabel(QString::asprintf("Curve input %.1f °C · ", temperature->second) + driverName), 1);
-        } else {
-            row->addStretch(1);
+            auto* input =
+                new QLabel(QString::asprintf("Curve input %.1f °C · ", temperature->second) + driverName);
+            input->setWordWrap(true);
+            zoneRows_->addWidget(input);
         }
-        row->addWidget(new QLabel(
-            QStringLiteral("%1 RPM · %2")
-                .arg(fan.actualRPM)
-                .arg(fan.mode == FanMode::manual ? QStringLiteral("Manual") : QStringLiteral("Auto"))));
-        zoneRows_->addLayout(row);
     }
 }
 
