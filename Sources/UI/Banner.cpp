@@ -28,8 +28,8 @@ Banner::Banner(Tone tone, const QString& text, const QString& detail, const QStr
                QWidget* parent)
     : QFrame(parent), text_(new QLabel(text)) {
     setObjectName(QStringLiteral("banner"));
-    setStyleSheet(
-        QStringLiteral("QFrame#banner{%1} QLabel{background:transparent; border:none;}").arg(toneStyle(tone)));
+    setStyleSheet(QStringLiteral("QFrame#banner{%1} QLabel{background:transparent; border:none;}")
+                      .arg(toneStyle(tone)));
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(8, 6, 8, 6);
     if (!symbolName.isEmpty()) {

@@ -4,6 +4,7 @@
 #include "Client/HelperClient.hpp"
 #include "Client/TelemetryPoller.hpp"
 #include "Helpers/AppIdentity.hpp"
+#include "Helpers/Logger.hpp"
 #include "Platform/AsioWorkQueue.hpp"
 #include "Platform/HardwareModel.hpp"
 #include "Platform/JSONFileDefaultsStore.hpp"
@@ -104,6 +105,8 @@ DesktopApp::DesktopApp(AppCommandLine commandLine, DaemonRegistration& registrat
     const bool tray = QSystemTrayIcon::isSystemTrayAvailable();
     if (tray) {
         panelWindow_->setWindowFlags(Qt::Tool);
+    } else {
+        Logger(AppBundleIdentifier, "Setup").notice("no system tray; the panel is a window of its own");
     }
     panelWindow_->installEventFilter(this);
     statusItem_ = std::make_unique<StatusItem>(*adapter_, *panelWindow_, actions, tray);

@@ -168,7 +168,7 @@ MenuBarView::MenuBarView(AppModelAdapter& adapter, DesktopActions actions, QWidg
     auto* footer = new QGridLayout;
     int slot = 0;
     for (auto [text, action] : {std::pair{"Open Dashboard", &DesktopActions::openDashboard},
-                                std::pair{"Settings & Helper…", &DesktopActions::openSettings},
+                                std::pair{"Settings && Helper…", &DesktopActions::openSettings},
                                 std::pair{"Check for Updates…", &DesktopActions::checkForUpdates},
                                 std::pair{"Quit", &DesktopActions::quit}}) {
         auto* button = new QPushButton(QString::fromUtf8(text));

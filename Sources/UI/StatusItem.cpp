@@ -15,12 +15,12 @@ StatusItem::StatusItem(AppModelAdapter& adapter, QWidget& panelWindow, DesktopAc
                        bool trayAvailable)
     : adapter_(adapter), panel_(panelWindow), actions_(std::move(actions)) {
     if (trayAvailable) {
-        tray_ = std::make_unique<QSystemTrayIcon>();
+        tray_ = std::make_unique<QSystemTrayIcon>(iconFor({}));
         menu_ = std::make_unique<QMenu>();
         menu_->addAction(QStringLiteral("Show Panel"), this, &StatusItem::togglePanel);
         menu_->addAction(QStringLiteral("Open Dashboard"), this,
                          [this] { DesktopActions::run(actions_.openDashboard); });
-        menu_->addAction(QStringLiteral("Settings & Helper…"), this,
+        menu_->addAction(QStringLiteral("Settings && Helper…"), this,
                          [this] { DesktopActions::run(actions_.openSettings); });
         menu_->addSeparator();
         menu_->addAction(QStringLiteral("Quit"), this, [this] { DesktopActions::run(actions_.quit); });

@@ -6,10 +6,10 @@
 
 namespace quorvane::testing {
 
-// The first button under `root` with exactly this text, or null.
+// The first button under `root` showing exactly this text (a doubled "&&" shows as "&"), or null.
 template <typename Button = QAbstractButton> Button* findButton(const QWidget& root, const QString& text) {
     for (auto* button : root.findChildren<Button*>()) {
-        if (button->text() == text) {
+        if (QString(button->text()).replace(QStringLiteral("&&"), QStringLiteral("&")) == text) {
             return button;
         }
     }
