@@ -2,6 +2,7 @@
 
 #include "UI/FanCurveSettingsControls.hpp"
 #include "UI/FanLabels.hpp"
+#include "UI/Labels.hpp"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -30,13 +31,6 @@ const QString linkedNote =
     QStringLiteral("Every fan shares this configuration, each using its own hardware RPM limits.");
 const QString unlinkedNote = QStringLiteral("Each fan has its own configuration and hardware RPM limits. "
                                             "Unlinking starts every fan from the shared values.");
-
-QLabel* note(const QString& text, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    label->setWordWrap(true);
-    label->setForegroundRole(QPalette::PlaceholderText);
-    return label;
-}
 
 // The hysteresis slider moves in half degrees.
 int hysteresisSteps(double celsius) {
@@ -83,7 +77,7 @@ FanCurveEditor::FanCurveEditor(FanPreset preset, std::vector<int> fanIndices, QW
     linkFans_->setObjectName(QStringLiteral("linkFans"));
     linkFans_->setToolTip(QStringLiteral("Link left and right fans"));
     layout->addWidget(linkFans_);
-    linkNote_ = note(QString(), this);
+    linkNote_ = noteLabel(QString(), this);
     layout->addWidget(linkNote_);
 
     shared_ = new FanCurveSettingsControls(this);
@@ -109,9 +103,9 @@ FanCurveEditor::FanCurveEditor(FanPreset preset, std::vector<int> fanIndices, QW
     sliderRow->addWidget(hysteresisValue_);
     hysteresisLayout->addRow(QStringLiteral("Hysteresis"), sliderRow);
     hysteresisLayout->addRow(
-        note(QStringLiteral("Temperature must fall this far below its last peak before fans "
-                            "slow down, preventing RPM oscillation."),
-             hysteresisRow_));
+        noteLabel(QStringLiteral("Temperature must fall this far below its last peak before fans "
+                                 "slow down, preventing RPM oscillation."),
+                  hysteresisRow_));
     layout->addWidget(hysteresisRow_);
     layout->addStretch(1);
 

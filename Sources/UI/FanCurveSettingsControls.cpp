@@ -1,6 +1,7 @@
 #include "UI/FanCurveSettingsControls.hpp"
 
 #include "UI/CurvePreview.hpp"
+#include "UI/Labels.hpp"
 #include "UI/SymbolIcon.hpp"
 
 #include <QFormLayout>
@@ -17,13 +18,6 @@ namespace {
 
 // Shown for a constant that is not set yet; the editor fills it in before the user sees this.
 constexpr int placeholderRPM = 2000;
-
-QLabel* note(const QString& text, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    label->setWordWrap(true);
-    label->setForegroundRole(QPalette::PlaceholderText);
-    return label;
-}
 
 QSpinBox* temperatureStepper(const QString& name, QWidget* parent) {
     auto* stepper = new QSpinBox(parent);
@@ -54,7 +48,7 @@ FanCurveSettingsControls::FanCurveSettingsControls(QWidget* parent) : QWidget(pa
     targetRPM_->setSingleStep(100);
     targetRPM_->setSuffix(QStringLiteral(" RPM"));
     constantLayout->addRow(QStringLiteral("Target speed"), targetRPM_);
-    constantLayout->addRow(note(
+    constantLayout->addRow(noteLabel(
         QStringLiteral("Fans hold this speed, each clamped to its own hardware limits."), constantControls_));
     layout->addWidget(constantControls_);
 
@@ -81,9 +75,9 @@ FanCurveSettingsControls::FanCurveSettingsControls(QWidget* parent) : QWidget(pa
     curveLayout->addRow(warning_);
 
     curveLayout->addRow(
-        note(QStringLiteral("Fans idle at their minimum RPM below ramp start, then ramp smoothly "
-                            "to maximum at the full-speed temperature."),
-             curveControls_));
+        noteLabel(QStringLiteral("Fans idle at their minimum RPM below ramp start, then ramp smoothly "
+                                 "to maximum at the full-speed temperature."),
+                  curveControls_));
     preview_ = new CurvePreview(curveControls_);
     preview_->setObjectName(QStringLiteral("curvePreview"));
     curveLayout->addRow(preview_);

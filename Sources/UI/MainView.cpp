@@ -4,7 +4,8 @@
 #include "UI/FanCard.hpp"
 #include "UI/FanCurveEditor.hpp"
 #include "UI/HistoryGraphView.hpp"
-#include "UI/PresetDeletion.hpp"
+#include "UI/Labels.hpp"
+#include "UI/PresetDeletionPrompt.hpp"
 #include "UI/SymbolIcon.hpp"
 #include "UI/TemperatureGaugeView.hpp"
 
@@ -42,11 +43,7 @@ MainView::MainView(AppModelAdapter& adapter, QWidget* parent)
     // Sidebar.
     auto* sidebar = new QWidget;
     auto* side = new QVBoxLayout(sidebar);
-    auto* title = new QLabel(QStringLiteral("Presets"));
-    QFont bold = title->font();
-    bold.setBold(true);
-    title->setFont(bold);
-    side->addWidget(title);
+    side->addWidget(headingLabel(QStringLiteral("Presets")));
     presetList_ = new QListWidget;
     presetList_->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
     side->addWidget(presetList_, 1);
@@ -79,7 +76,7 @@ MainView::MainView(AppModelAdapter& adapter, QWidget* parent)
     });
     connect(deleteButton_, &QPushButton::clicked, this, [this] {
         if (auto preset = selectedPreset()) {
-            confirmDeletion(*preset);
+            deletion_.ask(*preset);
         }
     });
     connect(presetList_, &QListWidget::itemClicked, this, [this](QListWidgetItem*) {
@@ -258,25 +255,6 @@ void MainView::editPreset(const FanPreset& preset) {
             [this](const FanPreset& doomed) { model_.deletePreset(doomed); });
     editor_ = editor;
     editor->open();
-}
-
-void MainView::confirmDeletion(const FanPreset& preset) {
-    if (preset.isLocked()) {
-        return;
-    }
-    if (deletionConfirmation_) {
-        deletionConfirmation_->close();
-    }
-    presetPendingDeletion_ = preset.id;
-    deletionConfirmation_ = askToDeletePreset(
-        this, preset,
-        QStringLiteral("This cannot be undone. If the preset is active, fans return to Automatic."),
-        [this, preset] {
-            if (presetPendingDeletion_ == preset.id) {
-                model_.deletePreset(preset);
-            }
-        },
-        [this] { presetPendingDeletion_.reset(); });
 }
 
 } // namespace quorvane

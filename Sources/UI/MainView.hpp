@@ -3,6 +3,7 @@
 #include "Helpers/UUID.hpp"
 #include "UI/AppModelAdapter.hpp"
 #include "UI/FanCurveEditor.hpp"
+#include "UI/PresetDeletionPrompt.hpp"
 
 #include <QMessageBox>
 #include <QPointer>
@@ -33,11 +34,10 @@ public:
 
     // The editor sheet while it is open (editingPreset), and the delete confirmation.
     FanCurveEditor* editor() const { return editor_; }
-    QMessageBox* deletionConfirmation() const { return deletionConfirmation_; }
+    QMessageBox* deletionConfirmation() const { return deletion_.box(); }
     QListWidget* presetList() const { return presetList_; }
 
     void editPreset(const FanPreset& preset);
-    void confirmDeletion(const FanPreset& preset);
 
 private:
     void refresh(const AppModelAdapter::Changes& changes);
@@ -63,8 +63,7 @@ private:
     std::vector<FanCard*> cards_;
 
     QPointer<FanCurveEditor> editor_;
-    QPointer<QMessageBox> deletionConfirmation_;
-    std::optional<UUID> presetPendingDeletion_;
+    PresetDeletionPrompt deletion_{*this, model_};
     std::optional<UUID> renamingPresetID_;
     bool rebuilding_ = false;
 };

@@ -3,8 +3,9 @@
 #include "UI/Banner.hpp"
 #include "UI/ExpandedSensorHistoryView.hpp"
 #include "UI/FanLabels.hpp"
+#include "UI/Labels.hpp"
 #include "UI/MenuBarSparkline.hpp"
-#include "UI/PresetDeletion.hpp"
+#include "UI/PresetDeletionPrompt.hpp"
 #include "UI/PresetInfoButton.hpp"
 #include "UI/SymbolIcon.hpp"
 #include "UI/TemperatureGaugeView.hpp"
@@ -25,21 +26,6 @@ namespace quorvane {
 namespace {
 
 using Property = AppModel::Property;
-
-QLabel* heading(const QString& text) {
-    auto* label = new QLabel(text);
-    QFont font = label->font();
-    font.setBold(true);
-    label->setFont(font);
-    return label;
-}
-
-QLabel* note(const QString& text) {
-    auto* label = new QLabel(text);
-    label->setWordWrap(true);
-    label->setStyleSheet(QStringLiteral("color: palette(mid);"));
-    return label;
-}
 
 void clear(QLayout* layout) {
     while (auto* item = layout->takeAt(0)) {
@@ -106,11 +92,11 @@ MenuBarView::MenuBarView(AppModelAdapter& adapter, DesktopActions actions, QWidg
     layout->addWidget(rawRows_);
     gauge_ = new TemperatureGaugeView(QStringLiteral("Hottest live CPU/GPU sensor"));
     layout->addWidget(gauge_);
-    layout->addWidget(note(QStringLiteral("Display only · fan curves use the zone temperatures above")));
+    layout->addWidget(noteLabel(QStringLiteral("Display only · fan curves use the zone temperatures above")));
 
     // 3. Fan curve temperatures.
-    layout->addWidget(heading(QStringLiteral("Fan Curve Temperatures")));
-    layout->addWidget(note(QStringLiteral("Exact smoothed inputs used by each fan curve")));
+    layout->addWidget(headingLabel(QStringLiteral("Fan Curve Temperatures")));
+    layout->addWidget(noteLabel(QStringLiteral("Exact smoothed inputs used by each fan curve")));
     zoneRows_ = new QVBoxLayout;
     layout->addLayout(zoneRows_);
 
@@ -119,12 +105,12 @@ MenuBarView::MenuBarView(AppModelAdapter& adapter, DesktopActions actions, QWidg
     {
         auto* prompt = new QVBoxLayout(setupPrompt_);
         prompt->setContentsMargins(0, 0, 0, 0);
-        prompt->addWidget(
-            note(QStringLiteral("One-time setup: approve Quorvane under System Settings → Login Items.")));
+        prompt->addWidget(noteLabel(
+            QStringLiteral("One-time setup: approve Quorvane under System Settings → Login Items.")));
         auto* install = new QPushButton(QStringLiteral("Install and Request Approval"));
         connect(install, &QPushButton::clicked, this, [this] { model_.installHelper(); });
         prompt->addWidget(install);
-        prompt->addWidget(note(QStringLiteral(
+        prompt->addWidget(noteLabel(QStringLiteral(
             "Other fan-control apps may conflict with Quorvane. Please close them before use.")));
     }
     layout->addWidget(setupPrompt_);
@@ -135,14 +121,14 @@ MenuBarView::MenuBarView(AppModelAdapter& adapter, DesktopActions actions, QWidg
         auto* run = new QPushButton(QStringLiteral("Run Supervised Fan Test…"));
         connect(run, &QPushButton::clicked, this, [this] { model_.runSupervisedFan0Test(); });
         prompt->addWidget(run);
-        prompt->addWidget(note(QStringLiteral("Required once before manual presets are enabled.")));
+        prompt->addWidget(noteLabel(QStringLiteral("Required once before manual presets are enabled.")));
     }
     layout->addWidget(testPrompt_);
-    competitorPrompt_ = note({});
+    competitorPrompt_ = noteLabel({});
     layout->addWidget(competitorPrompt_);
 
     // 5. Presets.
-    layout->addWidget(heading(QStringLiteral("Preset")));
+    layout->addWidget(headingLabel(QStringLiteral("Preset")));
     presetRows_ = new QVBoxLayout;
     presetRows_->setSpacing(2);
     layout->addLayout(presetRows_);
@@ -310,28 +296,12 @@ void MenuBarView::rebuildPresets() {
             if (!preset.isLocked()) {
                 auto* remove = new QToolButton;
                 remove->setText(QStringLiteral("Delete"));
-                connect(remove, &QToolButton::clicked, this, [this, preset] { confirmDeletion(preset); });
+                connect(remove, &QToolButton::clicked, this, [this, preset] { deletion_.ask(preset); });
                 row->addWidget(remove);
             }
         }
         presetRows_->addLayout(row);
     }
-}
-
-void MenuBarView::confirmDeletion(const FanPreset& preset) {
-    if (deletionConfirmation_) {
-        deletionConfirmation_->close();
-    }
-    presetPendingDeletion_ = preset.id;
-    deletionConfirmation_ = askToDeletePreset(
-        this, preset,
-        QStringLiteral("This cannot be undone. If the preset is active, fans return to Automatic."),
-        [this, preset] {
-            if (presetPendingDeletion_ == preset.id) {
-                model_.deletePreset(preset);
-            }
-        },
-        [this] { presetPendingDeletion_.reset(); });
 }
 
 void MenuBarView::setHistoryExpanded(bool expanded) {

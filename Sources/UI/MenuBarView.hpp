@@ -3,6 +3,7 @@
 #include "Helpers/UUID.hpp"
 #include "UI/AppModelAdapter.hpp"
 #include "UI/DesktopActions.hpp"
+#include "UI/PresetDeletionPrompt.hpp"
 
 #include <QMessageBox>
 #include <QPointer>
@@ -33,8 +34,8 @@ public:
     bool isHistoryExpanded() const { return isHistoryExpanded_; }
     void setHistoryExpanded(bool expanded);
     // The confirmation that a delete opened, while it is open.
-    QMessageBox* deletionConfirmation() const { return deletionConfirmation_; }
-    std::optional<UUID> presetPendingDeletion() const { return presetPendingDeletion_; }
+    QMessageBox* deletionConfirmation() const { return deletion_.box(); }
+    std::optional<UUID> presetPendingDeletion() const { return deletion_.pending(); }
 
 private:
     void refresh(const AppModelAdapter::Changes& changes);
@@ -44,7 +45,6 @@ private:
     void refreshPrompts();
     void rebuildPresets();
     void refreshHistory();
-    void confirmDeletion(const FanPreset& preset);
 
     AppModelAdapter& adapter_;
     AppModel& model_;
@@ -73,8 +73,7 @@ private:
     QPushButton* expandButton_;
     ExpandedSensorHistoryView* expandedHistory_;
 
-    std::optional<UUID> presetPendingDeletion_;
-    QPointer<QMessageBox> deletionConfirmation_;
+    PresetDeletionPrompt deletion_{*this, model_};
     bool isHistoryExpanded_ = false;
     bool showRawThermals_ = false;
 };

@@ -1,5 +1,6 @@
 #include "UI/PresetInfoPopover.hpp"
 
+#include "UI/Labels.hpp"
 #include "UI/ViewTexts.hpp"
 
 #include <QLabel>
@@ -12,10 +13,7 @@ PresetInfoPopover::PresetInfoPopover(const FanPreset& preset, QWidget* parent)
     setFrameShape(QFrame::StyledPanel);
     setAttribute(Qt::WA_DeleteOnClose);
     auto* layout = new QVBoxLayout(this);
-    auto* title = new QLabel(QStringLiteral("What does this preset do?"));
-    QFont bold = title->font();
-    bold.setBold(true);
-    title->setFont(bold);
+    auto* title = headingLabel(QStringLiteral("What does this preset do?"));
     auto* text = new QLabel(description_);
     text->setWordWrap(true);
     text->setFixedWidth(280);

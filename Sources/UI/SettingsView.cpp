@@ -1,5 +1,7 @@
 #include "UI/SettingsView.hpp"
 
+#include "UI/Labels.hpp"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -27,13 +29,6 @@ using Property = AppModel::Property;
 
 const QString presetFileName = QStringLiteral("Quorvane-Presets.json");
 const QString jsonFilter = QStringLiteral("JSON (*.json)");
-
-QLabel* note(const QString& text, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    label->setWordWrap(true);
-    label->setForegroundRole(QPalette::PlaceholderText);
-    return label;
-}
 
 QPushButton* button(const QString& text, QWidget* parent) {
     auto* result = new QPushButton(text, parent);
@@ -115,12 +110,13 @@ QWidget* SettingsView::buildHelperSection() {
     layout->addRow(QStringLiteral("Detected writer"), detectedWriter_);
     helperStatus_ = value(QStringLiteral("helperStatus"), box);
     layout->addRow(QStringLiteral("Status"), helperStatus_);
-    layout->addRow(note(
+    layout->addRow(noteLabel(
         QStringLiteral("Other fan-control apps may conflict with Quorvane. Please close them before use."),
         box));
-    layout->addRow(note(QStringLiteral("The helper can write only fan mode and target keys. macOS requires "
-                                       "administrator approval in Login Items."),
-                        box));
+    layout->addRow(
+        noteLabel(QStringLiteral("The helper can write only fan mode and target keys. macOS requires "
+                                 "administrator approval in Login Items."),
+                  box));
     supervisedTest_ = value(QStringLiteral("supervisedTest"), box);
     layout->addRow(QStringLiteral("Supervised test"), supervisedTest_);
 
@@ -212,7 +208,7 @@ QWidget* SettingsView::buildAlertSection() {
     layout->addRow(QStringLiteral("Threshold"), thresholdRow);
 
     layout->addRow(
-        note(QStringLiteral("Delivered as a macOS notification, at most once every 5 minutes."), box));
+        noteLabel(QStringLiteral("Delivered as a macOS notification, at most once every 5 minutes."), box));
     auto* test = button(QStringLiteral("Send Test Notification"), box);
     layout->addRow(test);
 
@@ -237,9 +233,9 @@ QWidget* SettingsView::buildPresetsSection() {
     buttons->addStretch(1);
     layout->addLayout(buttons);
     layout->addWidget(
-        note(QStringLiteral("Exports all custom presets as JSON for backup or sharing. Imported "
-                            "presets are added with fresh identities."),
-             box));
+        noteLabel(QStringLiteral("Exports all custom presets as JSON for backup or sharing. Imported "
+                                 "presets are added with fresh identities."),
+                  box));
 
     // The model reports failures in its error, which the banner above shows.
     connect(exportButton, &QPushButton::clicked, this, [this] {
