@@ -22,6 +22,8 @@ StatusItem::StatusItem(AppModelAdapter& adapter, QWidget& panelWindow, DesktopAc
                          [this] { DesktopActions::run(actions_.openDashboard); });
         menu_->addAction(QStringLiteral("Settings && Helper…"), this,
                          [this] { DesktopActions::run(actions_.openSettings); });
+        menu_->addAction(QStringLiteral("Check for Updates…"), this,
+                         [this] { DesktopActions::run(actions_.checkForUpdates); });
         menu_->addSeparator();
         menu_->addAction(QStringLiteral("Quit"), this, [this] { DesktopActions::run(actions_.quit); });
         tray_->setContextMenu(menu_.get());
