@@ -141,8 +141,7 @@ int DesktopApp::run() {
     if (commandLine_.screenshotDirectory) {
         startScreenshots();
     }
-    const int status = QApplication::exec();
-    return terminationPending_ ? exitStatus_ : status;
+    return QApplication::exec();
 }
 
 void DesktopApp::requestQuit(int status) {
@@ -152,7 +151,8 @@ void DesktopApp::requestQuit(int status) {
     terminationPending_ = true;
     exitStatus_ = status;
     launchActions_->cancel();
-    model_->prepareForTermination([] { QApplication::quit(); });
+    // exit(), not quit(): quit() first asks every window to close, and the tray-less panel refuses.
+    model_->prepareForTermination([this] { QCoreApplication::exit(exitStatus_); });
 }
 
 bool DesktopApp::eventFilter(QObject* watched, QEvent* event) {

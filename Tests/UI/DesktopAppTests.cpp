@@ -1,0 +1,51 @@
+#include "Support/FakeDaemonRegistration.hpp"
+#include "UI/DesktopApp.hpp"
+
+#include <QApplication>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+using namespace quorvane;
+using namespace quorvane::testing;
+
+// The whole desktop app on no machine at all: no simulated Mac, no helper, no buses.
+class DesktopAppTests : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() {
+        for (const char* variable : {"XDG_CONFIG_HOME", "XDG_STATE_HOME"}) {
+            qputenv(variable, directory.path().toUtf8() + "/" + variable);
+        }
+        qputenv("QUORVANE_SMC_SOCKET", directory.path().toUtf8() + "/no-machine.sock");
+        qputenv("QUORVANE_HELPER_SOCKET", directory.path().toUtf8() + "/no-helper.sock");
+    }
+
+    void opensEveryWindowAndTheFirstQuitDecides() {
+        AppCommandLine commandLine;
+        commandLine.openWindows = {"dashboard", "sensors", "settings", "panel"};
+        FakeDaemonRegistration registration;
+        DesktopApp app(commandLine, registration);
+        QStringList titles;
+        QTimer::singleShot(0, &app, [&] {
+            for (QWidget* window : QApplication::topLevelWidgets()) {
+                if (window->isVisible()) {
+                    titles << window->windowTitle();
+                }
+            }
+            app.requestQuit(3);
+            app.requestQuit(0);
+        });
+        QCOMPARE(app.run(), 3);
+        QVERIFY(titles.contains(QStringLiteral("Quorvane")));
+        QVERIFY(titles.contains(QStringLiteral("Temperature Sensors")));
+        QVERIFY(titles.contains(QStringLiteral("Quorvane Settings")));
+    }
+
+private:
+    QTemporaryDir directory;
+};
+
+QTEST_MAIN(DesktopAppTests)
+#include "DesktopAppTests.moc"
