@@ -45,7 +45,7 @@ ExpandedSensorHistoryView::ExpandedSensorHistoryView(AppModelAdapter& adapter, Q
     : QWidget(parent), adapter_(adapter), picker_(new QComboBox(this)), heading_(new QLabel(this)),
       description_(new QLabel(this)), peak_(statisticLabel(this)), average_(statisticLabel(this)),
       low_(statisticLabel(this)), pages_(new QStackedWidget(this)), collecting_(new QWidget(pages_)),
-      view_(new QChartView(pages_)), series_(new QLineSeries()), timeAxis_(new QDateTimeAxis()),
+      view_(new QChartView(new QChart(), pages_)), series_(new QLineSeries()), timeAxis_(new QDateTimeAxis()),
       valueAxis_(new QValueAxis()) {
     QFont headingFont = heading_->font();
     headingFont.setBold(true);
@@ -92,8 +92,9 @@ ExpandedSensorHistoryView::ExpandedSensorHistoryView(AppModelAdapter& adapter, Q
     collectingLayout->addWidget(collectingHint);
     collectingLayout->addStretch();
 
-    // The chart takes the series and axes; the view takes the chart.
-    auto* chart = new QChart();
+    // The chart takes the series and axes; the view, built with its chart, owns it (a view made
+    // without one makes a default chart that setChart() would orphan).
+    auto* chart = view_->chart();
     chart->legend()->hide();
     chart->setMargins(QMargins(4, 4, 4, 4));
     timeAxis_->setFormat(QStringLiteral("HH:mm"));
@@ -105,7 +106,6 @@ ExpandedSensorHistoryView::ExpandedSensorHistoryView(AppModelAdapter& adapter, Q
     chart->addSeries(series_);
     series_->attachAxis(timeAxis_);
     series_->attachAxis(valueAxis_);
-    view_->setChart(chart);
     view_->setRenderHint(QPainter::Antialiasing);
     view_->setMinimumHeight(200);
 

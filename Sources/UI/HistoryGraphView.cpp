@@ -46,7 +46,7 @@ Plot plot(const std::vector<SessionChartPoint>& series) {
 } // namespace
 
 HistoryGraphView::HistoryGraphView(AppModelAdapter& adapter, QWidget* parent)
-    : QWidget(parent), adapter_(adapter), view_(new QChartView(this)), chart_(new QChart()),
+    : QWidget(parent), adapter_(adapter), view_(new QChartView(new QChart(), this)), chart_(view_->chart()),
       timeAxis_(new QDateTimeAxis(chart_)), temperatureAxis_(new QValueAxis(chart_)),
       rpmAxis_(new QValueAxis(chart_)), temperature_(new QLineSeries(chart_)) {
     auto* title = new QLabel(QStringLiteral("History"), this);
@@ -54,8 +54,7 @@ HistoryGraphView::HistoryGraphView(AppModelAdapter& adapter, QWidget* parent)
     titleFont.setBold(true);
     title->setFont(titleFont);
 
-    // The view owns the chart from here on.
-    view_->setChart(chart_);
+    // Built with its chart: a view made without one makes a default chart that setChart() would orphan.
     view_->setRenderHint(QPainter::Antialiasing);
     view_->setMinimumHeight(180);
     view_->setAccessibleName(QStringLiteral("Fan curve temperature history"));
