@@ -10,6 +10,7 @@
 #include "Support/FakeDaemonRegistration.hpp"
 #include "Support/FakeProcessTable.hpp"
 #include "Support/InProcessHelperTransport.hpp"
+#include "Support/ScriptedSnapshot.hpp"
 #include "Support/ManualEngineScheduler.hpp"
 #include "Support/ManualExecutor.hpp"
 #include "UI/AppModelAdapter.hpp"
@@ -90,28 +91,7 @@ public:
 
     // The fans as the firmware has them now, and zone temperatures chosen by the test.
     TelemetrySnapshot snapshot(double left, double right, double hottest = 60) {
-        firmware.advanceToNow();
-        TelemetrySnapshot result;
-        for (int fan : {0, 1}) {
-            auto value = [&](const char* suffix) {
-                return *firmware.floatValue(SMCKey::fromString("F" + std::to_string(fan) + suffix));
-            };
-            const auto mode =
-                firmware.valueBytes(SMCKey::fromString("F" + std::to_string(fan) + "Md"))->front();
-            result.fans.push_back({fan, std::lround(value("Ac")), std::lround(value("Mn")),
-                                   std::lround(value("Mx")), mode == 1 ? FanMode::manual : FanMode::automatic,
-                                   std::lround(value("Tg"))});
-        }
-        auto& average = result.average;
-        average.temperature = std::min(left, right);
-        average.cpuMaximumTemperature = hottest;
-        average.hotspotTemperature = hottest;
-        average.hasValidatedFanZoneTopology = true;
-        average.fanZoneReadings = {{0, "Left", left, "CPU P-cores", {"Tp01"}, left, std::nullopt},
-                                   {1, "Right", right, "GPU", {"Tg0f"}, right, std::nullopt}};
-        result.readings = {{"Tp01", "P-core 1", left}, {"Tg0f", "GPU 1", right}};
-        result.helperState = HelperInstallState::enabled;
-        return result;
+        return scriptedSnapshot(firmware, left, right, hottest);
     }
 
     // Polls when no read is outstanding, answers it, and runs everything that follows.
