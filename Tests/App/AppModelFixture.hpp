@@ -7,8 +7,8 @@
 #include "Support/AppFakes.hpp"
 #include "Support/FakeDaemonRegistration.hpp"
 #include "Support/InProcessHelperTransport.hpp"
-#include "Support/ScriptedSnapshot.hpp"
 #include "Support/ManualExecutor.hpp"
+#include "Support/ScriptedSnapshot.hpp"
 
 #include <cmath>
 #include <deque>

@@ -12,7 +12,8 @@ namespace quorvane::testing {
 
 // One poll's telemetry for the app model: the two fans as the firmware has them now, and zone
 // temperatures chosen by the test (left zone driven by the P-cores, right by the GPU).
-inline TelemetrySnapshot scriptedSnapshot(SimulatedAppleSMC& firmware, double left, double right, double hottest) {
+inline TelemetrySnapshot scriptedSnapshot(SimulatedAppleSMC& firmware, double left, double right,
+                                          double hottest) {
     firmware.advanceToNow();
     TelemetrySnapshot result;
     for (int fan : {0, 1}) {

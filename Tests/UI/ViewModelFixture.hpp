@@ -10,9 +10,9 @@
 #include "Support/FakeDaemonRegistration.hpp"
 #include "Support/FakeProcessTable.hpp"
 #include "Support/InProcessHelperTransport.hpp"
-#include "Support/ScriptedSnapshot.hpp"
 #include "Support/ManualEngineScheduler.hpp"
 #include "Support/ManualExecutor.hpp"
+#include "Support/ScriptedSnapshot.hpp"
 #include "UI/AppModelAdapter.hpp"
 
 #include <QCoreApplication>
