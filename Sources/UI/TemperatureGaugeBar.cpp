@@ -24,8 +24,12 @@ TemperatureGaugeBar::TemperatureGaugeBar(QWidget* parent)
     animation_->setEasingCurve(QEasingCurve::InOutQuad);
     connect(animation_, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
         displayed_ = value.toDouble();
-        update();
+        // The easing ticks at the screen's rate; most ticks move the marker by less than a pixel.
+        if (std::abs(TemperatureGaugeScale::fraction(*displayed_) - paintedFill_) * width() >= 0.5) {
+            update();
+        }
     });
+    connect(animation_, &QVariantAnimation::finished, this, qOverload<>(&QWidget::update));
     updateAccessibility();
 }
 
@@ -90,6 +94,7 @@ void TemperatureGaugeBar::paintEvent(QPaintEvent*) {
 
     // Zones at low strength as the track, then full strength up to the reading.
     const double fill = displayed_ ? TemperatureGaugeScale::fraction(*displayed_) : 0.0;
+    paintedFill_ = fill;
     painter.save();
     painter.setClipPath(outline);
     for (const auto& zone : TemperatureZone::all()) {

@@ -35,6 +35,8 @@ private:
 
     std::optional<double> temperature_;
     std::optional<double> displayed_;
+    // Where the last paint put the marker, as a fraction of the bar.
+    double paintedFill_ = 0;
     int barHeight_ = 12;
     QVariantAnimation* animation_;
 };
