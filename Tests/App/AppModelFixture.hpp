@@ -1,13 +1,9 @@
 #pragma once
 
 #include "App/AppModel.hpp"
-#include "Helpers/InMemoryDefaultsStore.hpp"
 #include "PrivilegedHelper/EngineFixture.hpp"
 #include "SMC/SMCKey.hpp"
-#include "Support/AppFakes.hpp"
-#include "Support/FakeDaemonRegistration.hpp"
-#include "Support/InProcessHelperTransport.hpp"
-#include "Support/ManualExecutor.hpp"
+#include "Support/AppModelHarness.hpp"
 #include "Support/ScriptedSnapshot.hpp"
 
 #include <cmath>
@@ -17,11 +13,9 @@ namespace quorvane::testing {
 
 // An app model over a real helper engine on the simulated Mac15,11, on one manual main executor.
 // Telemetry is scripted unless a test asks for the real poller on the same firmware.
-class AppModelTest : public EngineFixture {
+class AppModelTest : public EngineFixture, public AppModelHarness {
 protected:
-    AppModelTest() : main(clock), replies(clock) {
-        registration.currentStatus = 1;
-        defaults.setInteger("supervisedFanTestProtocolVersion", 1);
+    AppModelTest() : AppModelHarness(clock) {
         firmware.setAutomaticTarget(0, 1800);
         firmware.setAutomaticTarget(1, 1900);
         clock.advance(20000);
@@ -32,39 +26,16 @@ protected:
         settle();
     }
 
-    // Runs the main executor and the helper's answers until nothing is left to do.
-    void settle() {
-        while (main.runPending() + replies.runPending() > 0) {
-        }
-    }
+    void settle() { runModelWork(); }
 
     // Builds and starts the model; the helper engine must be running.
     AppModel& launch(bool realTelemetry = false) {
-        helperProcess.emplace(*engine, replies);
-        std::unique_ptr<TelemetrySource> source = std::make_unique<ScriptedTelemetry>(telemetry);
+        std::unique_ptr<TelemetrySource> source;
         if (realTelemetry) {
             source = std::make_unique<TelemetryPollerSource>(
                 std::make_unique<TelemetryPoller>(firmware.makeUserClient(false), registration, main));
         }
-        model = std::make_unique<AppModel>(AppModel::Services{
-            .helperClient =
-                std::make_unique<HelperClient>(helperProcess->factory(), registration, main, main),
-            .telemetry = std::move(source),
-            .defaults = defaults,
-            .mainExecutor = main,
-            .scanExecutor = main,
-            .processes = processes,
-            .notifications = notifications,
-            .powerMonitor = power,
-            .launchAtLogin = launchAtLogin,
-            .clock = clock,
-            .wallClock =
-                [this] { return AppModel::Date(std::chrono::milliseconds(clock.nowMilliseconds())); },
-            .hardwareModelIdentifier = modelIdentifier,
-            .openLoginItems =
-                [this] {
-                    ++loginItemsOpened;
-                }});
+        startModel(*engine, processes, std::move(source));
         model->start();
         settle();
         return *model;
@@ -77,10 +48,7 @@ protected:
 
     // Answers the oldest outstanding read and runs everything that follows from it.
     void feed(TelemetrySource::Result result) {
-        ASSERT_FALSE(telemetry->reads.empty()) << "the model asked for no read";
-        auto read = std::move(telemetry->reads.front());
-        telemetry->reads.pop_front();
-        read(std::move(result));
+        ASSERT_TRUE(answerRead(std::move(result))) << "the model asked for no read";
         settle();
     }
     // Polls first when the model has no read outstanding.
@@ -107,20 +75,6 @@ protected:
                 .highTemperature = 80,
                 .hysteresis = 2};
     }
-
-    ManualExecutor main;
-    // Helper answers arrive here, so a test can hold them back.
-    ManualExecutor replies;
-    std::string modelIdentifier = "Mac15,11";
-    int loginItemsOpened = 0;
-    InMemoryDefaultsStore defaults;
-    FakeDaemonRegistration registration;
-    FakeNotificationCenter notifications;
-    FakePowerMonitor power;
-    FakeLaunchAtLogin launchAtLogin;
-    std::shared_ptr<ScriptedTelemetry::State> telemetry = std::make_shared<ScriptedTelemetry::State>();
-    std::optional<InProcessHelper> helperProcess;
-    std::unique_ptr<AppModel> model;
 };
 
 } // namespace quorvane::testing
