@@ -92,6 +92,9 @@ int main(int argc, char** argv) {
         return 0;
     }
     auto registration = makeDaemonRegistration();
+    // Nothing to hand back until this process runs the app: until then Ctrl-C ends it at once, also
+    // while it refreshes the registration or waits for the running app's answer.
+    pthread_sigmask(SIG_UNBLOCK, &quitSignals, nullptr);
     if (commandLine.refreshHelperRegistration) {
         return refreshHelperRegistration(*registration, std::cout, std::cerr, SteadyClock::shared());
     }
@@ -102,6 +105,7 @@ int main(int argc, char** argv) {
     if (auto handedOver = instance.start(commandLine, std::cout, std::cerr)) {
         return *handedOver;
     }
+    pthread_sigmask(SIG_BLOCK, &quitSignals, nullptr);
 
     const auto set = [](const char* name) {
         const char* value = std::getenv(name);
