@@ -3,6 +3,8 @@
 #include "App/AppModel.hpp"
 #include "App/HeadlessFrontEnd.hpp"
 #include "App/HelperRegistrationRefresh.hpp"
+#include "App/RunningInstance.hpp"
+#include "App/SingleInstance.hpp"
 #include "App/TelemetrySource.hpp"
 #include "Client/HelperClient.hpp"
 #include "Client/TelemetryPoller.hpp"
@@ -21,14 +23,63 @@
 #include "UI/DesktopApp.hpp"
 
 #include <QApplication>
+#include <asio/posix/stream_descriptor.hpp>
+#include <asio/post.hpp>
 #include <asio/signal_set.hpp>
 #include <csignal>
 #include <cstdlib>
 #include <iostream>
+#include <pthread.h>
+#include <unistd.h>
 
 using namespace quorvane;
 
+namespace {
+
+// The signals that quit the app, always through the hand-back.
+sigset_t quitSignalSet() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
+    return set;
+}
+
+// Answers the session bus on the headless loop whenever its connection has something to read.
+class BusWatch {
+public:
+    BusWatch(asio::io_context& context, AppInstanceService& service)
+        : service_(service), descriptor_(context, ::dup(service.descriptor())) {
+        asio::post(context, [this] { answer(); });
+    }
+
+private:
+    void answer() {
+        if (!service_.process()) {
+            return;
+        }
+        descriptor_.async_wait(asio::posix::stream_descriptor::wait_read,
+                               [this](const std::error_code& error) {
+                                   if (!error) {
+                                       answer();
+                                   }
+                               });
+    }
+
+    AppInstanceService& service_;
+    asio::posix::stream_descriptor descriptor_;
+};
+
+} // namespace
+
 int main(int argc, char** argv) {
+    // Before anything starts a thread: threads inherit this mask, so a termination signal can only
+    // reach the main loop's signalfd or signal set, never a library's thread, whose default action
+    // would end the process with the fans still in manual mode.
+    const sigset_t quitSignals = quitSignalSet();
+    pthread_sigmask(SIG_BLOCK, &quitSignals, nullptr);
+
     AppCommandLine commandLine;
     try {
         commandLine = AppCommandLine::parse(std::vector<std::string>(argv + 1, argv + argc));
@@ -41,10 +92,20 @@ int main(int argc, char** argv) {
         return 0;
     }
     auto registration = makeDaemonRegistration();
+    // Nothing to hand back until this process runs the app: until then Ctrl-C ends it at once, also
+    // while it refreshes the registration or waits for the running app's answer.
+    pthread_sigmask(SIG_UNBLOCK, &quitSignals, nullptr);
     if (commandLine.refreshHelperRegistration) {
         return refreshHelperRegistration(*registration, std::cout, std::cerr, SteadyClock::shared());
     }
     std::signal(SIGPIPE, SIG_IGN);
+
+    SingleInstance instance(
+        SingleInstance::Locations{.busAddress = std::nullopt, .lockFile = InstanceLock::defaultPath()});
+    if (auto handedOver = instance.start(commandLine, std::cout, std::cerr)) {
+        return *handedOver;
+    }
+    pthread_sigmask(SIG_BLOCK, &quitSignals, nullptr);
 
     const auto set = [](const char* name) {
         const char* value = std::getenv(name);
@@ -63,7 +124,7 @@ int main(int argc, char** argv) {
         QApplication::setApplicationName(QStringLiteral("Quorvane"));
         QApplication::setApplicationVersion(QStringLiteral(QUORVANE_VERSION));
         QApplication::setDesktopFileName(QStringLiteral("com.orvalith.quorvane"));
-        DesktopApp app(std::move(commandLine), *registration);
+        DesktopApp app(std::move(commandLine), *registration, instance.service());
         return app.run();
     }
 
@@ -99,8 +160,20 @@ int main(int argc, char** argv) {
         status = exitStatus;
         mainExecutor.stop();
     });
-    // The handlers only post: the hand-back runs on the main loop like every other quit.
-    asio::signal_set terminationSignals(mainExecutor.context(), SIGINT, SIGTERM);
+    RunningInstance running(model, mainExecutor, {}, [&](const AppInstanceState& state) {
+        if (instance.service() != nullptr) {
+            instance.service()->publish(state);
+        }
+    });
+    std::optional<BusWatch> busWatch;
+    if (instance.service() != nullptr) {
+        instance.service()->attach(running);
+        busWatch.emplace(mainExecutor.context(), *instance.service());
+    }
+
+    // The handlers only post: the hand-back runs on the main loop like every other quit. The signals
+    // reach this thread alone; the workers keep them blocked.
+    asio::signal_set terminationSignals(mainExecutor.context(), SIGINT, SIGTERM, SIGHUP);
     std::function<void(const std::error_code&, int)> onSignal = [&](const std::error_code& error, int) {
         if (error) {
             return;
@@ -109,6 +182,7 @@ int main(int argc, char** argv) {
         terminationSignals.async_wait(onSignal);
     };
     terminationSignals.async_wait(onSignal);
+    pthread_sigmask(SIG_UNBLOCK, &quitSignals, nullptr);
 
     model.start();
     frontEnd.start();

@@ -11,6 +11,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -149,6 +150,32 @@ int renameWithoutReplacing(const std::string& from, const std::string& to) {
     return 0;
 }
 
+// An exclusive lock on the file beside the settings, held while one change is read, merged and
+// written. The lock file is never replaced, unlike the settings file, so every writer locks the same one.
+class WriterLock {
+public:
+    explicit WriterLock(const std::string& path)
+        : file_(retryingOpen(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, S_IRUSR | S_IWUSR)) {
+        if (!file_.valid()) {
+            error_ = errno;
+            return;
+        }
+        int result;
+        do {
+            result = ::flock(file_.get(), LOCK_EX);
+        } while (result != 0 && errno == EINTR);
+        if (result != 0) {
+            error_ = errno;
+        }
+    }
+    // 0 once the lock is held.
+    int error() const { return error_; }
+
+private:
+    OwnedDescriptor file_; // closing it releases the lock
+    int error_ = 0;
+};
+
 std::optional<std::string> processEnvironment(const std::string& name) {
     const char* value = std::getenv(name.c_str());
     if (value == nullptr) {
@@ -173,7 +200,7 @@ std::optional<std::string> passwordDatabaseHome() {
 
 JSONFileDefaultsStore::JSONFileDefaultsStore(std::filesystem::path path, WallClock wallClock)
     : path_(std::move(path)), wallClock_(std::move(wallClock)) {
-    load();
+    values_ = read(false);
 }
 
 std::filesystem::path JSONFileDefaultsStore::defaultPath(const Environment& environment) {
@@ -197,35 +224,41 @@ std::filesystem::path JSONFileDefaultsStore::defaultPath() {
     return defaultPath(processEnvironment);
 }
 
-void JSONFileDefaultsStore::load() {
+nlohmann::json JSONFileDefaultsStore::read(bool writing) {
+    // A damaged file is moved aside, never overwritten: no write while it cannot be moved.
+    const auto damaged = [&](const std::string& reason) {
+        if (!setAside(reason) && writing) {
+            throw DefaultsStoreError::saveFailed(path_.string(),
+                                                 "the existing file is damaged and could not be moved aside");
+        }
+        return nlohmann::json::object();
+    };
     OwnedDescriptor file(retryingOpen(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!file.valid()) {
         if (errno == ENOENT || errno == ENOTDIR) {
-            return; // first run
+            return nlohmann::json::object(); // first run
         }
-        setAside("it could not be opened: " + errnoText(errno));
-        return;
+        return damaged("it could not be opened: " + errnoText(errno));
     }
     struct stat status {};
     if (::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
-        setAside("it is not a regular file");
-        return;
+        if (writing) {
+            throw DefaultsStoreError::saveFailed(path_.string(), "it is not a regular file");
+        }
+        return damaged("it is not a regular file");
     }
     std::string contents;
     if (int error = readAll(file.get(), contents); error != 0) {
-        setAside("it could not be read: " + errnoText(error));
-        return;
+        return damaged("it could not be read: " + errnoText(error));
     }
     auto document = nlohmann::json::parse(contents, nullptr, false);
     if (document.is_discarded()) {
-        setAside("it is not valid JSON");
-        return;
+        return damaged("it is not valid JSON");
     }
     if (!document.is_object()) {
-        setAside("it does not hold a JSON object");
-        return;
+        return damaged("it does not hold a JSON object");
     }
-    values_ = std::move(document);
+    return document;
 }
 
 bool JSONFileDefaultsStore::setAside(const std::string& reason) {
@@ -237,7 +270,6 @@ bool JSONFileDefaultsStore::setAside(const std::string& reason) {
         error = renameWithoutReplacing(path_.string(), target);
     }
     if (error != 0) {
-        writable_ = false;
         logger.error("settings file " + path_.string() + " is unusable because " + reason +
                      ", and it could not be moved aside (" + errnoText(error) +
                      "); settings will not be saved so that it stays intact");
@@ -259,30 +291,37 @@ std::optional<nlohmann::json> JSONFileDefaultsStore::value(const std::string& ke
 }
 
 void JSONFileDefaultsStore::setValue(const std::string& key, const nlohmann::json& value) {
-    std::lock_guard lock(mutex_);
-    auto updated = values_;
-    updated[key] = value;
-    persist(updated);
-    values_ = std::move(updated);
+    update([&](nlohmann::json& document) { document[key] = value; });
 }
 
 void JSONFileDefaultsStore::removeValue(const std::string& key) {
+    update([&](nlohmann::json& document) { document.erase(key); });
+}
+
+void JSONFileDefaultsStore::update(const std::function<void(nlohmann::json&)>& change) {
     std::lock_guard lock(mutex_);
-    if (!values_.contains(key)) {
-        return;
+    const auto folder = path_.parent_path().empty() ? std::filesystem::path(".") : path_.parent_path();
+    std::error_code folderError;
+    std::filesystem::create_directories(folder, folderError);
+    if (folderError) {
+        throw DefaultsStoreError::saveFailed(path_.string(), folderError.message());
     }
-    auto updated = values_;
-    updated.erase(key);
-    persist(updated);
+    WriterLock writers(path_.string() + ".lock");
+    if (writers.error() != 0) {
+        throw DefaultsStoreError::saveFailed(path_.string(),
+                                             "its lock could not be taken: " + errnoText(writers.error()));
+    }
+    const auto current = read(true);
+    auto updated = current;
+    change(updated);
+    if (updated != current) {
+        persist(updated);
+    }
     values_ = std::move(updated);
 }
 
 void JSONFileDefaultsStore::persist(const nlohmann::json& document) const {
     const std::string location = path_.string();
-    if (!writable_) {
-        throw DefaultsStoreError::saveFailed(location,
-                                             "the existing file is damaged and could not be moved aside");
-    }
     std::string text;
     try {
         text = document.dump(2) + "\n";
@@ -291,11 +330,6 @@ void JSONFileDefaultsStore::persist(const nlohmann::json& document) const {
     }
 
     const auto folder = path_.parent_path().empty() ? std::filesystem::path(".") : path_.parent_path();
-    std::error_code folderError;
-    std::filesystem::create_directories(folder, folderError);
-    if (folderError) {
-        throw DefaultsStoreError::saveFailed(location, folderError.message());
-    }
 
     std::string pattern = (folder / ("." + path_.filename().string() + ".tmp-XXXXXX")).string();
     OwnedDescriptor file(::mkostemp(pattern.data(), O_CLOEXEC));

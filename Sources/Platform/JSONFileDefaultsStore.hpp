@@ -13,8 +13,10 @@ namespace quorvane {
 
 // The user's defaults as one JSON object in one file. Every change rewrites the file atomically
 // (temporary file in the same folder, fsync, rename, fsync of the folder), so a crash leaves either
-// the old or the new settings. A file that cannot be read or parsed is renamed aside
-// ("defaults.json.corrupt-<UTC time>"), never overwritten, and the store starts empty.
+// the old or the new settings. Several processes may share the file: a change takes an exclusive
+// lock on "defaults.json.lock", reads the file again and alters only its own key, so it never undoes
+// what another writer stored since this store last read. A file that cannot be read or parsed is
+// renamed aside ("defaults.json.corrupt-<UTC time>"), never overwritten, and the store starts empty.
 class JSONFileDefaultsStore final : public DefaultsStore {
 public:
     using WallClock = std::function<std::chrono::system_clock::time_point()>;
@@ -39,9 +41,13 @@ public:
     const std::optional<std::filesystem::path>& setAsidePath() const { return setAsidePath_; }
 
 private:
-    void load();
+    // The file's document: empty when there is none yet or it was damaged (and set aside).
+    // `writing` makes a path that is not a regular file an error instead of damage.
+    nlohmann::json read(bool writing);
     // Moves the damaged file out of the way; false when even that failed.
     bool setAside(const std::string& reason);
+    // Under the file lock: the file as it is now with `change` applied, written and kept.
+    void update(const std::function<void(nlohmann::json&)>& change);
     // Writes the whole document; throws DefaultsStoreError and leaves the file as it was on failure.
     void persist(const nlohmann::json& document) const;
 
@@ -50,8 +56,6 @@ private:
     WallClock wallClock_;
     nlohmann::json values_ = nlohmann::json::object();
     std::optional<std::filesystem::path> setAsidePath_;
-    // False when a damaged file could not be moved aside: writing would destroy it.
-    bool writable_ = true;
 };
 
 } // namespace quorvane

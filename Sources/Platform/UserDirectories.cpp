@@ -42,6 +42,14 @@ std::filesystem::path UserDirectories::stateHome() const {
     return baseFolder("XDG_STATE_HOME", std::filesystem::path(".local") / "state");
 }
 
+std::optional<std::filesystem::path> UserDirectories::runtimeDirectory() const {
+    auto folder = environment_("XDG_RUNTIME_DIR");
+    if (folder && std::filesystem::path(*folder).is_absolute()) {
+        return std::filesystem::path(*folder);
+    }
+    return std::nullopt;
+}
+
 std::filesystem::path UserDirectories::baseFolder(const std::string& variable,
                                                   const std::filesystem::path& fallback) const {
     auto folder = environment_(variable);

@@ -20,6 +20,8 @@ public:
     std::filesystem::path configHome() const;
     // $XDG_STATE_HOME, else ~/.local/state. Throws PlatformServiceError when no home folder is known.
     std::filesystem::path stateHome() const;
+    // $XDG_RUNTIME_DIR when it is set and absolute.
+    std::optional<std::filesystem::path> runtimeDirectory() const;
 
     static std::optional<std::string> processEnvironment(const std::string& name);
 

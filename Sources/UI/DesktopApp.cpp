@@ -1,10 +1,12 @@
 #include "UI/DesktopApp.hpp"
 
+#include "App/RunningInstance.hpp"
 #include "App/TelemetrySource.hpp"
 #include "Client/HelperClient.hpp"
 #include "Client/TelemetryPoller.hpp"
 #include "Helpers/AppIdentity.hpp"
 #include "Helpers/Logger.hpp"
+#include "Platform/AppInstanceService.hpp"
 #include "Platform/AsioWorkQueue.hpp"
 #include "Platform/HardwareModel.hpp"
 #include "Platform/JSONFileDefaultsStore.hpp"
@@ -31,12 +33,15 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QScrollArea>
+#include <QSocketNotifier>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <iostream>
 
 namespace quorvane {
 
-DesktopApp::DesktopApp(AppCommandLine commandLine, DaemonRegistration& registration)
+DesktopApp::DesktopApp(AppCommandLine commandLine, DaemonRegistration& registration,
+                       AppInstanceService* instanceService)
     : commandLine_(std::move(commandLine)), signals_(std::make_unique<TerminationSignals>()),
       mainExecutor_(std::make_unique<QtMainExecutor>()),
       heartbeatQueue_(std::make_unique<AsioWorkQueue>(AppBundleIdentifier + ".helper-heartbeat")),
@@ -116,6 +121,25 @@ DesktopApp::DesktopApp(AppCommandLine commandLine, DaemonRegistration& registrat
             countPoll();
         }
     });
+    if (instanceService != nullptr) {
+        serveInstance(*instanceService);
+    }
+}
+
+void DesktopApp::serveInstance(AppInstanceService& service) {
+    runningInstance_ = std::make_unique<RunningInstance>(
+        *model_, *mainExecutor_, [this](const std::string& name) { openWindow(name); },
+        [&service](const AppInstanceState& state) { service.publish(state); });
+    service.attach(*runningInstance_);
+    busNotifier_ = std::make_unique<QSocketNotifier>(service.descriptor(), QSocketNotifier::Read);
+    const auto answer = [this, &service] {
+        if (!service.process()) {
+            busNotifier_->setEnabled(false);
+        }
+    };
+    connect(busNotifier_.get(), &QSocketNotifier::activated, this, answer);
+    // Calls may already wait in the connection's queue, where the descriptor does not show them.
+    QTimer::singleShot(0, this, answer);
 }
 
 DesktopApp::~DesktopApp() = default;
@@ -128,20 +152,24 @@ int DesktopApp::run() {
         panelWindow_->show();
     }
     for (const auto& name : commandLine_.openWindows) {
-        if (name == "dashboard") {
-            openDashboard();
-        } else if (name == "sensors") {
-            openSensors();
-        } else if (name == "settings") {
-            openSettings();
-        } else if (name == "panel") {
-            showPanel();
-        }
+        openWindow(name);
     }
     if (commandLine_.screenshotDirectory) {
         startScreenshots();
     }
     return QApplication::exec();
+}
+
+void DesktopApp::openWindow(const std::string& name) {
+    if (name == "dashboard") {
+        openDashboard();
+    } else if (name == "sensors") {
+        openSensors();
+    } else if (name == "settings") {
+        openSettings();
+    } else if (name == "panel") {
+        showPanel();
+    }
 }
 
 void DesktopApp::requestQuit(int status) {

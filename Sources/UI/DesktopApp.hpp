@@ -9,10 +9,12 @@
 #include <QPointer>
 #include <memory>
 
+class QSocketNotifier;
 class QWidget;
 
 namespace quorvane {
 
+class AppInstanceService;
 class AppModelAdapter;
 class AsioWorkQueue;
 class FreedesktopNotificationCenter;
@@ -22,6 +24,7 @@ class NoFeedUpdater;
 class ProcFSProcessTable;
 class QtLogindPowerMonitor;
 class QtMainExecutor;
+class RunningInstance;
 class ScreenshotSession;
 class StatusItem;
 class TerminationSignals;
@@ -34,7 +37,9 @@ class DesktopApp final : public QObject {
     Q_OBJECT
 
 public:
-    DesktopApp(AppCommandLine commandLine, DaemonRegistration& registration);
+    // `instanceService`, when there is a session bus, carries later starts' switches and the live state.
+    DesktopApp(AppCommandLine commandLine, DaemonRegistration& registration,
+               AppInstanceService* instanceService = nullptr);
     ~DesktopApp() override;
 
     // Starts the model and runs the event loop; returns the exit status.
@@ -46,6 +51,8 @@ public:
     void openSensors();
     void openSettings();
     void showPanel();
+    // "dashboard", "sensors", "settings" or "panel".
+    void openWindow(const std::string& name);
 
 private:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -53,6 +60,7 @@ private:
     void openLoginItems();
     void countPoll();
     void startScreenshots();
+    void serveInstance(AppInstanceService& service);
 
     AppCommandLine commandLine_;
     std::unique_ptr<TerminationSignals> signals_;
@@ -70,6 +78,8 @@ private:
     std::unique_ptr<AppModel> model_;
     std::unique_ptr<AppModelAdapter> adapter_;
     std::unique_ptr<LaunchActions> launchActions_;
+    std::unique_ptr<RunningInstance> runningInstance_;
+    std::unique_ptr<QSocketNotifier> busNotifier_;
 
     std::unique_ptr<QWidget> panelWindow_;
     MenuBarView* panel_ = nullptr;

@@ -49,7 +49,12 @@ protected:
                        "QUORVANE_HELPER_LOCK=" + (directory / "fan-control.lock").string(),
                        "QUORVANE_HELPER_MARKER=" + (directory / "helper-capability-v1").string(),
                        "XDG_CONFIG_HOME=" + (directory / "config").string(),
-                       "XDG_STATE_HOME=" + (directory / "state").string()};
+                       "XDG_STATE_HOME=" + (directory / "state").string(),
+                       // Each test's app is the only one: no session bus unless a test starts one.
+                       "XDG_RUNTIME_DIR=" + (directory / "runtime").string(),
+                       "DBUS_SESSION_BUS_ADDRESS=unix:path=" + (directory / "no-bus").string()};
+        fs::create_directories(directory / "runtime");
+        fs::permissions(directory / "runtime", fs::perms::owner_all);
         simulator = std::make_unique<ChildProcess>(
             QUORVANE_SIM_BINARY,
             std::vector<std::string>{"serve", "--profile", profile_, "--socket",

@@ -7,6 +7,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <thread>
 
 namespace quorvane {
 namespace {
@@ -65,8 +66,47 @@ TEST_F(JSONFileDefaultsStoreTest, ValuesSurviveReopeningInAPrivateFileWithNoTemp
     EXPECT_EQ(reopened.string("fanControlOwnership.v1"), "anotherApp");
     EXPECT_EQ(reopened.integer("pollingInterval"), 3);
     EXPECT_EQ(reopened.value("overheatAlertsEnabled"), std::nullopt);
-    EXPECT_THAT(entries(), ElementsAre("defaults.json"));
+    EXPECT_THAT(entries(), ElementsAre("defaults.json", "defaults.json.lock"));
     EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+}
+
+// Two writers on one file, as two app processes would be: each change keeps what the other stored
+// since this store read the file, including the other's removal.
+TEST_F(JSONFileDefaultsStoreTest, AWriterNeverUndoesAnotherWritersChanges) {
+    auto first = open();
+    auto second = open();
+    first.setString("customFanPresets.v1", "[imported]");
+    first.setInteger("pollingInterval", 3);
+    second.setString("fanControlOwnership.v1", "anotherApp");
+    second.setInteger("pollingInterval", 4);
+    first.removeValue("fanControlOwnership.v1");
+    first.setBool("overheatAlertsEnabled", true);
+
+    auto reopened = open();
+    EXPECT_EQ(reopened.string("customFanPresets.v1"), "[imported]");
+    EXPECT_EQ(reopened.integer("pollingInterval"), 4);
+    EXPECT_EQ(reopened.value("fanControlOwnership.v1"), std::nullopt);
+    EXPECT_EQ(reopened.boolean("overheatAlertsEnabled"), true);
+    // A write also brings the writer up to date with the file.
+    EXPECT_EQ(first.integer("pollingInterval"), 4);
+}
+
+TEST_F(JSONFileDefaultsStoreTest, ConcurrentWritersLoseNoKey) {
+    auto first = open();
+    auto second = open();
+    const auto writeKeys = [](JSONFileDefaultsStore& store, const std::string& prefix) {
+        for (int i = 0; i < 20; ++i) {
+            store.setInteger(prefix + std::to_string(i), i);
+        }
+    };
+    std::thread other([&] { writeKeys(second, "b"); });
+    writeKeys(first, "a");
+    other.join();
+    auto reopened = open();
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_EQ(reopened.integer("a" + std::to_string(i)), i);
+        EXPECT_EQ(reopened.integer("b" + std::to_string(i)), i);
+    }
 }
 
 TEST_F(JSONFileDefaultsStoreTest, FailedWriteKeepsTheOldFileAndValueAndCleansUp) {
@@ -83,7 +123,7 @@ TEST_F(JSONFileDefaultsStoreTest, FailedWriteKeepsTheOldFileAndValueAndCleansUp)
         EXPECT_THAT(error.what(), HasSubstr("Settings could not be saved to " + path.string()));
     }
     EXPECT_EQ(store.string("key"), "old");
-    EXPECT_THAT(entries(), ElementsAre("defaults.json", "defaults.json.moved"));
+    EXPECT_THAT(entries(), ElementsAre("defaults.json", "defaults.json.lock", "defaults.json.moved"));
     EXPECT_EQ(readRaw(replacement), before);
 }
 

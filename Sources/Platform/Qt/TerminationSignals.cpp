@@ -13,6 +13,7 @@ sigset_t terminationSet() {
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
     return set;
 }
 
@@ -20,7 +21,7 @@ sigset_t terminationSet() {
 
 TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent) {
     const sigset_t set = terminationSet();
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    pthread_sigmask(SIG_BLOCK, &set, &previousMask_);
     descriptor_ = FileDescriptor(::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC));
     if (descriptor_) {
         notifier_ = std::make_unique<QSocketNotifier>(descriptor_.get(), QSocketNotifier::Read);
@@ -31,8 +32,9 @@ TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent) {
 TerminationSignals::~TerminationSignals() {
     notifier_.reset();
     descriptor_.reset();
-    const sigset_t set = terminationSet();
-    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    // Blocked since the start of main, they stay blocked: a late signal must not kill the process
+    // while it still tears down.
+    pthread_sigmask(SIG_SETMASK, &previousMask_, nullptr);
 }
 
 void TerminationSignals::readPending() {

@@ -4,12 +4,14 @@
 
 #include <QObject>
 #include <QSocketNotifier>
+#include <csignal>
 #include <memory>
 
 namespace quorvane {
 
-// SIGINT and SIGTERM as a Qt signal on the main loop, through a signalfd: nothing runs inside a
-// signal handler. Create it on the main thread before other threads start (they inherit the mask).
+// SIGINT, SIGTERM and SIGHUP as a Qt signal on the main loop, through a signalfd: nothing runs
+// inside a signal handler. The signals must be blocked in every thread, so block them at the start
+// of main, before Qt or anything else starts a thread (threads inherit the mask).
 class TerminationSignals final : public QObject {
     Q_OBJECT
 
@@ -23,6 +25,7 @@ signals:
 private:
     void readPending();
 
+    sigset_t previousMask_{};
     FileDescriptor descriptor_;
     std::unique_ptr<QSocketNotifier> notifier_;
 };

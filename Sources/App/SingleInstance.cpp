@@ -1,0 +1,55 @@
+#include "App/SingleInstance.hpp"
+
+#include "App/SwitchForwarding.hpp"
+#include "Helpers/AppIdentity.hpp"
+#include "Helpers/Logger.hpp"
+#include "Platform/AppInstanceError.hpp"
+#include "Platform/AppInstanceRemote.hpp"
+
+namespace quorvane {
+
+namespace {
+
+const Logger logger(AppBundleIdentifier, "Setup");
+
+} // namespace
+
+std::optional<int> SingleInstance::start(const AppCommandLine& commandLine, std::ostream& output,
+                                         std::ostream& errors) {
+    std::string failure;
+    bus_ = SessionBus::connect(locations_.busAddress, failure);
+    if (bus_) {
+        try {
+            service_ = AppInstanceService::claim(*bus_);
+            if (!service_) {
+                AppInstanceRemote running(*bus_);
+                return forwardSwitches(commandLine, running, output, errors);
+            }
+        } catch (const AppInstanceError& error) {
+            logger.error(std::string(error.what()) + " Scripts cannot reach this Quorvane.");
+        }
+    }
+
+    std::optional<pid_t> holder;
+    try {
+        lock_ = InstanceLock::take(locations_.lockFile, holder);
+    } catch (const AppInstanceError& error) {
+        logger.error(std::string(error.what()) + " Another Quorvane would not be noticed.");
+        return std::nullopt;
+    }
+    if (!lock_) {
+        errors << "Quorvane: another Quorvane is running"
+               << (holder ? " (process " + std::to_string(*holder) + ")" : std::string())
+               << " and cannot be reached " << (bus_ ? "on the session bus" : "without a session bus")
+               << "; quit it first\n";
+        service_.reset();
+        return 1;
+    }
+    if (!bus_) {
+        logger.info("no session bus (" + failure + "); one Quorvane is kept by " +
+                    locations_.lockFile.string());
+    }
+    return std::nullopt;
+}
+
+} // namespace quorvane

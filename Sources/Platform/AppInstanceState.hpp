@@ -1,0 +1,34 @@
+#pragma once
+
+#include "SMC/FanInfo.hpp"
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quorvane {
+
+// What the running app shows, as scripts read it from the session bus.
+struct AppInstanceState {
+    std::string title;
+    std::optional<double> displayTemperature;
+    std::optional<double> controlTemperature;
+    // Per fan index, the temperature its curve follows.
+    std::map<int, double> zoneTemperatures;
+    std::vector<FanInfo> fans;
+    std::string activePreset;
+    // The picker's preset names, built-ins first.
+    std::vector<std::string> presets;
+    std::string helperState;
+    bool supervisedTestPassed = false;
+    // "quorvane" or "anotherApp".
+    std::string owner;
+    // Empty when there is none.
+    std::string error;
+    bool criticalOverride = false;
+
+    friend bool operator==(const AppInstanceState&, const AppInstanceState&) = default;
+};
+
+} // namespace quorvane

@@ -1,0 +1,115 @@
+#include "App/RunningInstance.hpp"
+#include "App/SwitchForwarding.hpp"
+#include "AppModelFixture.hpp"
+#include "Helpers/PresetExportFile.hpp"
+#include "Platform/AppInstanceError.hpp"
+#include "Support/PresetFixtures.hpp"
+#include "Support/TemporaryDirectory.hpp"
+
+#include <fstream>
+#include <gmock/gmock.h>
+#include <sstream>
+
+namespace quorvane {
+namespace {
+
+using testing::AppModelTest;
+using ::testing::Contains;
+using ::testing::HasSubstr;
+
+// A second start's switches carried out by the running app's model, as the session bus would carry
+// them; the state it publishes afterwards.
+class RunningInstanceTest : public AppModelTest {
+protected:
+    void SetUp() override {
+        startVerified();
+        launch();
+        running = std::make_unique<RunningInstance>(
+            *model, main, openWindow, [this](const AppInstanceState& state) { published.push_back(state); });
+        settle();
+    }
+    void TearDown() override { running.reset(); }
+
+    int forward(const std::vector<std::string>& arguments) {
+        output.str("");
+        errors.str("");
+        const int status = forwardSwitches(AppCommandLine::parse(arguments), *running, output, errors);
+        settle();
+        return status;
+    }
+
+    std::function<void(const std::string&)> openWindow;
+    std::unique_ptr<RunningInstance> running;
+    std::vector<AppInstanceState> published;
+    std::ostringstream output;
+    std::ostringstream errors;
+    testing::TemporaryDirectory directory;
+};
+
+TEST_F(RunningInstanceTest, ForwardedSwitchesActOnTheRunningModelAndSayWhatTheyDid) {
+    const auto file = directory.path() / "presets.json";
+    std::ofstream(file) << nlohmann::json{{"version", 1},
+                                          {"presets", FanPreset::listToJSON({testing::curvePreset("Desk"),
+                                                                             testing::curvePreset("Night")})}}
+                               .dump();
+    const auto exported = directory.path() / "out.json";
+    published.clear();
+
+    EXPECT_EQ(forward({"--ownership", "another-app", "--import-presets", file.string(), "--export-presets",
+                       exported.string()}),
+              0)
+        << errors.str();
+    EXPECT_EQ(output.str(), "Fan-control owner: Another app controls fans in the running Quorvane\n"
+                            "Imported 2 presets from " +
+                                file.string() +
+                                " in the running Quorvane\n"
+                                "Exported 4 presets to " +
+                                exported.string() + " in the running Quorvane\n");
+    EXPECT_EQ(model->fanControlOwnership(), FanControlOwnership::anotherApp);
+    std::ostringstream written;
+    written << std::ifstream(exported).rdbuf();
+    EXPECT_EQ(PresetExportFile::decode(written.str()).presets.size(), 4u);
+    // One publication for the whole batch, with the new library and owner.
+    ASSERT_EQ(published.size(), 1u);
+    EXPECT_THAT(published.back().presets, Contains("Night"));
+    EXPECT_EQ(published.back().owner, "anotherApp");
+    EXPECT_EQ(published.back().activePreset, model->activePreset().name);
+}
+
+TEST_F(RunningInstanceTest, ARefusalEndsTheForwardingWithTheRunningAppsSentence) {
+    const std::tuple<std::vector<std::string>, int, std::string> cases[] = {
+        {{"--preset", "Nope"}, 1, "Quorvane: no preset is named \"Nope\"; the presets are \"Apple Default\""},
+        {{"--import-presets", (directory.path() / "missing.json").string(), "--preset", "Smart Auto"},
+         1,
+         "Quorvane: Import failed: The file “missing.json” could not be opened (No such file or "
+         "directory).\n"},
+        {{"--open", "dashboard"}, 1, "Quorvane: The running Quorvane is headless and has no windows.\n"},
+        {{"--headless", "--json", "--polls", "3"},
+         2,
+         "Quorvane: --json, --polls need a Quorvane of their own"},
+    };
+    for (const auto& [arguments, status, message] : cases) {
+        EXPECT_EQ(forward(arguments), status) << arguments.front();
+        EXPECT_THAT(errors.str(), HasSubstr(message));
+        EXPECT_EQ(output.str(), "");
+        EXPECT_EQ(model->activePreset().id, FanPreset::systemDefault.id) << "nothing after a refusal runs";
+    }
+    EXPECT_EQ(forward({"--headless"}), 0);
+    EXPECT_EQ(output.str(), "Quorvane is already running\n");
+}
+
+TEST_F(RunningInstanceTest, PresetsAreFoundByNameOrIdentifierAndBuiltInsStayLocked) {
+    const auto name = running->createPreset();
+    const auto created = model->customPresets().back();
+    EXPECT_EQ(name, created.name);
+    EXPECT_EQ(running->duplicatePreset(created.id.uuidString()), name + " Copy");
+    running->renamePreset(name + " Copy", "Evening");
+    running->deletePreset("Evening");
+    EXPECT_THAT(testing::names(model->customPresets()), ::testing::Not(Contains("Evening")));
+    EXPECT_THROW(running->deletePreset("Battery Saver"), AppInstanceError);
+    EXPECT_THROW(running->duplicatePreset("Smart Auto"), AppInstanceError);
+    EXPECT_THROW(running->setOwnership("AnotherApp"), AppInstanceError);
+}
+
+} // namespace
+} // namespace quorvane

@@ -1,0 +1,203 @@
+#include "Platform/AppInstanceError.hpp"
+#include "Platform/AppInstanceRemote.hpp"
+#include "Platform/AppInstanceService.hpp"
+#include "Support/PrivateBus.hpp"
+
+#include <atomic>
+#include <cmath>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <thread>
+
+namespace quorvane {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+// The running app's side, recording what it was asked.
+class RecordingCommands final : public AppInstanceCommands {
+public:
+    void activatePreset(const std::string& preset) override {
+        calls.push_back("activate " + preset);
+        throw AppInstanceError("no preset is named \"" + preset + "\"");
+    }
+    std::string createPreset() override { return "Custom 1"; }
+    std::string duplicatePreset(const std::string& preset) override {
+        calls.push_back("duplicate " + preset);
+        return preset + " Copy";
+    }
+    void renamePreset(const std::string& preset, const std::string& newName) override {
+        calls.push_back("rename " + preset + " " + newName);
+    }
+    void deletePreset(const std::string&) override {}
+    std::size_t importPresets(const std::filesystem::path& file) override {
+        calls.push_back("import " + file.string());
+        return 2;
+    }
+    std::size_t exportPresets(const std::filesystem::path&) override { return 0; }
+    std::string installHelper() override { return "Approved"; }
+    void runSupervisedTest() override {}
+    void setOwnership(const std::string&) override {}
+    void open(const std::string&) override {}
+
+    std::vector<std::string> calls;
+};
+
+// Answers the service's calls on a thread of its own, as the app's main loop would.
+class Pump {
+public:
+    explicit Pump(AppInstanceService& service)
+        : thread_([this, &service] {
+              while (!stop_) {
+                  pollfd descriptor{service.descriptor(), POLLIN, 0};
+                  ::poll(&descriptor, 1, 20);
+                  service.process();
+              }
+          }) {}
+    ~Pump() {
+        stop_ = true;
+        thread_.join();
+    }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+class AppInstanceServiceTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!bus.running()) {
+            GTEST_SKIP() << "dbus-daemon is not available";
+        }
+    }
+    SessionBus connect() {
+        std::string failure;
+        auto connection = SessionBus::connect(bus.address(), failure);
+        if (!connection) {
+            throw std::runtime_error("cannot reach the private bus: " + failure);
+        }
+        return std::move(*connection);
+    }
+
+    testing::PrivateBus bus;
+};
+
+TEST_F(AppInstanceServiceTest, OneProcessHoldsTheNameAndAnotherOnesCallsReachIt) {
+    auto first = connect();
+    auto second = connect();
+    auto service = AppInstanceService::claim(first);
+    ASSERT_NE(service, nullptr);
+    EXPECT_EQ(AppInstanceService::claim(second), nullptr);
+
+    RecordingCommands commands;
+    service->attach(commands);
+    AppInstanceRemote running(second);
+    {
+        Pump pump(*service);
+        EXPECT_EQ(running.importPresets("/tmp/presets.json"), 2u);
+        EXPECT_EQ(running.duplicatePreset("Quiet"), "Quiet Copy");
+        running.renamePreset("Quiet", "Calm");
+        try {
+            running.activatePreset("Nope");
+            ADD_FAILURE() << "a refusal must reach the caller";
+        } catch (const AppInstanceError& error) {
+            EXPECT_STREQ(error.what(), "no preset is named \"Nope\"");
+        }
+        try {
+            running.importPresets("presets.json");
+            ADD_FAILURE() << "a relative path means nothing to the running app";
+        } catch (const AppInstanceError& error) {
+            EXPECT_THAT(error.what(), HasSubstr("absolute path"));
+        }
+    }
+    EXPECT_THAT(commands.calls, ElementsAre("import /tmp/presets.json", "duplicate Quiet",
+                                            "rename Quiet Calm", "activate Nope"));
+
+    // Once the running app is gone, the next start owns the name.
+    service.reset();
+    EXPECT_NE(AppInstanceService::claim(second), nullptr);
+}
+
+// The names listed in each PropertiesChanged signal the watcher received.
+int collectChanged(sd_bus_message* message, void* userdata, sd_bus_error*) {
+    auto& signals = *static_cast<std::vector<std::vector<std::string>>*>(userdata);
+    std::vector<std::string> names;
+    const char* interface = nullptr;
+    sd_bus_message_read(message, "s", &interface);
+    sd_bus_message_enter_container(message, 'a', "{sv}");
+    while (sd_bus_message_enter_container(message, 'e', "sv") > 0) {
+        const char* name = nullptr;
+        sd_bus_message_read(message, "s", &name);
+        names.emplace_back(name);
+        sd_bus_message_skip(message, "v");
+        sd_bus_message_exit_container(message);
+    }
+    signals.push_back(std::move(names));
+    return 0;
+}
+
+TEST_F(AppInstanceServiceTest, StateIsReadableAndOnlyItsChangesAreAnnounced) {
+    auto first = connect();
+    auto watcher = connect();
+    auto service = AppInstanceService::claim(first);
+    ASSERT_NE(service, nullptr);
+    std::vector<std::vector<std::string>> signals;
+    sd_bus_slot* slot = nullptr;
+    ASSERT_GE(sd_bus_match_signal(watcher.get(), &slot, nullptr, AppInstanceService::objectPath.c_str(),
+                                  "org.freedesktop.DBus.Properties", "PropertiesChanged", collectChanged,
+                                  &signals),
+              0);
+
+    AppInstanceState state;
+    state.title = "L62° R60° 2.4k·980";
+    state.displayTemperature = 64.5;
+    state.fans = {FanInfo{.index = 0, .actualRPM = 2400, .minRPM = 1200, .maxRPM = 6000, .targetRPM = 2400}};
+    state.activePreset = "Smart Auto";
+    state.presets = {"Apple Default", "Smart Auto"};
+    state.owner = "quorvane";
+    service->publish(state);
+    state.title = "L70° R60° 2.6k·980";
+    state.fans[0].actualRPM = 2600;
+    service->publish(state);
+    service->publish(state);
+    state.activePreset = "Full Blast";
+    service->publish(state);
+    for (int turn = 0; turn < 200 && signals.size() < 3; ++turn) {
+        if (sd_bus_process(watcher.get(), nullptr) == 0) {
+            sd_bus_wait(watcher.get(), 20000);
+        }
+    }
+    sd_bus_slot_unref(slot);
+    ASSERT_EQ(signals.size(), 3u);
+    EXPECT_THAT(signals[0],
+                ElementsAre("Title", "DisplayTemperature", "Fans", "ActivePreset", "Presets", "Owner"));
+    EXPECT_THAT(signals[1], ElementsAre("Title", "Fans"));
+    EXPECT_THAT(signals[2], ElementsAre("ActivePreset"));
+
+    Pump pump(*service);
+    char* title = nullptr;
+    double display = 0;
+    double control = 0;
+    sd_bus_error error = SD_BUS_ERROR_NULL;
+    const auto read = [&](const char* property, double& value) {
+        return sd_bus_get_property_trivial(
+            watcher.get(), AppInstanceService::busName.c_str(), AppInstanceService::objectPath.c_str(),
+            AppInstanceService::interfaceName.c_str(), property, &error, 'd', &value);
+    };
+    ASSERT_GE(sd_bus_get_property_string(watcher.get(), AppInstanceService::busName.c_str(),
+                                         AppInstanceService::objectPath.c_str(),
+                                         AppInstanceService::interfaceName.c_str(), "Title", &error, &title),
+              0);
+    EXPECT_STREQ(title, "L70° R60° 2.6k·980");
+    std::free(title);
+    ASSERT_GE(read("DisplayTemperature", display), 0);
+    ASSERT_GE(read("ControlTemperature", control), 0);
+    EXPECT_EQ(display, 64.5);
+    EXPECT_TRUE(std::isnan(control)) << "an unknown temperature reads as NaN";
+}
+
+} // namespace
+} // namespace quorvane
