@@ -40,6 +40,10 @@ int main(int argc, char** argv) {
         std::cout << AppCommandLine::usage();
         return 0;
     }
+    if (commandLine.version) {
+        std::cout << "Quorvane " QUORVANE_VERSION "\n";
+        return 0;
+    }
     auto registration = makeDaemonRegistration();
     if (commandLine.refreshHelperRegistration) {
         return refreshHelperRegistration(*registration, std::cout, std::cerr, SteadyClock::shared());
