@@ -9,7 +9,8 @@ const char* AppCommandLine::usage() {
            "                [--ownership quorvane|another-app] [--install-helper]\n"
            "                [--export-presets FILE] [--import-presets FILE] "
            "[--refresh-helper-registration]\n"
-           "                [--open dashboard|sensors|settings|panel]... [--screenshots DIR]\n";
+           "                [--open dashboard|sensors|settings|panel]... [--screenshots DIR]\n"
+           "       Quorvane --help | --version\n";
 }
 
 AppCommandLine AppCommandLine::parse(const std::vector<std::string>& arguments) {
@@ -66,6 +67,8 @@ AppCommandLine AppCommandLine::parse(const std::vector<std::string>& arguments) 
             line.screenshotDirectory = value();
         } else if (argument == "--help" || argument == "-h") {
             line.help = true;
+        } else if (argument == "--version") {
+            line.version = true;
         } else {
             throw AppCommandLineError("unknown argument \"" + argument + "\"");
         }

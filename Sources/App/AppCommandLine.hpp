@@ -31,6 +31,7 @@ struct AppCommandLine {
     std::vector<std::string> openWindows;
     std::optional<std::filesystem::path> screenshotDirectory;
     bool help = false;
+    bool version = false;
 
     // Throws AppCommandLineError naming the offending argument.
     static AppCommandLine parse(const std::vector<std::string>& arguments);

@@ -91,6 +91,10 @@ int main(int argc, char** argv) {
         std::cout << AppCommandLine::usage();
         return 0;
     }
+    if (commandLine.version) {
+        std::cout << "Quorvane " QUORVANE_VERSION "\n";
+        return 0;
+    }
     auto registration = makeDaemonRegistration();
     // Nothing to hand back until this process runs the app: until then Ctrl-C ends it at once, also
     // while it refreshes the registration or waits for the running app's answer.

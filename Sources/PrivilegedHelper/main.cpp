@@ -5,10 +5,26 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <string>
 #include <unistd.h>
 
-int main() {
+int main(int argc, char** argv) {
     using namespace quorvane;
+    // systemd starts it without arguments; anything else is a person asking.
+    if (argc > 1) {
+        const std::string argument = argv[1];
+        if (argc == 2 && argument == "--version") {
+            std::printf("OrvalithHelper %s\n", QUORVANE_VERSION);
+            return 0;
+        }
+        const char* usage = "usage: OrvalithHelper\n"
+                            "       OrvalithHelper --help | --version\n"
+                            "Quorvane's privileged fan-control helper, started as root by systemd through\n"
+                            "com.orvalith.quorvane.helper.socket. See OrvalithHelper(8).\n";
+        const bool help = argc == 2 && (argument == "--help" || argument == "-h");
+        std::fputs(usage, help ? stdout : stderr);
+        return help ? 0 : 2;
+    }
     try {
         if (::geteuid() != 0) {
             throw HelperError::abnormalPreflight("helper must run as root");

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Checks the helper's systemd units with systemd-analyze, pointed at the helper just built.
-# Usage: verify-units.sh PACKAGING_DIR HELPER_BINARY
+# Checks the helper's systemd units with systemd-analyze, ExecStart pointed at the given helper binary.
+# Usage: verify-units.sh UNIT_DIR HELPER_BINARY
 set -euo pipefail
 if ! command -v systemd-analyze >/dev/null 2>&1; then
     echo "systemd-analyze is not installed; skipping"
