@@ -67,7 +67,9 @@ private:
 // and signals the socket's state changes as systemd does for subscribers.
 class StandInSystemd {
 public:
-    explicit StandInSystemd(const PrivateBus& bus) : service_(bus, "org.freedesktop.systemd1") {
+    StandInSystemd(const PrivateBus& bus, std::string unitFileState, std::string activeState)
+        : activeState_(std::move(activeState)), unitFileState_(std::move(unitFileState)),
+          service_(bus, "org.freedesktop.systemd1") {
         char* path = nullptr;
         sd_bus_path_encode("/org/freedesktop/systemd1/unit", SystemdDaemonRegistration::socketUnit().c_str(),
                            &path);
@@ -80,11 +82,6 @@ public:
     }
 
     bool ok() const { return service_.ok(); }
-    void setState(std::string unitFileState, std::string activeState) {
-        std::lock_guard lock(mutex_);
-        unitFileState_ = std::move(unitFileState);
-        activeState_ = std::move(activeState);
-    }
     // Moves the socket's ActiveState and signals it.
     void signalActiveState(std::string activeState) {
         service_.post([this, activeState](sd_bus* bus) {
@@ -231,8 +228,8 @@ private:
     std::mutex mutex_;
     std::string socketPath_;
     std::string loadState_ = "loaded";
-    std::string activeState_ = "inactive";
-    std::string unitFileState_ = "disabled";
+    std::string activeState_;
+    std::string unitFileState_;
     bool holdEnabling_ = false;
     sd_bus_message* heldEnable_ = nullptr;
     std::optional<std::pair<std::string, std::string>> refusal_;
@@ -248,9 +245,8 @@ TEST(SystemdDaemonRegistration, PollsReadTheSignalledStateWithoutStartingAProces
     if (!bus.running()) {
         GTEST_SKIP() << "dbus-daemon is not available";
     }
-    StandInSystemd systemd(bus);
+    StandInSystemd systemd(bus, "enabled", "active");
     ASSERT_TRUE(systemd.ok());
-    systemd.setState("enabled", "active");
     TemporaryDirectory programs;
     const auto ran = programs.path() / "ran";
     std::ofstream(programs.path() / "systemctl") << "#!/bin/sh\necho \"$@\" >> " << ran.string() << "\n";
@@ -274,7 +270,7 @@ TEST(SystemdDaemonRegistration, RegisteringGoesOnWhileTheUserIsAskedAndReportsSy
     if (!bus.running()) {
         GTEST_SKIP() << "dbus-daemon is not available";
     }
-    StandInSystemd systemd(bus);
+    StandInSystemd systemd(bus, "disabled", "inactive");
     ASSERT_TRUE(systemd.ok());
     systemd.holdEnabling();
     SystemdDaemonRegistration registration(bus.address());
@@ -315,12 +311,9 @@ TEST(SystemdDaemonRegistration, RegisteringGoesOnWhileTheUserIsAskedAndReportsSy
 TEST(SystemdDaemonRegistration, StatusComesFromTheSocketUnit) {
     using Unit = SystemdDaemonRegistration::UnitState;
     const std::vector<std::pair<Unit, int>> table{
-        {{"loaded", "active", "enabled"}, 1},
         {{"loaded", "active", "enabled-runtime"}, 1},
-        {{"loaded", "inactive", "enabled"}, 0},
-        {{"loaded", "failed", "enabled"}, 0},
+        {{"loaded", "inactive", "enabled"}, 0}, // registering starts it again
         {{"loaded", "active", "disabled"}, 0},
-        {{"masked", "inactive", "masked"}, 2},
         {{"loaded", "inactive", "masked-runtime"}, 2},
         {{"not-found", "inactive", ""}, 3},
         {{"loaded", "active", "static"}, SystemdDaemonRegistration::unknownStatus},
