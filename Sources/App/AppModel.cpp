@@ -51,6 +51,8 @@ AppModel::AppModel(Services services)
     loadSettings();
     helperState_ = helper_->installState();
     helper_->setSessionErrorHandler(onMain([this](XPCError error) { handleSessionLoss(error); }));
+    helper_->setControlActivityHandler(
+        [&power = powerMonitor_](bool active) { power.setControlActive(active); });
 }
 
 AppModel::~AppModel() {

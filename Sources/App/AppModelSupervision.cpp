@@ -104,26 +104,23 @@ void AppModel::finishFailedTest(const XPCError& failure) {
 
 void AppModel::installHelper() {
     logger_.notice("installHelper invoked");
-    std::optional<std::string> failure;
-    try {
-        helper_->install();
-    } catch (const std::exception& error) {
-        failure = error.what();
-    }
-    const auto state = helper_->installState();
-    publish(Property::helperState, helperState_, state);
-    if (failure) {
-        logger_.notice(
-            formatted("helper register threw %s; state=%s", failure->c_str(), rawValue(state).c_str()));
-        if (state != HelperInstallState::requiresApproval) {
-            setLastError(failure);
+    // The system may ask the user for a password first: polling and control go on meanwhile.
+    helper_->install(onMain([this](std::optional<XPCError> error) {
+        const auto state = helper_->installState();
+        publish(Property::helperState, helperState_, state);
+        if (error) {
+            logger_.notice(
+                formatted("helper register threw %s; state=%s", error->what(), rawValue(state).c_str()));
+            if (state != HelperInstallState::requiresApproval) {
+                setLastError(std::string(error->what()));
+            }
+        } else {
+            logger_.notice(formatted("helper register returned; state=%s", rawValue(state).c_str()));
         }
-    } else {
-        logger_.notice(formatted("helper register returned; state=%s", rawValue(state).c_str()));
-    }
-    if (state == HelperInstallState::requiresApproval && openLoginItems_) {
-        openLoginItems_();
-    }
+        if (state == HelperInstallState::requiresApproval && openLoginItems_) {
+            openLoginItems_();
+        }
+    }));
 }
 
 void AppModel::uninstallHelper() {

@@ -28,12 +28,14 @@ int refreshHelperRegistration(DaemonRegistration& registration, std::ostream& ou
         return 1;
     }
     for (int attempt = 1; attempt <= 3; ++attempt) {
-        try {
-            registration.registerDaemon();
+        std::promise<std::exception_ptr> registered;
+        registration.registerDaemon([&registered](std::exception_ptr error) { registered.set_value(error); });
+        if (auto error = registered.get_future().get()) {
+            errors << "Quorvane helper register failed (attempt " << attempt << "): " << describe(error)
+                   << "\n";
+        } else {
             output << "Quorvane helper registration refreshed: " << registration.status() << "\n";
             return 0;
-        } catch (const std::exception& error) {
-            errors << "Quorvane helper register failed (attempt " << attempt << "): " << error.what() << "\n";
         }
         if (attempt < 3) {
             clock.sleepFor(2000);

@@ -1,12 +1,36 @@
 #include "App/TextFormat.hpp"
 
+#include <clocale>
 #include <cstdarg>
 #include <cstdio>
+#include <locale.h>
 #include <vector>
 
 namespace quorvane {
 
+namespace {
+
+// Formats on this thread under the "C" locale: the desktop toolkit adopts the user's locale at
+// start, and a decimal comma must not reach titles, notifications, logs or files.
+class CNumericLocale {
+public:
+    CNumericLocale() : previous_(::uselocale(c())) {}
+    ~CNumericLocale() { ::uselocale(previous_); }
+    CNumericLocale(const CNumericLocale&) = delete;
+    CNumericLocale& operator=(const CNumericLocale&) = delete;
+
+private:
+    static locale_t c() {
+        static const locale_t locale = ::newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+        return locale;
+    }
+    locale_t previous_;
+};
+
+} // namespace
+
 std::string formatted(const char* format, ...) {
+    const CNumericLocale cLocale;
     va_list arguments;
     va_start(arguments, format);
     va_list measuring;

@@ -62,6 +62,21 @@ struct HelperClient::State : std::enable_shared_from_this<State> {
     std::optional<MainExecutor::TimerID> heartbeatTimer;
     int consecutiveHeartbeatFailures = 0;
 
+    // Reports whether a session is held, from the state itself, so that a begin answered on one
+    // thread and an end on another cannot leave the report behind.
+    std::mutex activityLock;
+    std::function<void(bool)> activityHandler;
+    bool activityReported = false;
+
+    void syncControlActivity() {
+        std::lock_guard activity(activityLock);
+        const bool active = storedSession().has_value();
+        if (activityHandler && active != activityReported) {
+            activityReported = active;
+            activityHandler(active);
+        }
+    }
+
     std::optional<std::string> storedSession() const {
         std::lock_guard lock(stateLock);
         return sessionID;
@@ -212,6 +227,11 @@ HelperClient::HelperClient(HelperTransportFactory connect, DaemonRegistration& r
     : state_(std::make_shared<State>(std::move(connect), registration, heartbeatQueue, mainQueue)) {}
 
 HelperClient::~HelperClient() {
+    {
+        // Answers still in flight may outlive the client; what it reported to must not hear of them.
+        std::lock_guard activity(state_->activityLock);
+        state_->activityHandler = nullptr;
+    }
     state_->stopHeartbeat();
     std::shared_ptr<HelperTransport> connection;
     {
@@ -227,8 +247,10 @@ HelperInstallState HelperClient::installState() {
     return helperInstallStateFromStatus(state_->registration.status());
 }
 
-void HelperClient::install() {
-    state_->registration.registerDaemon();
+void HelperClient::install(ErrorCompletion completion) {
+    state_->registration.registerDaemon([completion = std::move(completion)](std::exception_ptr failure) {
+        completion(failure ? std::optional(registrationError(std::move(failure))) : std::nullopt);
+    });
 }
 
 void HelperClient::uninstall(ErrorCompletion completion) {
@@ -238,6 +260,7 @@ void HelperClient::uninstall(ErrorCompletion completion) {
         return;
     }
     state_->stopHeartbeat();
+    state_->syncControlActivity();
     HelperRequest request;
     request.selector = HelperSelector::endSession;
     request.sessionID = *id;
@@ -272,8 +295,7 @@ void HelperClient::beginSession(ReplyCompletion completion) {
                     std::lock_guard lock(state->stateLock);
                     state->sessionID = id;
                 }
-                // The platform's process activity has no counterpart here: nothing puts the app to
-                // sleep while it controls the fans.
+                state->syncControlActivity();
                 state->startHeartbeat(id);
             }
             completion(response.reply, std::nullopt);
@@ -336,6 +358,7 @@ void HelperClient::endSession(ErrorCompletion completion) {
         return;
     }
     state_->stopHeartbeat();
+    state_->syncControlActivity();
     HelperRequest request;
     request.selector = HelperSelector::endSession;
     request.sessionID = *id;
@@ -353,6 +376,7 @@ void HelperClient::invalidate() {
         state_->sessionID.reset();
     }
     state_->stopHeartbeat();
+    state_->syncControlActivity();
     if (connection) {
         connection->invalidate();
     }
@@ -365,6 +389,11 @@ std::optional<std::string> HelperClient::sessionID() const {
 void HelperClient::setSessionErrorHandler(SessionErrorHandler handler) {
     std::lock_guard lock(state_->stateLock);
     state_->sessionErrorHandler = std::move(handler);
+}
+
+void HelperClient::setControlActivityHandler(std::function<void(bool active)> handler) {
+    std::lock_guard activity(state_->activityLock);
+    state_->activityHandler = std::move(handler);
 }
 
 XPCError HelperClient::noSessionError() {

@@ -34,9 +34,11 @@ public:
     HelperClient(const HelperClient&) = delete;
     HelperClient& operator=(const HelperClient&) = delete;
 
+    // The last known registration state; cheap enough for every poll.
     HelperInstallState installState();
-    // Registers the daemon; throws the system's error unchanged.
-    void install();
+    // Registers the daemon without waiting for the system (or the person it asks); the completion
+    // receives the system's error, on any thread.
+    void install(ErrorCompletion completion);
     void uninstall(ErrorCompletion completion);
 
     void beginSession(ReplyCompletion completion);
@@ -48,6 +50,10 @@ public:
 
     std::optional<std::string> sessionID() const;
     void setSessionErrorHandler(SessionErrorHandler handler);
+    // Told true when a session is stored and false when it is given up (before the helper answers the
+    // end), on the thread that made the change; the platform keeps the machine from sleeping in
+    // between. Set once, before the first session.
+    void setControlActivityHandler(std::function<void(bool active)> handler);
 
     // The error of a write attempted without a session.
     static XPCError noSessionError();

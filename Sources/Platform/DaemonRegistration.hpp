@@ -9,12 +9,17 @@ namespace quorvane {
 // 1 enabled, 2 requires approval, 3 not found; anything else is unknown.
 class DaemonRegistration {
 public:
+    // The system's error, or null on success. It may run on any thread, before or after the call
+    // that takes it returns.
+    using Completion = std::function<void(std::exception_ptr failure)>;
+
     virtual ~DaemonRegistration() = default;
+    // The last known status: it never waits and never starts a process, since every poll reads it.
     virtual int status() = 0;
-    // Throws an exception whose what() is the system's message.
-    virtual void registerDaemon() = 0;
-    // The completion receives the system's error, or null on success.
-    virtual void unregisterDaemon(std::function<void(std::exception_ptr)> completion) = 0;
+    // Both may wait on the user (the system asks for an administrator's approval), so neither waits:
+    // the completion reports the outcome, after which status() tells the new state.
+    virtual void registerDaemon(Completion completion) = 0;
+    virtual void unregisterDaemon(Completion completion) = 0;
 };
 
 } // namespace quorvane

@@ -19,18 +19,20 @@ int LocalDaemonRegistration::status() {
     return std::filesystem::exists(record_, error) ? 1 : 0;
 }
 
-void LocalDaemonRegistration::registerDaemon() {
+void LocalDaemonRegistration::registerDaemon(Completion completion) {
     const std::string contents =
         "service=" + FanControlXPC::machServiceName + "\n" + "plist=" + FanControlXPC::daemonPlistName + "\n";
     try {
         AtomicTextFile::write(record_, contents);
     } catch (const std::system_error& error) {
-        throw PlatformServiceError("Cannot record the helper registration at " + record_.string() + ": " +
-                                   error.code().message());
+        completion(std::make_exception_ptr(PlatformServiceError(
+            "Cannot record the helper registration at " + record_.string() + ": " + error.code().message())));
+        return;
     }
+    completion(nullptr);
 }
 
-void LocalDaemonRegistration::unregisterDaemon(std::function<void(std::exception_ptr)> completion) {
+void LocalDaemonRegistration::unregisterDaemon(Completion completion) {
     std::error_code error;
     std::filesystem::remove(record_, error);
     if (error) {

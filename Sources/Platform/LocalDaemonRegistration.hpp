@@ -9,16 +9,16 @@ namespace quorvane {
 
 // Where systemd does not run (containers, CI, the embedded demo) the helper is started by hand, and
 // its registration is a record file: registering writes it and reports enabled, unregistering
-// removes it. Status 1 while the record exists, else 0. unregisterDaemon completes before it returns.
+// removes it. Status 1 while the record exists, else 0. Both complete before they return.
 class LocalDaemonRegistration final : public DaemonRegistration {
 public:
     explicit LocalDaemonRegistration(std::filesystem::path record);
 
     int status() override;
-    // Throws PlatformServiceError naming the record when it cannot be written.
-    void registerDaemon() override;
+    // Fails with PlatformServiceError naming the record when it cannot be written.
+    void registerDaemon(Completion completion) override;
     // Removing a record that is not there succeeds.
-    void unregisterDaemon(std::function<void(std::exception_ptr)> completion) override;
+    void unregisterDaemon(Completion completion) override;
 
     const std::filesystem::path& record() const { return record_; }
     // <state home>/quorvane/helper-registration.

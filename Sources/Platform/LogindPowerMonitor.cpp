@@ -2,19 +2,13 @@
 
 #include "Helpers/AppIdentity.hpp"
 #include "Helpers/Logger.hpp"
+#include "Platform/BusThread.hpp"
 #include "Platform/FileDescriptor.hpp"
-#include "Platform/SignalFreeThread.hpp"
 
 #include <cerrno>
-#include <csignal>
 #include <cstring>
-#include <poll.h>
-#include <pthread.h>
-#include <sys/eventfd.h>
-#include <systemd/sd-bus.h>
-#include <thread>
-#include <time.h>
-#include <unistd.h>
+#include <fcntl.h>
+#include <mutex>
 
 namespace quorvane {
 
@@ -22,69 +16,47 @@ namespace {
 
 const Logger logger(AppBundleIdentifier, "Power");
 
-struct BusRelease {
-    void operator()(sd_bus* bus) const { sd_bus_flush_close_unref(bus); }
-};
+constexpr const char* logind = "org.freedesktop.login1";
+constexpr const char* logindPath = "/org/freedesktop/login1";
+constexpr const char* managerInterface = "org.freedesktop.login1.Manager";
+
 struct SlotRelease {
     void operator()(sd_bus_slot* slot) const { sd_bus_slot_unref(slot); }
 };
-using Bus = std::unique_ptr<sd_bus, BusRelease>;
-using Slot = std::unique_ptr<sd_bus_slot, SlotRelease>;
-
-Bus connect(const std::optional<std::string>& address, int& result) {
-    sd_bus* bus = nullptr;
-    if (!address) {
-        result = sd_bus_open_system(&bus);
-        return Bus(result < 0 ? nullptr : bus);
-    }
-    result = sd_bus_new(&bus);
-    if (result < 0) {
-        return nullptr;
-    }
-    Bus owned(bus);
-    if ((result = sd_bus_set_address(bus, address->c_str())) < 0 ||
-        (result = sd_bus_set_bus_client(bus, 1)) < 0 || (result = sd_bus_start(bus)) < 0) {
-        return nullptr;
-    }
-    return owned;
-}
-
-// Milliseconds until sd-bus wants to run again, or -1 for no deadline.
-int pollTimeout(sd_bus* bus) {
-    std::uint64_t deadline = 0;
-    if (sd_bus_get_timeout(bus, &deadline) < 0 || deadline == UINT64_MAX) {
-        return -1;
-    }
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    const std::uint64_t current =
-        static_cast<std::uint64_t>(now.tv_sec) * 1000000 + static_cast<std::uint64_t>(now.tv_nsec) / 1000;
-    return deadline <= current ? 0 : static_cast<int>((deadline - current + 999) / 1000);
-}
+struct MessageRelease {
+    void operator()(sd_bus_message* message) const { sd_bus_message_unref(message); }
+};
 
 } // namespace
 
-// The bus and slot belong to the thread once it runs; the owner only wakes it and joins it.
+// The inhibitor is held while control is wanted and the machine is awake; the descriptor logind
+// hands out is the inhibitor, and closing it lets sleep go on.
 struct LogindPowerMonitor::Listener {
-    Listener(Bus bus, std::function<void()> willSleep, std::function<void()> didWake)
-        : bus(std::move(bus)), wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
-          willSleep(std::move(willSleep)), didWake(std::move(didWake)) {}
-
-    ~Listener() {
-        if (thread.joinable()) {
-            const std::uint64_t one = 1;
-            while (::write(wake.get(), &one, sizeof one) < 0 && errno == EINTR) {
-            }
-            thread.join();
-        }
-        slot.reset();
-    }
+    std::mutex mutex;
+    bool wanted = false;
+    bool sleeping = false;
+    bool requesting = false;
+    FileDescriptor inhibitor;
+    std::function<void()> willSleep;
+    std::function<void()> didWake;
+    std::unique_ptr<sd_bus_slot, SlotRelease> slot;
+    // Last, so its thread stops before anything it uses goes.
+    std::unique_ptr<BusThread> bus;
 
     static int onPrepareForSleep(sd_bus_message* message, void* userdata, sd_bus_error*) {
         auto* listener = static_cast<Listener*>(userdata);
         int sleeping = 0;
         if (sd_bus_message_read(message, "b", &sleeping) < 0) {
             return 0;
+        }
+        {
+            std::lock_guard lock(listener->mutex);
+            listener->sleeping = sleeping != 0;
+            // Before sleeping the inhibitor stays until the hand-back ends the session; after waking
+            // a session still active holds sleep back again.
+            if (!sleeping) {
+                listener->requestIfWanted();
+            }
         }
         if (sleeping) {
             listener->willSleep();
@@ -94,70 +66,116 @@ struct LogindPowerMonitor::Listener {
         return 0;
     }
 
-    void run() {
-        for (;;) {
-            const int processed = sd_bus_process(bus.get(), nullptr);
-            if (processed < 0) {
-                logger.error("lost the system bus: " + std::string(std::strerror(-processed)));
-                return;
+    // Under mutex.
+    void requestIfWanted() {
+        if (!wanted || sleeping || requesting || inhibitor || !bus) {
+            return;
+        }
+        requesting = true;
+        bus->post([this](sd_bus* connection) { inhibit(connection); });
+    }
+
+    void inhibit(sd_bus* connection) {
+        sd_bus_message* raw = nullptr;
+        int result =
+            sd_bus_message_new_method_call(connection, &raw, logind, logindPath, managerInterface, "Inhibit");
+        std::unique_ptr<sd_bus_message, MessageRelease> method(raw);
+        if (result >= 0) {
+            result = sd_bus_message_append(raw, "ssss", "sleep", "Quorvane",
+                                           "Handing the fans back to the system", "delay");
+        }
+        if (result < 0) {
+            inhibited(FileDescriptor(), std::strerror(-result));
+            return;
+        }
+        BusThread::call(connection, raw, [this](sd_bus_message* reply, const sd_bus_error* error) {
+            int descriptor = -1;
+            if (error) {
+                inhibited(FileDescriptor(), error->message ? error->message : error->name);
+            } else if (sd_bus_message_read(reply, "h", &descriptor) < 0) {
+                inhibited(FileDescriptor(), "logind answered without a descriptor");
+            } else {
+                // The reply owns what it carries.
+                FileDescriptor kept(::fcntl(descriptor, F_DUPFD_CLOEXEC, 3));
+                const std::string failure = kept ? "" : std::strerror(errno);
+                inhibited(std::move(kept), failure);
             }
-            if (processed > 0) {
-                continue;
-            }
-            pollfd descriptors[2] = {
-                {sd_bus_get_fd(bus.get()), static_cast<short>(sd_bus_get_events(bus.get())), 0},
-                {wake.get(), POLLIN, 0},
-            };
-            if (::poll(descriptors, 2, pollTimeout(bus.get())) < 0 && errno != EINTR) {
-                return;
-            }
-            if (descriptors[1].revents != 0) {
-                return;
-            }
+        });
+    }
+
+    void inhibited(FileDescriptor taken, const std::string& failure) {
+        std::lock_guard lock(mutex);
+        requesting = false;
+        if (!taken) {
+            logger.error("cannot delay sleep for the fan hand-back: " + failure);
+            return;
+        }
+        if (wanted && !sleeping) {
+            inhibitor = std::move(taken);
+        } else {
+            // Control ended, or sleep began, while logind answered.
+            requestIfWanted();
         }
     }
 
-    Bus bus;
-    Slot slot;
-    FileDescriptor wake;
-    std::function<void()> willSleep;
-    std::function<void()> didWake;
-    std::thread thread;
+    void setWanted(bool active) {
+        std::lock_guard lock(mutex);
+        wanted = active;
+        if (!active) {
+            inhibitor.reset();
+        } else {
+            requestIfWanted();
+        }
+    }
 };
 
 LogindPowerMonitor::LogindPowerMonitor(std::optional<std::string> busAddress)
-    : busAddress_(std::move(busAddress)) {}
+    : busAddress_(std::move(busAddress)), listener_(std::make_shared<Listener>()) {}
 
-LogindPowerMonitor::~LogindPowerMonitor() = default;
+LogindPowerMonitor::~LogindPowerMonitor() {
+    // The thread goes first, so no handler runs while the rest is let go.
+    std::unique_ptr<BusThread> bus;
+    {
+        std::lock_guard lock(listener_->mutex);
+        bus = std::move(listener_->bus);
+    }
+    bus.reset();
+}
+
+bool LogindPowerMonitor::isListening() const {
+    std::lock_guard lock(listener_->mutex);
+    return listener_->bus != nullptr;
+}
+
+void LogindPowerMonitor::setControlActive(bool active) {
+    listener_->setWanted(active);
+}
 
 void LogindPowerMonitor::start(std::function<void()> willSleep, std::function<void()> didWake) {
-    if (listener_) {
+    auto& listener = *listener_;
+    if (isListening()) {
         return;
     }
-    int result = 0;
-    Bus bus = connect(busAddress_, result);
-    if (!bus) {
-        logger.info("no system bus (" + std::string(std::strerror(-result)) +
+    auto bus = std::make_unique<BusThread>(busAddress_);
+    if (!bus->connected()) {
+        logger.info("no system bus (" + std::string(std::strerror(-bus->connectionError())) +
                     "); sleep and wake are not observed");
         return;
     }
-    auto listener = std::make_unique<Listener>(std::move(bus), std::move(willSleep), std::move(didWake));
-    if (!listener->wake) {
-        logger.error("cannot watch for sleep: " + std::string(std::strerror(errno)));
-        return;
-    }
+    listener.willSleep = std::move(willSleep);
+    listener.didWake = std::move(didWake);
     sd_bus_slot* slot = nullptr;
-    result = sd_bus_match_signal(listener->bus.get(), &slot, "org.freedesktop.login1",
-                                 "/org/freedesktop/login1", "org.freedesktop.login1.Manager",
-                                 "PrepareForSleep", &Listener::onPrepareForSleep, listener.get());
+    const int result = sd_bus_match_signal(bus->bus(), &slot, logind, logindPath, managerInterface,
+                                           "PrepareForSleep", &Listener::onPrepareForSleep, &listener);
     if (result < 0) {
         logger.error("cannot subscribe to sleep notifications: " + std::string(std::strerror(-result)));
         return;
     }
-    listener->slot.reset(slot);
-
-    listener->thread = startSignalFreeThread([raw = listener.get()] { raw->run(); });
-    listener_ = std::move(listener);
+    listener.slot.reset(slot);
+    bus->start();
+    std::lock_guard lock(listener.mutex);
+    listener.bus = std::move(bus);
+    listener.requestIfWanted();
 }
 
 } // namespace quorvane

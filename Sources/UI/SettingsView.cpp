@@ -121,16 +121,16 @@ QWidget* SettingsView::buildHelperSection() {
     layout->addRow(QStringLiteral("Supervised test"), supervisedTest_);
 
     auto* buttons = new QHBoxLayout();
-    auto* install = button(QStringLiteral("Install and Request Approval"), box);
+    install_ = button(QStringLiteral("Install and Request Approval"), box);
     auto* uninstall = button(QStringLiteral("Uninstall"), box);
     auto* loginItems = button(QStringLiteral("Open Login Items"), box);
-    buttons->addWidget(install);
+    buttons->addWidget(install_);
     buttons->addWidget(uninstall);
     buttons->addWidget(loginItems);
     buttons->addStretch(1);
     layout->addRow(buttons);
 
-    connect(install, &QPushButton::clicked, this, [this] { model_.installHelper(); });
+    connect(install_, &QPushButton::clicked, this, [this] { model_.installHelper(); });
     connect(uninstall, &QPushButton::clicked, this, [this] { model_.uninstallHelper(); });
     connect(loginItems, &QPushButton::clicked, this,
             [this] { DesktopActions::run(actions_.openLoginItems); });
@@ -293,6 +293,7 @@ void SettingsView::refresh(const AppModelAdapter::Changes& changes) {
     }
     if (changes.contains(Property::helperState)) {
         helperStatus_->setText(QString::fromStdString(rawValue(model_.helperState())));
+        install_->setHidden(model_.helperState() == HelperInstallState::enabled);
     }
     if (changes.contains(Property::supervisedTestPassed)) {
         supervisedTest_->setText(model_.supervisedTestPassed() ? QStringLiteral("Passed")

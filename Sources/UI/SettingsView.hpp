@@ -10,6 +10,7 @@
 class QCheckBox;
 class QComboBox;
 class QLabel;
+class QPushButton;
 class QSlider;
 
 namespace quorvane {
@@ -48,6 +49,8 @@ private:
     QLabel* ownershipEffect_;
     QLabel* detectedWriter_;
     QLabel* helperStatus_;
+    // Shown only while the helper is not approved.
+    QPushButton* install_;
     QLabel* supervisedTest_;
     QComboBox* ownership_;
     QCheckBox* startAtLogin_;

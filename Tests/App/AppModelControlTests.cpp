@@ -150,9 +150,18 @@ TEST_F(AppModelTest, sleepAndTerminationHandEveryFanBack) {
     model->activate(curve());
     settle();
     ASSERT_TRUE(fanIsManual(0) && fanIsManual(1));
+    EXPECT_TRUE(power.controlActive) << "sleep waits for the hand-back while the fans are controlled";
 
+    std::optional<bool> manualWhenSleepWasLetGo;
+    power.onControlActive = [&](bool active) {
+        if (!active) {
+            manualWhenSleepWasLetGo = fanIsManual(0) || fanIsManual(1);
+        }
+    };
     power.willSleep();
     settle();
+    EXPECT_EQ(manualWhenSleepWasLetGo, false) << "sleep may go on only once every fan is automatic";
+    EXPECT_FALSE(power.controlActive);
     EXPECT_FALSE(fanIsManual(0) || fanIsManual(1));
     EXPECT_FALSE(engine->activeSession());
     EXPECT_EQ(model->activePreset().name, "Quiet");
@@ -165,6 +174,7 @@ TEST_F(AppModelTest, sleepAndTerminationHandEveryFanBack) {
     EXPECT_FALSE(fanIsManual(0));
     feed(snapshot(60, 60));
     EXPECT_TRUE(fanIsManual(0) && fanIsManual(1));
+    EXPECT_TRUE(power.controlActive) << "the restored preset holds sleep back again";
 
     int completions = 0;
     model->prepareForTermination([&] { ++completions; });
@@ -173,6 +183,7 @@ TEST_F(AppModelTest, sleepAndTerminationHandEveryFanBack) {
     EXPECT_EQ(completions, 2);
     EXPECT_FALSE(fanIsManual(0) || fanIsManual(1));
     EXPECT_FALSE(engine->activeSession());
+    EXPECT_FALSE(power.controlActive);
     EXPECT_EQ(telemetry->closes, 1);
     EXPECT_EQ(logs.messagesContaining("smart control disengaged: application termination").size(), 1u);
     const auto reads = telemetry->readCount;
@@ -265,19 +276,33 @@ TEST_F(AppModelTest, installingAndRemovingTheHelperFollowsTheRegistration) {
     launch();
     registration.statusAfterRegister = 2;
     model->installHelper();
+    settle();
     EXPECT_EQ(model->helperState(), HelperInstallState::requiresApproval);
     EXPECT_EQ(loginItemsOpened, 1);
     EXPECT_FALSE(model->lastError()) << "waiting for approval is not an error";
     registration.registerFailure = "Operation not permitted";
     registration.currentStatus = 0;
     model->installHelper();
+    settle();
     EXPECT_EQ(model->lastError(), "Operation not permitted");
 
-    registration.currentStatus = 1;
+    // While the system asks the user, the model polls and controls as before.
+    registration.registerFailure.reset();
+    registration.holdRegistration = true;
+    registration.statusAfterRegister = 1;
+    model->installHelper();
+    settle();
+    ASSERT_TRUE(registration.registrationPending());
+    EXPECT_EQ(model->helperState(), HelperInstallState::notRegistered);
+    registration.currentStatus = 1; // approved by hand meanwhile
     feed(snapshot(60, 60));
     model->activate(curve());
     settle();
     ASSERT_TRUE(fanIsManual(0));
+    registration.answerRegistration();
+    settle();
+    EXPECT_EQ(model->helperState(), HelperInstallState::enabled);
+    EXPECT_FALSE(model->lastError());
     model->uninstallHelper();
     settle();
     EXPECT_FALSE(fanIsManual(0) || fanIsManual(1));

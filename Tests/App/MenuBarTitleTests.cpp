@@ -1,5 +1,8 @@
 #include "App/MenuBarTitle.hpp"
+#include "App/TextFormat.hpp"
 
+#include <clocale>
+#include <cstdio>
 #include <gtest/gtest.h>
 
 namespace quorvane {
@@ -17,11 +20,56 @@ FanInfo fan(int index, std::int64_t rpm) {
     return {.index = index, .actualRPM = rpm, .minRPM = 1200, .maxRPM = 6900, .targetRPM = std::nullopt};
 }
 
+// The desktop app runs under the user's locale (the toolkit adopts it at start); a comma-decimal one
+// must not reach titles, notification bodies or logs. scripts/dependencies generates de_DE.UTF-8.
+class CommaDecimalLocale {
+public:
+    CommaDecimalLocale() : previous_(std::setlocale(LC_ALL, nullptr)) {
+        active_ = std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
+    }
+    ~CommaDecimalLocale() { std::setlocale(LC_ALL, previous_.c_str()); }
+    CommaDecimalLocale(const CommaDecimalLocale&) = delete;
+    CommaDecimalLocale& operator=(const CommaDecimalLocale&) = delete;
+
+    bool active() const { return active_; }
+
+private:
+    std::string previous_;
+    bool active_ = false;
+};
+
+#define SKIP_WITHOUT_COMMA_DECIMAL_LOCALE(locale)                                                            \
+    if (!(locale).active()) {                                                                                \
+        GTEST_SKIP() << "the de_DE.UTF-8 locale is not generated on this machine (scripts/dependencies "     \
+                        "generates it with localedef)";                                                      \
+    }
+
 class MenuBarTitleTest : public ::testing::TestWithParam<TitleCase> {};
 
 TEST_P(MenuBarTitleTest, buildsTheStatusText) {
     const auto& c = GetParam();
     EXPECT_EQ(menuBarTitle(c.fans, c.temperatures, c.display), c.title);
+}
+
+TEST_P(MenuBarTitleTest, readsTheSameUnderACommaDecimalLocale) {
+    CommaDecimalLocale locale;
+    SKIP_WITHOUT_COMMA_DECIMAL_LOCALE(locale);
+    const auto& c = GetParam();
+    EXPECT_EQ(menuBarTitle(c.fans, c.temperatures, c.display), c.title);
+}
+
+TEST(TextFormat, NumbersUseAPointWhateverTheLocale) {
+    CommaDecimalLocale locale;
+    SKIP_WITHOUT_COMMA_DECIMAL_LOCALE(locale);
+    char native[16];
+    std::snprintf(native, sizeof native, "%.1f", 2.4);
+    ASSERT_STREQ(native, "2,4")
+        << "the locale must really write decimal commas for this test to mean anything";
+
+    EXPECT_EQ(formatted("CPU/GPU thermal signal reached %.1f °C (threshold %.0f °C).", 96.04, 95.0),
+              "CPU/GPU thermal signal reached 96.0 °C (threshold 95 °C).");
+    EXPECT_EQ(formatted("sustainedDie=%.2f raw=%f°C fan=%ld", 81.456, 62.5, 1L),
+              "sustainedDie=81.46 raw=62.500000°C fan=1");
 }
 
 INSTANTIATE_TEST_SUITE_P(

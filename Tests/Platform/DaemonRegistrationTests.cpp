@@ -1,8 +1,9 @@
 #include "Platform/DaemonRegistrationFactory.hpp"
 #include "Platform/LocalDaemonRegistration.hpp"
-#include "Platform/PlatformServiceError.hpp"
 #include "Platform/SystemCommand.hpp"
 #include "Platform/SystemdDaemonRegistration.hpp"
+#include "Support/Collected.hpp"
+#include "Support/PrivateBus.hpp"
 #include "Support/TemporaryDirectory.hpp"
 
 #include <fstream>
@@ -12,7 +13,10 @@
 namespace quorvane {
 namespace {
 
+using testing::BusService;
+using testing::Collected;
 using ::testing::HasSubstr;
+using testing::PrivateBus;
 using testing::TemporaryDirectory;
 
 std::string failureOf(std::exception_ptr failure) {
@@ -26,67 +30,304 @@ std::string failureOf(std::exception_ptr failure) {
     return "no error";
 }
 
-// systemctl as the test scripts it: every call is kept and answered with `answer`.
-struct ScriptedSystemctl {
-    std::vector<std::vector<std::string>> calls;
-    SystemCommand::Result answer;
-
-    SystemCommand::Runner runner() {
-        return [this](const std::vector<std::string>& arguments) {
-            calls.push_back(arguments);
-            return answer;
-        };
+// Waits, with a generous bound, for something another thread brings about.
+bool eventually(const std::function<bool()>& condition) {
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        if (condition()) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-};
-
-TEST(SystemdDaemonRegistration, StatusComesFromTheEnablementOfServiceAndSocket) {
-    const std::vector<std::pair<std::string, int>> table{
-        {"indirect\nenabled\n", 1},
-        {"enabled\ndisabled\n", 1},
-        {"indirect\ndisabled\n", 0},
-        {"indirect\nmasked\n", 2},
-        {"masked-runtime\nenabled\n", 2},
-        {"not-found\nnot-found\n", 3},
-        {"Failed to get unit file state for com.orvalith.quorvane.helper.service: No such file or "
-         "directory\n",
-         3},
-        {"indirect\nstatic\n", SystemdDaemonRegistration::unknownStatus},
-        {"", SystemdDaemonRegistration::unknownStatus},
-    };
-    for (const auto& [output, status] : table) {
-        ScriptedSystemctl systemctl;
-        systemctl.answer = {status == 1 ? 0 : 1, output};
-        SystemdDaemonRegistration registration(systemctl.runner());
-        EXPECT_EQ(registration.status(), status) << output;
-        EXPECT_EQ(systemctl.calls.front(),
-                  (std::vector<std::string>{"systemctl", "is-enabled", "com.orvalith.quorvane.helper.service",
-                                            "com.orvalith.quorvane.helper.socket"}));
-    }
+    return condition();
 }
 
-TEST(SystemdDaemonRegistration, RegisteringEnablesAndStartsTheHelperAndReportsSystemctlsWords) {
-    ScriptedSystemctl systemctl;
-    SystemdDaemonRegistration registration(systemctl.runner());
-    systemctl.answer = {0, "Created symlink /etc/systemd/system/sockets.target.wants/...\n"};
-    EXPECT_NO_THROW(registration.registerDaemon());
-    EXPECT_EQ(systemctl.calls.back(), (std::vector<std::string>{"systemctl", "enable", "--now",
-                                                                "com.orvalith.quorvane.helper.service"}));
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(const char* name, const std::string& value) : name_(name) {
+        if (const char* previous = std::getenv(name)) {
+            previous_ = previous;
+        }
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnvironment() {
+        if (previous_) {
+            ::setenv(name_, previous_->c_str(), 1);
+        } else {
+            ::unsetenv(name_);
+        }
+    }
 
-    systemctl.answer = {1, "Failed to enable unit: Interactive authentication required.\n"};
-    EXPECT_THAT([&] { registration.registerDaemon(); },
-                ::testing::ThrowsMessage<PlatformServiceError>(
-                    ::testing::StrEq("Failed to enable unit: Interactive authentication required.")));
+private:
+    const char* name_;
+    std::optional<std::string> previous_;
+};
 
-    systemctl.answer = {4, ""};
+// systemd's manager and the helper's socket unit, as far as registration uses them. It keeps the
+// calls that change something, can hold EnableUnitFiles as polkit holds it while the user decides,
+// and signals the socket's state changes as systemd does for subscribers.
+class StandInSystemd {
+public:
+    StandInSystemd(const PrivateBus& bus, std::string unitFileState, std::string activeState)
+        : activeState_(std::move(activeState)), unitFileState_(std::move(unitFileState)),
+          service_(bus, "org.freedesktop.systemd1") {
+        char* path = nullptr;
+        sd_bus_path_encode("/org/freedesktop/systemd1/unit", SystemdDaemonRegistration::socketUnit().c_str(),
+                           &path);
+        socketPath_ = path;
+        std::free(path);
+        service_.addObject("/org/freedesktop/systemd1", "org.freedesktop.systemd1.Manager", managerVtable,
+                           this);
+        service_.addObject(socketPath_, "org.freedesktop.systemd1.Unit", unitVtable, this);
+        service_.start();
+    }
+
+    bool ok() const { return service_.ok(); }
+    // Moves the socket's ActiveState and signals it.
+    void signalActiveState(std::string activeState) {
+        service_.post([this, activeState](sd_bus* bus) {
+            {
+                std::lock_guard lock(mutex_);
+                activeState_ = activeState;
+            }
+            sd_bus_emit_properties_changed(bus, socketPath_.c_str(), "org.freedesktop.systemd1.Unit",
+                                           "ActiveState", nullptr);
+        });
+    }
+    void holdEnabling() {
+        std::lock_guard lock(mutex_);
+        holdEnabling_ = true;
+    }
+    void refuse(std::string name, std::string message) {
+        std::lock_guard lock(mutex_);
+        refusal_ = {std::move(name), std::move(message)};
+    }
+    bool enablingHeld() {
+        std::lock_guard lock(mutex_);
+        return heldEnable_ != nullptr;
+    }
+    void answerEnabling() {
+        service_.post([this](sd_bus*) {
+            sd_bus_message* held = nullptr;
+            {
+                std::lock_guard lock(mutex_);
+                held = std::exchange(heldEnable_, nullptr);
+                holdEnabling_ = false;
+            }
+            enable(held);
+            sd_bus_message_unref(held);
+        });
+    }
+    std::vector<std::string> calls() {
+        std::lock_guard lock(mutex_);
+        return calls_;
+    }
+
+private:
+    static StandInSystemd& self(void* userdata) { return *static_cast<StandInSystemd*>(userdata); }
+
+    void record(std::string call) {
+        std::lock_guard lock(mutex_);
+        calls_.push_back(std::move(call));
+    }
+
+    static std::string readUnits(sd_bus_message* message) {
+        char** units = nullptr;
+        sd_bus_message_read_strv(message, &units);
+        std::string joined;
+        for (char** unit = units; unit && *unit; ++unit) {
+            joined += " " + std::string(*unit);
+            std::free(*unit);
+        }
+        std::free(units);
+        return joined;
+    }
+
+    int enable(sd_bus_message* message) {
+        {
+            std::lock_guard lock(mutex_);
+            if (refusal_) {
+                return sd_bus_reply_method_errorf(message, refusal_->first.c_str(), "%s",
+                                                  refusal_->second.c_str());
+            }
+            unitFileState_ = "enabled";
+        }
+        return sd_bus_reply_method_return(message, "ba(sss)", 0, 0);
+    }
+
+    static int loadUnit(sd_bus_message* message, void* userdata, sd_bus_error*) {
+        return sd_bus_reply_method_return(message, "o", self(userdata).socketPath_.c_str());
+    }
+    static int enableUnitFiles(sd_bus_message* message, void* userdata, sd_bus_error*) {
+        auto& systemd = self(userdata);
+        systemd.record("EnableUnitFiles" + readUnits(message));
+        {
+            std::lock_guard lock(systemd.mutex_);
+            if (systemd.holdEnabling_) {
+                systemd.heldEnable_ = sd_bus_message_ref(message);
+                return 1;
+            }
+        }
+        return systemd.enable(message);
+    }
+    static int disableUnitFiles(sd_bus_message* message, void* userdata, sd_bus_error*) {
+        auto& systemd = self(userdata);
+        systemd.record("DisableUnitFiles" + readUnits(message));
+        std::lock_guard lock(systemd.mutex_);
+        systemd.unitFileState_ = "disabled";
+        return sd_bus_reply_method_return(message, "a(sss)", 0);
+    }
+    static int reload(sd_bus_message* message, void* userdata, sd_bus_error*) {
+        self(userdata).record("Reload");
+        return sd_bus_reply_method_return(message, "");
+    }
+    static int subscribe(sd_bus_message* message, void*, sd_bus_error*) {
+        return sd_bus_reply_method_return(message, "");
+    }
+    static int startOrStop(sd_bus_message* message, void* userdata, sd_bus_error*) {
+        auto& systemd = self(userdata);
+        const char* unit = nullptr;
+        const char* mode = nullptr;
+        sd_bus_message_read(message, "ss", &unit, &mode);
+        const bool start = std::string(sd_bus_message_get_member(message)) == "StartUnit";
+        systemd.record(std::string(sd_bus_message_get_member(message)) + " " + unit + " " + mode);
+        if (unit == SystemdDaemonRegistration::socketUnit()) {
+            std::lock_guard lock(systemd.mutex_);
+            systemd.activeState_ = start ? "active" : "inactive";
+        }
+        return sd_bus_reply_method_return(message, "o", "/org/freedesktop/systemd1/job/1");
+    }
+    static int property(sd_bus*, const char*, const char*, const char* name, sd_bus_message* reply,
+                        void* userdata, sd_bus_error*) {
+        auto& systemd = self(userdata);
+        std::lock_guard lock(systemd.mutex_);
+        const std::string& value = std::string(name) == "LoadState"     ? systemd.loadState_
+                                   : std::string(name) == "ActiveState" ? systemd.activeState_
+                                                                        : systemd.unitFileState_;
+        return sd_bus_message_append(reply, "s", value.c_str());
+    }
+
+    static constexpr sd_bus_vtable managerVtable[] = {
+        SD_BUS_VTABLE_START(0),
+        SD_BUS_METHOD("LoadUnit", "s", "o", loadUnit, SD_BUS_VTABLE_UNPRIVILEGED),
+        SD_BUS_METHOD("EnableUnitFiles", "asbb", "ba(sss)", enableUnitFiles, SD_BUS_VTABLE_UNPRIVILEGED),
+        SD_BUS_METHOD("DisableUnitFiles", "asb", "a(sss)", disableUnitFiles, SD_BUS_VTABLE_UNPRIVILEGED),
+        SD_BUS_METHOD("Reload", "", "", reload, SD_BUS_VTABLE_UNPRIVILEGED),
+        SD_BUS_METHOD("Subscribe", "", "", subscribe, SD_BUS_VTABLE_UNPRIVILEGED),
+        SD_BUS_METHOD("StartUnit", "ss", "o", startOrStop, SD_BUS_VTABLE_UNPRIVILEGED),
+        SD_BUS_METHOD("StopUnit", "ss", "o", startOrStop, SD_BUS_VTABLE_UNPRIVILEGED),
+        SD_BUS_VTABLE_END,
+    };
+    static constexpr sd_bus_vtable unitVtable[] = {
+        SD_BUS_VTABLE_START(0),
+        SD_BUS_PROPERTY("LoadState", "s", property, 0, SD_BUS_VTABLE_PROPERTY_EMITS_CHANGE),
+        SD_BUS_PROPERTY("ActiveState", "s", property, 0, SD_BUS_VTABLE_PROPERTY_EMITS_CHANGE),
+        SD_BUS_PROPERTY("UnitFileState", "s", property, 0, SD_BUS_VTABLE_PROPERTY_EMITS_CHANGE),
+        SD_BUS_VTABLE_END,
+    };
+
+    std::mutex mutex_;
+    std::string socketPath_;
+    std::string loadState_ = "loaded";
+    std::string activeState_;
+    std::string unitFileState_;
+    bool holdEnabling_ = false;
+    sd_bus_message* heldEnable_ = nullptr;
+    std::optional<std::pair<std::string, std::string>> refusal_;
+    std::vector<std::string> calls_;
+    // Last, so its thread stops before the state it serves goes.
+    BusService service_;
+};
+
+// The poller reads the registration every poll: that must be the state systemd last signalled, not
+// a systemctl run each time.
+TEST(SystemdDaemonRegistration, PollsReadTheSignalledStateWithoutStartingAProcess) {
+    PrivateBus bus;
+    if (!bus.running()) {
+        GTEST_SKIP() << "dbus-daemon is not available";
+    }
+    StandInSystemd systemd(bus, "enabled", "active");
+    ASSERT_TRUE(systemd.ok());
+    TemporaryDirectory programs;
+    const auto ran = programs.path() / "ran";
+    std::ofstream(programs.path() / "systemctl") << "#!/bin/sh\necho \"$@\" >> " << ran.string() << "\n";
+    std::filesystem::permissions(programs.path() / "systemctl", std::filesystem::perms::owner_all);
+    ScopedEnvironment path("PATH", programs.path().string() + ":" + std::getenv("PATH"));
+    ScopedEnvironment systemBus("DBUS_SYSTEM_BUS_ADDRESS", bus.address());
+
+    // Any existing folder stands for systemd's runtime folder.
+    auto registration = makeDaemonRegistration(programs.path());
+    EXPECT_TRUE(eventually([&] { return registration->status() == 1; }));
+    for (int poll = 0; poll < 100; ++poll) {
+        ASSERT_EQ(registration->status(), 1);
+    }
+    systemd.signalActiveState("failed");
+    EXPECT_TRUE(eventually([&] { return registration->status() == 0; }));
+    EXPECT_FALSE(std::filesystem::exists(ran)) << "systemctl ran";
+}
+
+TEST(SystemdDaemonRegistration, RegisteringGoesOnWhileTheUserIsAskedAndReportsSystemdsAnswer) {
+    PrivateBus bus;
+    if (!bus.running()) {
+        GTEST_SKIP() << "dbus-daemon is not available";
+    }
+    StandInSystemd systemd(bus, "disabled", "inactive");
+    ASSERT_TRUE(systemd.ok());
+    systemd.holdEnabling();
+    SystemdDaemonRegistration registration(bus.address());
+    ASSERT_TRUE(eventually([&] { return registration.status() == 0; }));
+
+    Collected<std::string> outcomes;
+    const auto report = [&](std::exception_ptr failure) {
+        outcomes.add(failureOf(failure));
+    };
+    registration.registerDaemon(report);
+    ASSERT_TRUE(eventually([&] { return systemd.enablingHeld(); }));
+    EXPECT_EQ(outcomes.size(), 0u);
+    EXPECT_EQ(registration.status(), 0) << "the state is still there to read while the user decides";
+    systemd.answerEnabling();
+    ASSERT_TRUE(outcomes.waitFor(1));
+    EXPECT_EQ(outcomes.values()[0], "no error");
+    EXPECT_EQ(registration.status(), 1);
+
+    registration.unregisterDaemon(report);
+    ASSERT_TRUE(outcomes.waitFor(2));
+    EXPECT_EQ(outcomes.values()[1], "no error");
+    EXPECT_EQ(registration.status(), 0);
+    const std::string socket = "com.orvalith.quorvane.helper.socket";
+    const std::string service = "com.orvalith.quorvane.helper.service";
+    EXPECT_EQ(systemd.calls(), (std::vector<std::string>{
+                                   "EnableUnitFiles " + socket, "Reload", "StartUnit " + socket + " replace",
+                                   "DisableUnitFiles " + socket + " " + service, "Reload",
+                                   "StopUnit " + socket + " replace", "StopUnit " + service + " replace"}));
+
+    systemd.refuse("org.freedesktop.DBus.Error.InteractiveAuthorizationRequired",
+                   "Interactive authentication required.");
+    registration.registerDaemon(report);
+    ASSERT_TRUE(outcomes.waitFor(3));
+    EXPECT_EQ(outcomes.values()[2], "Interactive authentication required.");
+    EXPECT_EQ(registration.status(), 0);
+}
+
+TEST(SystemdDaemonRegistration, StatusComesFromTheSocketUnit) {
+    using Unit = SystemdDaemonRegistration::UnitState;
+    const std::vector<std::pair<Unit, int>> table{
+        {{"loaded", "active", "enabled-runtime"}, 1},
+        {{"loaded", "inactive", "enabled"}, 0}, // registering starts it again
+        {{"loaded", "active", "disabled"}, 0},
+        {{"loaded", "inactive", "masked-runtime"}, 2},
+        {{"not-found", "inactive", ""}, 3},
+        {{"loaded", "active", "static"}, SystemdDaemonRegistration::unknownStatus},
+    };
+    for (const auto& [unit, status] : table) {
+        EXPECT_EQ(SystemdDaemonRegistration::statusOf(unit), status)
+            << unit.loadState << " " << unit.activeState << " " << unit.unitFileState;
+    }
+
+    SystemdDaemonRegistration unreachable("unix:path=/nonexistent/quorvane-test-bus");
+    EXPECT_EQ(unreachable.status(), SystemdDaemonRegistration::unknownStatus);
     std::string reported;
-    registration.unregisterDaemon([&](std::exception_ptr failure) { reported = failureOf(failure); });
-    EXPECT_EQ(systemctl.calls.back(), (std::vector<std::string>{"systemctl", "disable", "--now",
-                                                                "com.orvalith.quorvane.helper.service"}));
-    EXPECT_EQ(reported, "systemctl disable failed with status 4");
-
-    systemctl.answer = {0, ""};
-    registration.unregisterDaemon([&](std::exception_ptr failure) { reported = failureOf(failure); });
-    EXPECT_EQ(reported, "no error");
+    unreachable.registerDaemon([&](std::exception_ptr failure) { reported = failureOf(failure); });
+    EXPECT_THAT(reported, ::testing::StartsWith("Cannot reach systemd: "));
 }
 
 TEST(SystemCommand, KeepsEverythingTheProgramPrintedAndItsStatus) {
@@ -106,14 +347,16 @@ TEST(LocalDaemonRegistration, RecordFileIsTheRegistration) {
     TemporaryDirectory directory;
     LocalDaemonRegistration registration(directory.path() / "state" / "quorvane" / "helper-registration");
     EXPECT_EQ(registration.status(), 0);
-    registration.registerDaemon();
+    std::string reported = "not called";
+    registration.registerDaemon([&](std::exception_ptr failure) { reported = failureOf(failure); });
+    EXPECT_EQ(reported, "no error");
     EXPECT_EQ(registration.status(), 1);
     std::string first;
     std::getline(std::ifstream(registration.record()) >> std::ws, first);
     EXPECT_EQ(first, "service=com.orvalith.quorvane.helper");
 
     for (int time = 0; time < 2; ++time) { // the second finds nothing to remove, and that is fine
-        std::string reported = "not called";
+        reported = "not called";
         registration.unregisterDaemon([&](std::exception_ptr failure) { reported = failureOf(failure); });
         EXPECT_EQ(reported, "no error");
         EXPECT_EQ(registration.status(), 0);

@@ -1,72 +1,117 @@
+#include "Platform/FileDescriptor.hpp"
 #include "Platform/LogindPowerMonitor.hpp"
-#include "Platform/SystemCommand.hpp"
 #include "Support/Collected.hpp"
-#include "Support/TemporaryDirectory.hpp"
+#include "Support/PrivateBus.hpp"
 
-#include <csignal>
+#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <systemd/sd-bus.h>
+#include <poll.h>
+#include <thread>
+#include <unistd.h>
 
 namespace quorvane {
 namespace {
 
-// A private message bus in the background for the length of a test; nullopt without dbus-daemon.
-class PrivateBus {
+using testing::BusService;
+using testing::Collected;
+using testing::PrivateBus;
+
+bool eventually(const std::function<bool()>& condition) {
+    for (int attempt = 0; attempt < 1000 && !condition(); ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return condition();
+}
+
+// logind as far as sleep goes: it announces sleep and wake, and hands out "delay" inhibitors whose
+// descriptors it watches, as logind does, to learn when each is let go.
+class StandInLogind {
 public:
-    PrivateBus() {
-        const auto started = SystemCommand::run(
-            {"dbus-daemon", "--session", "--fork", "--nopidfile", "--address=" + address(), "--print-pid=1"});
-        if (started.exitStatus == 0) {
-            daemon_ = std::stoi(started.output);
-        }
+    explicit StandInLogind(const PrivateBus& bus) : service_(bus, "org.freedesktop.login1") {
+        service_.addObject("/org/freedesktop/login1", "org.freedesktop.login1.Manager", vtable, this);
+        service_.start();
     }
-    ~PrivateBus() {
-        if (daemon_ > 0) {
-            ::kill(daemon_, SIGTERM);
-        }
+
+    bool ok() const { return service_.ok(); }
+    void announce(bool sleeping) {
+        service_.post([sleeping](sd_bus* bus) {
+            sd_bus_emit_signal(bus, "/org/freedesktop/login1", "org.freedesktop.login1.Manager",
+                               "PrepareForSleep", "b", static_cast<int>(sleeping));
+        });
     }
-    PrivateBus(const PrivateBus&) = delete;
-    PrivateBus& operator=(const PrivateBus&) = delete;
-
-    bool running() const { return daemon_ > 0; }
-    std::string address() const { return "unix:path=" + (directory_.path() / "bus").string(); }
-
-    // Sends PrepareForSleep as logind does, under logind's name.
-    bool announce(bool sleeping) {
-        sd_bus* bus = nullptr;
-        const bool sent = sd_bus_new(&bus) >= 0 && sd_bus_set_address(bus, address().c_str()) >= 0 &&
-                          sd_bus_set_bus_client(bus, 1) >= 0 && sd_bus_start(bus) >= 0 &&
-                          sd_bus_request_name(bus, "org.freedesktop.login1", 0) >= 0 &&
-                          sd_bus_emit_signal(bus, "/org/freedesktop/login1", "org.freedesktop.login1.Manager",
-                                             "PrepareForSleep", "b", static_cast<int>(sleeping)) >= 0 &&
-                          sd_bus_flush(bus) >= 0;
-        sd_bus_flush_close_unref(bus);
-        return sent;
+    std::vector<std::string> inhibitors() {
+        std::lock_guard lock(mutex_);
+        return requests_;
+    }
+    // Every copy of the descriptor handed out is closed.
+    bool released(std::size_t inhibitor) {
+        std::lock_guard lock(mutex_);
+        pollfd watched{watched_.at(inhibitor).get(), POLLIN, 0};
+        return ::poll(&watched, 1, 0) == 1 && (watched.revents & POLLHUP) != 0;
     }
 
 private:
-    testing::TemporaryDirectory directory_;
-    pid_t daemon_ = 0;
+    static int inhibit(sd_bus_message* message, void* userdata, sd_bus_error*) {
+        auto& logind = *static_cast<StandInLogind*>(userdata);
+        const char *what = nullptr, *who = nullptr, *why = nullptr, *mode = nullptr;
+        sd_bus_message_read(message, "ssss", &what, &who, &why, &mode);
+        int ends[2];
+        if (::pipe2(ends, O_CLOEXEC) != 0) {
+            return -errno;
+        }
+        FileDescriptor handedOut(ends[1]); // the reply carries a copy
+        {
+            std::lock_guard lock(logind.mutex_);
+            logind.requests_.push_back(std::string(what) + " " + who + " " + why + " " + mode);
+            logind.watched_.emplace_back(ends[0]);
+        }
+        return sd_bus_reply_method_return(message, "h", handedOut.get());
+    }
+
+    static constexpr sd_bus_vtable vtable[] = {
+        SD_BUS_VTABLE_START(0),
+        SD_BUS_METHOD("Inhibit", "ssss", "h", inhibit, SD_BUS_VTABLE_UNPRIVILEGED),
+        SD_BUS_VTABLE_END,
+    };
+
+    std::mutex mutex_;
+    std::vector<std::string> requests_;
+    std::vector<FileDescriptor> watched_;
+    BusService service_;
 };
 
-TEST(LogindPowerMonitor, PrepareForSleepBecomesWillSleepThenDidWake) {
+TEST(LogindPowerMonitor, SleepWaitsForTheHandBackOfAnActiveSession) {
     PrivateBus bus;
     if (!bus.running()) {
         GTEST_SKIP() << "dbus-daemon is not available";
     }
-    testing::Collected<std::string> events;
+    StandInLogind logind(bus);
+    ASSERT_TRUE(logind.ok());
+    Collected<std::string> events;
     LogindPowerMonitor monitor(bus.address());
+    monitor.setControlActive(true); // a session begun before the monitor started
     monitor.start([&] { events.add("sleep"); }, [&] { events.add("wake"); });
     ASSERT_TRUE(monitor.isListening());
-    ASSERT_TRUE(bus.announce(true));
+    ASSERT_TRUE(eventually([&] { return logind.inhibitors().size() == 1; }));
+    EXPECT_EQ(logind.inhibitors()[0], "sleep Quorvane Handing the fans back to the system delay");
+
+    logind.announce(true);
     ASSERT_TRUE(events.waitFor(1));
-    ASSERT_TRUE(bus.announce(false));
+    EXPECT_FALSE(logind.released(0)) << "sleep waits until the session has handed the fans back";
+    monitor.setControlActive(false); // the hand-back ended the session
+    EXPECT_TRUE(eventually([&] { return logind.released(0); }));
+
+    monitor.setControlActive(true); // a session that begins while asleep holds sleep back from the wake on
+    logind.announce(false);
     ASSERT_TRUE(events.waitFor(2));
     EXPECT_EQ(events.values(), (std::vector<std::string>{"sleep", "wake"}));
+    ASSERT_TRUE(eventually([&] { return logind.inhibitors().size() == 2; }));
+    EXPECT_FALSE(logind.released(1));
 }
 
 TEST(LogindPowerMonitor, WithoutABusItDoesNothing) {
     LogindPowerMonitor monitor("unix:path=/nonexistent/quorvane-test-bus");
+    monitor.setControlActive(true);
     monitor.start([] { FAIL() << "no bus, no sleep"; }, [] { FAIL() << "no bus, no wake"; });
     EXPECT_FALSE(monitor.isListening());
 }

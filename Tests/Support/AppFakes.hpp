@@ -49,9 +49,18 @@ struct FakeNotificationCenter final : NotificationCenter {
 
 struct FakePowerMonitor final : PowerMonitor {
     std::function<void()> willSleep, didWake;
+    bool controlActive = false;
+    // Sees each change as it happens.
+    std::function<void(bool)> onControlActive;
     void start(std::function<void()> sleep, std::function<void()> wake) override {
         willSleep = std::move(sleep);
         didWake = std::move(wake);
+    }
+    void setControlActive(bool active) override {
+        controlActive = active;
+        if (onControlActive) {
+            onControlActive(active);
+        }
     }
 };
 

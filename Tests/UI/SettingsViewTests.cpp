@@ -138,11 +138,14 @@ private slots:
         QCOMPARE(text(view, "helperStatus"), QStringLiteral("Approved"));
         QCOMPARE(text(view, "supervisedTest"), QStringLiteral("Passed"));
         QCOMPARE(text(view, "detectedWriter"), QStringLiteral("Inactive (monitoring only)"));
+        auto* install = buttonWithText(view, QStringLiteral("Install and Request Approval"));
+        QVERIFY2(install->isHidden(), "nothing to install once the helper is approved");
 
         buttonWithText(view, QStringLiteral("Uninstall"))->click();
         h.fixture.settle();
         QCOMPARE(h.fixture.registration.unregisterCalls, 1);
         QCOMPARE(text(view, "helperStatus"), QStringLiteral("Not installed"));
+        QVERIFY(!install->isHidden());
 
         h.fixture.registration.statusAfterRegister = 2;
         buttonWithText(view, QStringLiteral("Install and Request Approval"))->click();
