@@ -275,6 +275,7 @@ void HelperControlEngine::watchdogTick() {
         logger_.error("active-session conflict: " + describe(*running) + "; reverting to Automatic");
         reason = "competing controller appeared";
     }
+    bool expired = false;
     {
         // Checked and cleared in one step, so a session that began meanwhile is never the one ended.
         std::lock_guard lease(leaseMutex_);
@@ -289,11 +290,12 @@ void HelperControlEngine::watchdogTick() {
                 return;
             }
             reason = "watchdog timeout";
+            expired = true;
         }
         activeSession_.reset();
         pendingRevert_ = reason;
     }
-    if (reason == "watchdog timeout") {
+    if (expired) {
         logger_.error("watchdog lease expired; reverting all fans to Automatic");
     }
     scheduler_.post([this] {
