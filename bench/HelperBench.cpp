@@ -1,8 +1,10 @@
-// The helper's costs: one status round trip over its socket, and one watchdog tick's process scan.
+// The helper's costs: one status round trip over its socket (the peer checked again on every frame),
+// and one watchdog tick's process scan.
 #include "BenchMain.hpp"
 #include "Helpers/CompetingFanControllerDetector.hpp"
 #include "Helpers/Logger.hpp"
 #include "Platform/FramedSocketClient.hpp"
+#include "Platform/PeerProcess.hpp"
 #include "Platform/ProcFSProcessTable.hpp"
 #include "PrivilegedHelper/HelperDaemon.hpp"
 #include "Simulator/SMCProfiles.hpp"
@@ -32,7 +34,7 @@ void BM_StatusRoundTrip(benchmark::State& state) {
     options.makeSMCTransport = [&] {
         return firmware.makeUserClient();
     };
-    options.isAuthorizedClient = [](pid_t) {
+    options.isAuthorizedClient = [](const PeerProcess&) {
         return true;
     };
     HelperDaemon daemon(std::move(options));

@@ -131,6 +131,10 @@ void FanControlProcessLock::acquire(const std::string& ownerDescription) {
         opened = ::open(url_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     } while (opened < 0 && errno == EINTR);
     if (opened < 0) {
+        // A directory cannot be opened for writing; it is no more a lock file than a device node is.
+        if (errno == EISDIR) {
+            throw FanControlProcessLockError::unsafeLockFile();
+        }
         throw FanControlProcessLockError::systemError(errno);
     }
     DescriptorGuard file(opened);

@@ -1,13 +1,26 @@
 #include "Platform/ClientRequirement.hpp"
 
+#include "Platform/PeerProcess.hpp"
 #include "Platform/SHA256.hpp"
+
+#include <mutex>
 
 namespace quorvane {
 
 namespace fs = std::filesystem;
 
-ClientRequirement::ClientRequirement(std::string executableName, std::string sha256)
-    : executableName_(std::move(executableName)), sha256_(std::move(sha256)) {}
+struct ClientRequirement::Shared {
+    fs::path app;
+    Hasher hasher;
+    std::mutex mutex;
+    std::optional<Pin> pin;
+};
+
+ClientRequirement::ClientRequirement(fs::path app, std::string executableName, Hasher hasher)
+    : executableName_(std::move(executableName)), shared_(std::make_shared<Shared>()) {
+    shared_->app = std::move(app);
+    shared_->hasher = hasher ? std::move(hasher) : Hasher(sha256OfFile);
+}
 
 std::optional<fs::path> ClientRequirement::appBeside(const fs::path& helperExecutable) {
     const fs::path directory = helperExecutable.parent_path();
@@ -21,27 +34,67 @@ std::optional<fs::path> ClientRequirement::appBeside(const fs::path& helperExecu
     return std::nullopt;
 }
 
+std::optional<ClientRequirement> ClientRequirement::forApp(const fs::path& app, Hasher hasher) {
+    ClientRequirement requirement(app, app.filename().string(), std::move(hasher));
+    if (!requirement.currentPin()) {
+        return std::nullopt;
+    }
+    return requirement;
+}
+
 std::optional<ClientRequirement> ClientRequirement::forAppBeside(const fs::path& helperExecutable) {
-    auto app = appBeside(helperExecutable);
+    const auto app = appBeside(helperExecutable);
     if (!app) {
         return std::nullopt;
     }
-    auto hash = sha256OfFile(*app);
-    if (!hash) {
+    ClientRequirement requirement(*app, appExecutableName, {});
+    if (!requirement.currentPin()) {
         return std::nullopt;
     }
-    return ClientRequirement(appExecutableName, *hash);
+    return requirement;
 }
 
-bool ClientRequirement::isSatisfiedBy(pid_t process, const fs::path& procRoot) const {
-    const fs::path executable = procRoot / std::to_string(process) / "exe";
-    std::error_code error;
-    const fs::path target = fs::read_symlink(executable, error);
-    if (error || target.filename() != executableName_) {
+// The pin follows the installed file: when its identity moved (replaced, rewritten), it is hashed
+// again. A file that changes while it is hashed is not pinned; the next check tries again.
+std::optional<ClientRequirement::Pin> ClientRequirement::currentPin() const {
+    std::lock_guard lock(shared_->mutex);
+    const auto installed = FileIdentity::of(shared_->app);
+    if (!installed) {
+        shared_->pin.reset();
+        return std::nullopt;
+    }
+    if (!shared_->pin || shared_->pin->file != *installed) {
+        shared_->pin.reset();
+        const auto hash = shared_->hasher(shared_->app);
+        if (hash && FileIdentity::of(shared_->app) == installed) {
+            shared_->pin = Pin{*installed, *hash};
+        }
+    }
+    return shared_->pin;
+}
+
+std::optional<std::string> ClientRequirement::sha256() const {
+    const auto pin = currentPin();
+    return pin ? std::optional(pin->sha256) : std::nullopt;
+}
+
+bool ClientRequirement::admits(const PeerProcess& peer) const {
+    if (peer.executableName() != executableName_) {
+        return false;
+    }
+    const auto pin = currentPin();
+    if (!pin) {
+        return false;
+    }
+    const FileIdentity& running = peer.executable();
+    if (running == pin->file) {
+        return peer.isUnchanged();
+    }
+    if (running.size != pin->file.size) {
         return false;
     }
     // Hash what the process actually runs, even if the file at its path was replaced since.
-    return sha256OfFile(executable) == sha256_;
+    return shared_->hasher(peer.executablePath()) == pin->sha256 && peer.isUnchanged();
 }
 
 } // namespace quorvane

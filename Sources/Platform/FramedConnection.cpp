@@ -6,28 +6,47 @@
 namespace quorvane {
 
 std::shared_ptr<FramedConnection> FramedConnection::start(Socket socket, std::size_t maxPayload,
-                                                          FrameHandler onFrame, CloseHandler onClose) {
-    std::shared_ptr<FramedConnection> connection(
-        new FramedConnection(std::move(socket), maxPayload, std::move(onFrame), std::move(onClose)));
-    connection->readHeader();
+                                                          FrameHandler onFrame, CloseHandler onClose,
+                                                          std::chrono::milliseconds idleTimeout) {
+    std::shared_ptr<FramedConnection> connection(new FramedConnection(
+        std::move(socket), maxPayload, std::move(onFrame), std::move(onClose), idleTimeout));
+    connection->awaitFrame();
     return connection;
 }
 
 FramedConnection::FramedConnection(Socket socket, std::size_t maxPayload, FrameHandler onFrame,
-                                   CloseHandler onClose)
+                                   CloseHandler onClose, std::chrono::milliseconds idleTimeout)
     : socket_(std::move(socket)), maxPayload_(maxPayload), onFrame_(std::move(onFrame)),
-      onClose_(std::move(onClose)) {}
+      onClose_(std::move(onClose)), idleTimeout_(idleTimeout), idle_(socket_.get_executor()) {}
 
 void FramedConnection::close() {
     if (!socket_.is_open()) {
         return;
     }
+    awaitingFrame_ = false;
+    idle_.cancel();
     asio::error_code ignored;
     socket_.shutdown(Socket::shutdown_both, ignored);
     socket_.close(ignored);
     if (auto onClose = std::move(onClose_)) {
         onClose();
     }
+}
+
+// The idle clock runs only while waiting for the peer, never while its frame is being answered.
+void FramedConnection::awaitFrame() {
+    awaitingFrame_ = true;
+    if (idleTimeout_.count() > 0) {
+        idle_.expires_after(idleTimeout_);
+        idle_.async_wait([weak = weak_from_this()](const asio::error_code& error) {
+            const auto self = weak.lock();
+            // A frame that completed just as the timer fired has already stopped the wait.
+            if (!error && self && self->awaitingFrame_) {
+                self->close();
+            }
+        });
+    }
+    readHeader();
 }
 
 void FramedConnection::readHeader() {
@@ -54,6 +73,8 @@ void FramedConnection::readPayload(std::size_t size) {
                              self->close();
                              return;
                          }
+                         self->awaitingFrame_ = false;
+                         self->idle_.cancel();
                          auto reply = self->onFrame_(self->payload_);
                          if (!reply || reply->empty() || reply->size() > self->maxPayload_) {
                              self->close();
@@ -71,7 +92,7 @@ void FramedConnection::writeReply() {
                               self->close();
                               return;
                           }
-                          self->readHeader();
+                          self->awaitFrame();
                       });
 }
 

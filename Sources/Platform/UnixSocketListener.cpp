@@ -2,6 +2,7 @@
 
 #include "Platform/SocketError.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
@@ -14,6 +15,15 @@ namespace {
 
 std::string reason(const asio::error_code& error) {
     return error.message();
+}
+
+// Failures of the accepting process, not of the connection: trying again at once fails again.
+bool isShortOfResources(const asio::error_code& error) {
+    if (error.category() != asio::system_category()) {
+        return false;
+    }
+    const int number = error.value();
+    return number == EMFILE || number == ENFILE || number == ENOBUFS || number == ENOMEM;
 }
 
 asio::local::stream_protocol::endpoint endpointFor(const std::string& path) {
@@ -48,7 +58,7 @@ void clearStaleSocket(asio::io_context& io, const std::string& path,
 } // namespace
 
 UnixSocketListener::UnixSocketListener(asio::io_context& io, std::string path, mode_t permissions)
-    : path_(std::move(path)), acceptor_(io) {
+    : path_(std::move(path)), acceptor_(io), retry_(io) {
     const auto endpoint = endpointFor(path_);
     clearStaleSocket(io, path_, endpoint);
     asio::error_code error;
@@ -70,6 +80,15 @@ UnixSocketListener::UnixSocketListener(asio::io_context& io, std::string path, m
     }
 }
 
+UnixSocketListener::UnixSocketListener(asio::io_context& io, int listeningDescriptor)
+    : acceptor_(io), retry_(io) {
+    asio::error_code error;
+    acceptor_.assign(asio::local::stream_protocol(), listeningDescriptor, error);
+    if (error) {
+        throw SocketError("Cannot accept on the socket handed over by the service manager: " + reason(error));
+    }
+}
+
 UnixSocketListener::~UnixSocketListener() {
     close();
 }
@@ -81,6 +100,7 @@ void UnixSocketListener::start(AcceptHandler onAccept) {
 
 void UnixSocketListener::close() {
     asio::error_code ignored;
+    retry_.cancel();
     acceptor_.close(ignored);
     if (ownsFile_) {
         ::unlink(path_.c_str());
@@ -93,10 +113,25 @@ void UnixSocketListener::acceptNext() {
         if (error == asio::error::operation_aborted || !acceptor_.is_open()) {
             return;
         }
+        if (isShortOfResources(error)) {
+            retryLater();
+            return;
+        }
+        backoff_ = std::chrono::milliseconds(0);
         if (!error) {
             onAccept_(std::move(socket));
         }
         acceptNext();
+    });
+}
+
+void UnixSocketListener::retryLater() {
+    backoff_ = std::clamp(backoff_ * 2, std::chrono::milliseconds(50), std::chrono::milliseconds(2000));
+    retry_.expires_after(backoff_);
+    retry_.async_wait([this](const asio::error_code& error) {
+        if (!error && acceptor_.is_open()) {
+            acceptNext();
+        }
     });
 }
 

@@ -2,6 +2,8 @@
 
 #include <asio/io_context.hpp>
 #include <asio/local/stream_protocol.hpp>
+#include <asio/steady_timer.hpp>
+#include <chrono>
 #include <functional>
 #include <string>
 #include <sys/types.h>
@@ -11,6 +13,10 @@ namespace quorvane {
 // A listening local stream socket at a file-system path. A socket file left behind by a process
 // that died is replaced; a path another process still serves, or that is not a socket, is refused.
 // The socket file is removed again when the listener closes.
+//
+// When the process runs out of descriptors or memory, accepting pauses (50 ms, doubling up to 2 s)
+// instead of failing again at once: the waiting connection stays queued and would otherwise make
+// every retry fail straight away.
 class UnixSocketListener {
 public:
     using Socket = asio::local::stream_protocol::socket;
@@ -19,6 +25,8 @@ public:
     // Binds and listens at once, so connections queue from here on; `permissions` apply to the
     // socket file. Throws SocketError with a message naming the path.
     UnixSocketListener(asio::io_context& io, std::string path, mode_t permissions = 0666);
+    // Adopts a socket that already listens (handed over by the service manager); its file stays.
+    UnixSocketListener(asio::io_context& io, int listeningDescriptor);
     ~UnixSocketListener();
 
     UnixSocketListener(const UnixSocketListener&) = delete;
@@ -32,9 +40,12 @@ public:
 
 private:
     void acceptNext();
+    void retryLater();
 
     std::string path_;
     asio::local::stream_protocol::acceptor acceptor_;
+    asio::steady_timer retry_;
+    std::chrono::milliseconds backoff_{0};
     AcceptHandler onAccept_;
     bool ownsFile_ = false;
 };

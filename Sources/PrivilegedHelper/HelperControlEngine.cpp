@@ -96,14 +96,31 @@ HelperControlEngine::HelperControlEngine(std::unique_ptr<SMCUserClient> transpor
 HelperControlEngine::~HelperControlEngine() {
     scheduler_.stop();
     std::lock_guard queue(queueMutex_);
-    if (processLock_.isHeld()) {
+    if (controlMayBeOut()) {
         try {
             resetAllInternal("helper deinit");
         } catch (const std::exception&) {
         }
-        processLock_.release();
     }
+    forgetSession();
+    processLock_.release();
     smc_->close();
+}
+
+// Whether some fan may still be out of the system's hands: a session, a revert not yet run, or the
+// lock still held (start-up recovery, uninstall preparation).
+bool HelperControlEngine::controlMayBeOut() const {
+    if (processLock_.isHeld()) {
+        return true;
+    }
+    std::lock_guard lease(leaseMutex_);
+    return activeSession_ || pendingRevert_;
+}
+
+void HelperControlEngine::forgetSession() {
+    std::lock_guard lease(leaseMutex_);
+    activeSession_.reset();
+    pendingRevert_.reset();
 }
 
 void HelperControlEngine::startupRecovery() {
@@ -145,6 +162,8 @@ HelperReply HelperControlEngine::beginSession(const std::string& sessionID) {
             throw HelperError::busy();
         }
     }
+    // An expired session's reset must finish, and its lock go, before another session takes over.
+    finishPendingRevert();
     if (auto running = competitor()) {
         logger_.error("control denied: " + describe(*running));
         throw HelperError::controlUnavailable(
@@ -247,40 +266,62 @@ void HelperControlEngine::endActiveSession(const std::string& reason) {
 }
 
 void HelperControlEngine::watchdogTick() {
-    {
-        std::lock_guard lease(leaseMutex_);
-        if (!activeSession_) {
-            return;
-        }
+    std::optional<std::string> watched = activeSession();
+    if (!watched) {
+        return;
     }
     std::string reason;
     if (auto running = competitor()) {
         logger_.error("active-session conflict: " + describe(*running) + "; reverting to Automatic");
         reason = "competing controller appeared";
-    } else {
+    }
+    bool expired = false;
+    {
+        // Checked and cleared in one step, so a session that began meanwhile is never the one ended.
         std::lock_guard lease(leaseMutex_);
-        const double silence =
-            static_cast<double>(clock_.nowMilliseconds() - lastHeartbeat_.value_or(INT64_MIN / 2)) / 1000.0;
-        if (silence <= FanControlXPC::watchdogSeconds) {
+        if (activeSession_ != watched) {
+            return;
+        }
+        if (reason.empty()) {
+            const double silence =
+                static_cast<double>(clock_.nowMilliseconds() - lastHeartbeat_.value_or(INT64_MIN / 2)) /
+                1000.0;
+            if (silence <= FanControlXPC::watchdogSeconds) {
+                return;
+            }
+            reason = "watchdog timeout";
+            expired = true;
+        }
+        activeSession_.reset();
+        pendingRevert_ = reason;
+    }
+    if (expired) {
+        logger_.error("watchdog lease expired; reverting all fans to Automatic");
+    }
+    scheduler_.post([this] {
+        std::lock_guard queue(queueMutex_);
+        finishPendingRevert();
+    });
+}
+
+// The session was cleared at once; its reset and the lock's release run here, on the control queue,
+// either from the posted task or from the next beginSession, whichever comes first. Never releases
+// the lock under a session that is active.
+void HelperControlEngine::finishPendingRevert() {
+    std::optional<std::string> reason;
+    {
+        std::lock_guard lease(leaseMutex_);
+        reason = std::exchange(pendingRevert_, std::nullopt);
+        if (!reason || activeSession_) {
             return;
         }
     }
-    if (reason.empty()) {
-        logger_.error("watchdog lease expired; reverting all fans to Automatic");
-        reason = "watchdog timeout";
+    try {
+        resetAllInternal(*reason);
+    } catch (const std::exception&) {
+        // Nobody is left to tell.
     }
-    {
-        std::lock_guard lease(leaseMutex_);
-        activeSession_.reset();
-    }
-    scheduler_.post([this, reason] {
-        std::lock_guard queue(queueMutex_);
-        try {
-            resetAllInternal(reason);
-        } catch (const std::exception&) {
-        }
-        processLock_.release();
-    });
+    processLock_.release();
 }
 
 std::optional<std::string> HelperControlEngine::activeSession() const {
@@ -594,6 +635,7 @@ void HelperControlEngine::persistCapabilityMarker() {
 
 void HelperControlEngine::prepareForUninstall() {
     std::lock_guard queue(queueMutex_);
+    finishPendingRevert();
     const bool alreadyHeld = processLock_.isHeld();
     if (!alreadyHeld) {
         try {
@@ -628,16 +670,13 @@ void HelperControlEngine::prepareForUninstall() {
 
 void HelperControlEngine::shutdown() {
     std::lock_guard queue(queueMutex_);
-    if (processLock_.isHeld()) {
+    if (controlMayBeOut()) {
         try {
             resetAllInternal("helper termination");
         } catch (const std::exception&) {
         }
     }
-    {
-        std::lock_guard lease(leaseMutex_);
-        activeSession_.reset();
-    }
+    forgetSession();
     processLock_.release();
     smc_->close();
 }

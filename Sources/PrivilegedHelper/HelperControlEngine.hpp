@@ -38,6 +38,10 @@ struct HelperEnginePaths {
 // Operations run synchronously and one at a time (the control queue is a mutex); resets after a
 // disconnect or an expired lease are posted to the scheduler, and the lease watchdog ticks on its
 // timer. Construction opens the SMC, probes, returns every fan to the system and starts the watchdog.
+//
+// A session is active only while this process holds the control lock: an expired session's queued
+// reset finishes before the next session begins, so it can never release the lock under that one.
+// Termination and destruction reset whenever a session, a pending revert or the lock remains.
 class HelperControlEngine {
 public:
     enum class FirstRunStage { clean, fan0Manual, fan0TargetVerified };
@@ -87,6 +91,9 @@ private:
     void persistCapabilityMarker();
     void startupRecovery();
     void endActiveSession(const std::string& reason);
+    void finishPendingRevert();
+    bool controlMayBeOut() const;
+    void forgetSession();
     std::optional<CompetingFanController> competitor();
     int supervisedFan() const;
 
@@ -103,6 +110,8 @@ private:
     mutable std::mutex leaseMutex_;
     std::optional<std::string> activeSession_;
     std::optional<std::int64_t> lastHeartbeat_;
+    // The reason of a watchdog revert whose reset has not run yet; its session is already gone.
+    std::optional<std::string> pendingRevert_;
 
     bool capabilityVerified_ = false;
     FirstRunStage firstRunStage_ = FirstRunStage::clean;

@@ -1,7 +1,8 @@
 #include "PrivilegedHelper/HelperDaemon.hpp"
 
+#include "Platform/FileDescriptor.hpp"
 #include "Platform/FramedConnection.hpp"
-#include "Platform/PeerCredentials.hpp"
+#include "Platform/PeerProcess.hpp"
 #include "Platform/ProcFSProcessTable.hpp"
 #include "Platform/SMCSocketProtocol.hpp"
 #include "Platform/SignalFreeThread.hpp"
@@ -14,7 +15,7 @@
 
 #include <asio/executor_work_guard.hpp>
 #include <asio/post.hpp>
-#include <asio/signal_set.hpp>
+#include <asio/strand.hpp>
 #include <csignal>
 #include <cstdlib>
 #include <unistd.h>
@@ -63,6 +64,7 @@ HelperDaemonOptions HelperDaemonOptions::fromEnvironment() {
 
 HelperDaemon::HelperDaemon(HelperDaemonOptions options)
     : options_(std::move(options)), logger_(FanControlXPC::machServiceName, "Daemon"),
+      signals_(mainLoop_, SIGTERM, SIGINT, SIGHUP),
       processes_(options_.makeProcessTable ? options_.makeProcessTable()
                                            : std::make_unique<ProcFSProcessTable>()),
       scheduler_(std::make_unique<AsioEngineScheduler>()) {
@@ -71,54 +73,74 @@ HelperDaemon::HelperDaemon(HelperDaemonOptions options)
                          : std::make_unique<SocketSMCUserClient>(options_.smcSocketPath);
     engine_ = std::make_unique<HelperControlEngine>(std::move(transport), SteadyClock::shared(), *processes_,
                                                     *scheduler_, options_.enginePaths);
-    if (options_.activatedDescriptor) {
-        listenOnActivatedSocket(*options_.activatedDescriptor);
-    } else {
-        listener_ = std::make_unique<UnixSocketListener>(connections_, options_.socketPath, 0666);
-        listener_->start([this](asio::local::stream_protocol::socket socket) { accept(std::move(socket)); });
-    }
+    listener_ = options_.activatedDescriptor
+                    ? std::make_unique<UnixSocketListener>(mainLoop_, *options_.activatedDescriptor)
+                    : std::make_unique<UnixSocketListener>(mainLoop_, options_.socketPath, 0666);
+    listener_->start([this](asio::local::stream_protocol::socket socket) { accept(std::move(socket)); });
 }
 
 HelperDaemon::~HelperDaemon() {
+    listener_.reset();
+    joinWorkers();
+}
+
+void HelperDaemon::joinWorkers() {
+    checks_.stop();
     connections_.stop();
-    for (auto& thread : threads_) {
-        thread.join();
+    for (auto& worker : workers_) {
+        worker.join();
     }
+    workers_.clear();
 }
 
-void HelperDaemon::listenOnActivatedSocket(int descriptor) {
-    activated_ = std::make_unique<asio::local::stream_protocol::acceptor>(connections_);
-    activated_->assign(asio::local::stream_protocol(), descriptor);
-    struct Loop {
-        static void next(HelperDaemon& daemon) {
-            daemon.activated_->async_accept(
-                [&daemon](const std::error_code& error, asio::local::stream_protocol::socket socket) {
-                    if (error == asio::error::operation_aborted) {
-                        return;
-                    }
-                    if (!error) {
-                        daemon.accept(std::move(socket));
-                    }
-                    next(daemon);
-                });
-        }
-    };
-    Loop::next(*this);
-}
-
+// On the main loop: only counting, then the peer goes to be checked elsewhere.
 void HelperDaemon::accept(asio::local::stream_protocol::socket socket) {
-    const auto peer = PeerCredentials::of(socket.native_handle());
-    if (!peer || !options_.isAuthorizedClient || !options_.isAuthorizedClient(peer->pid)) {
-        logger_.error("refused connection from pid " + std::to_string(peer ? peer->pid : 0) +
-                      ": not the pinned Quorvane app");
-        asio::error_code ignored;
-        socket.close(ignored);
+    if (openConnections_.load() >= options_.maxConnections) {
+        logger_.error("refused a connection: " + std::to_string(options_.maxConnections) +
+                      " connections are open already");
         return;
     }
+    asio::error_code error;
+    auto connection = std::make_shared<FileDescriptor>(socket.release(error));
+    if (error) {
+        return;
+    }
+    ++openConnections_;
+    asio::post(checks_, [this, connection] { check(std::move(*connection)); });
+}
+
+void HelperDaemon::check(FileDescriptor connection) {
+    auto peer = PeerProcess::ofSocket(connection.get());
+    if (!peer || !options_.isAuthorizedClient || !options_.isAuthorizedClient(*peer)) {
+        logger_.error("refused connection from pid " + std::to_string(peer ? peer->pid() : 0) +
+                      ": not the pinned Quorvane app");
+        --openConnections_;
+        return;
+    }
+    // Each connection on a strand of its own: its reads, writes and idle timer never overlap.
+    asio::local::stream_protocol::socket socket(asio::make_strand(connections_));
+    asio::error_code error;
+    socket.assign(asio::local::stream_protocol(), connection.get(), error);
+    if (error) {
+        --openConnections_;
+        return;
+    }
+    connection.release();
+    serve(std::move(socket), std::make_shared<const PeerProcess>(std::move(*peer)));
+}
+
+void HelperDaemon::serve(asio::local::stream_protocol::socket socket,
+                         std::shared_ptr<const PeerProcess> peer) {
     auto service = std::make_shared<HelperService>(*engine_);
     FramedConnection::start(
         std::move(socket), maxHelperMessageSize,
-        [service](std::span<const std::uint8_t> payload) -> std::optional<FramedConnection::Payload> {
+        [this, service,
+         peer](std::span<const std::uint8_t> payload) -> std::optional<FramedConnection::Payload> {
+            if (!peer->isUnchanged()) {
+                logger_.error("closed the connection of pid " + std::to_string(peer->pid()) +
+                              ": the process exited or runs another program");
+                return std::nullopt;
+            }
             try {
                 const auto request = HelperRequest::fromJSON(decodeHelperMessage(payload));
                 return encodeHelperMessage(service->handle(request).toJSON());
@@ -126,7 +148,11 @@ void HelperDaemon::accept(asio::local::stream_protocol::socket socket) {
                 return std::nullopt;
             }
         },
-        [service] { service->connectionInvalidated(); });
+        [this, service] {
+            service->connectionInvalidated();
+            --openConnections_;
+        },
+        options_.idleTimeout);
 }
 
 void HelperDaemon::stop() {
@@ -139,23 +165,23 @@ void HelperDaemon::stop() {
 int HelperDaemon::run() {
     std::signal(SIGPIPE, SIG_IGN);
     auto guard = asio::make_work_guard(mainLoop_);
-    asio::signal_set signals(mainLoop_, SIGTERM, SIGINT);
-    signals.async_wait([this](const std::error_code& error, int) {
+    auto connectionWork = asio::make_work_guard(connections_);
+    auto checkWork = asio::make_work_guard(checks_);
+    signals_.async_wait([this](const std::error_code& error, int) {
         if (!error) {
             engine_->shutdown();
             mainLoop_.stop();
         }
     });
     for (int i = 0; i < options_.connectionThreads; ++i) {
-        threads_.push_back(startSignalFreeThread([this] { connections_.run(); }));
+        workers_.push_back(startSignalFreeThread([this] { connections_.run(); }));
+    }
+    for (int i = 0; i < checkingThreads; ++i) {
+        workers_.push_back(startSignalFreeThread([this] { checks_.run(); }));
     }
     logger_.notice("listening for the app");
     mainLoop_.run();
-    connections_.stop();
-    for (auto& thread : threads_) {
-        thread.join();
-    }
-    threads_.clear();
+    joinWorkers();
     return 0;
 }
 

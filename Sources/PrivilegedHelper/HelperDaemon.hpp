@@ -4,17 +4,21 @@
 
 #include <asio/io_context.hpp>
 #include <asio/local/stream_protocol.hpp>
+#include <asio/signal_set.hpp>
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
-#include <sys/types.h>
 #include <thread>
 #include <vector>
 
 namespace quorvane {
 
 class AsioEngineScheduler;
+class FileDescriptor;
+class PeerProcess;
 class ProcessTable;
 class UnixSocketListener;
 
@@ -28,9 +32,14 @@ struct HelperDaemonOptions {
     std::function<std::unique_ptr<SMCUserClient>()> makeSMCTransport;
     // Where competing fan daemons are looked for: /proc unless a test hands in its own list.
     std::function<std::unique_ptr<ProcessTable>()> makeProcessTable;
-    // Whether the process at the other end may talk to the helper at all.
-    std::function<bool(pid_t)> isAuthorizedClient;
+    // Whether the process at the other end may talk to the helper at all. Runs off the accept path
+    // and may take long (it may hash an executable).
+    std::function<bool(const PeerProcess&)> isAuthorizedClient;
     int connectionThreads = 4;
+    // Connections open at once, those still being checked included; more are closed at once.
+    int maxConnections = 32;
+    // A connection that sends no whole frame for this long is closed.
+    std::chrono::milliseconds idleTimeout = std::chrono::seconds(30);
 
     static std::string defaultSocketPath();
     // Paths relocated by QUORVANE_HELPER_SOCKET, QUORVANE_HELPER_LOCK and QUORVANE_HELPER_MARKER, the
@@ -40,35 +49,49 @@ struct HelperDaemonOptions {
 
 // The helper as a running service: the engine (built first, so the fans are recovered before
 // anyone can connect), a listener that admits only authorized clients, one service per
-// connection, and an orderly shutdown on SIGTERM or SIGINT.
+// connection, and an orderly shutdown on SIGTERM, SIGINT or SIGHUP.
+//
+// Threads: the main loop accepts and takes the signals (nothing slow runs there); peers are
+// checked on their own threads, so a slow executable to hash holds up no accept; frames are served
+// on the connection threads, each connection on its own strand. Every frame is checked against
+// the process that was admitted, so a connection that outlives its process, or whose process has
+// exec'd something else, is closed.
 class HelperDaemon {
 public:
+    // The termination signals are caught from here on, before start-up recovery; one that arrives
+    // during recovery ends run() as soon as it is called.
     explicit HelperDaemon(HelperDaemonOptions options);
     ~HelperDaemon();
     HelperDaemon(const HelperDaemon&) = delete;
     HelperDaemon& operator=(const HelperDaemon&) = delete;
 
-    // Serves until SIGTERM, SIGINT or stop(), then hands the fans back. Returns the exit status.
+    // Serves until SIGTERM, SIGINT, SIGHUP or stop(), then hands the fans back. Returns the exit status.
     int run();
     // Ends run() from any thread as a signal would.
     void stop();
 
     HelperControlEngine& engine() { return *engine_; }
 
+    static constexpr int checkingThreads = 2;
+
 private:
     void accept(asio::local::stream_protocol::socket socket);
-    void listenOnActivatedSocket(int descriptor);
+    void check(FileDescriptor connection);
+    void serve(asio::local::stream_protocol::socket socket, std::shared_ptr<const PeerProcess> peer);
+    void joinWorkers();
 
     HelperDaemonOptions options_;
     Logger logger_;
+    asio::io_context mainLoop_;
+    asio::signal_set signals_;
     std::unique_ptr<ProcessTable> processes_;
     std::unique_ptr<AsioEngineScheduler> scheduler_;
     std::unique_ptr<HelperControlEngine> engine_;
-    asio::io_context mainLoop_;
     asio::io_context connections_;
+    asio::io_context checks_;
     std::unique_ptr<UnixSocketListener> listener_;
-    std::unique_ptr<asio::local::stream_protocol::acceptor> activated_;
-    std::vector<std::thread> threads_;
+    std::atomic<int> openConnections_{0};
+    std::vector<std::thread> workers_;
 };
 
 } // namespace quorvane

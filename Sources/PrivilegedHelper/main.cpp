@@ -1,5 +1,6 @@
 // OrvalithHelper: the privileged daemon, the only process that writes fan keys.
 #include "Platform/ClientRequirement.hpp"
+#include "Platform/PeerProcess.hpp"
 #include "PrivilegedHelper/HelperDaemon.hpp"
 #include "PrivilegedHelper/HelperError.hpp"
 
@@ -29,15 +30,16 @@ int main(int argc, char** argv) {
         if (::geteuid() != 0) {
             throw HelperError::abnormalPreflight("helper must run as root");
         }
-        // Pinned now: a client must run exactly the app that was installed beside this helper.
+        // Pinned now, and again whenever that file changes: a client must run exactly the app that
+        // is installed beside this helper.
         const auto requirement =
             ClientRequirement::forAppBeside(std::filesystem::read_symlink("/proc/self/exe"));
         if (!requirement) {
             throw HelperError::unauthorizedClient();
         }
         auto options = HelperDaemonOptions::fromEnvironment();
-        options.isAuthorizedClient = [requirement = *requirement](pid_t pid) {
-            return requirement.isSatisfiedBy(pid);
+        options.isAuthorizedClient = [requirement = *requirement](const PeerProcess& peer) {
+            return requirement.admits(peer);
         };
         HelperDaemon daemon(std::move(options));
         return daemon.run();

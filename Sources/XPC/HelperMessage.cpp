@@ -65,7 +65,23 @@ std::vector<std::uint8_t> encodeHelperMessage(const json& message) {
 }
 
 json decodeHelperMessage(std::span<const std::uint8_t> payload) {
-    auto message = json::parse(payload.begin(), payload.end(), nullptr, false);
+    // Containers nested deeper than any message goes are skipped while parsing (nothing of them is
+    // built) and the message is refused, so no later copy, walk or dump can recurse without bound.
+    bool tooDeep = false;
+    const json::parser_callback_t limitDepth = [&tooDeep](int depth, json::parse_event_t event, json&) {
+        const bool opens =
+            event == json::parse_event_t::object_start || event == json::parse_event_t::array_start;
+        if (opens && depth >= static_cast<int>(maxHelperMessageDepth)) {
+            tooDeep = true;
+            return false;
+        }
+        return true;
+    };
+    auto message = json::parse(payload.begin(), payload.end(), limitDepth, false);
+    if (tooDeep) {
+        throw HelperProtocolError("message nests deeper than " + std::to_string(maxHelperMessageDepth) +
+                                  " levels");
+    }
     if (message.is_discarded() || !message.is_object()) {
         throw HelperProtocolError("frame is not a JSON object");
     }
@@ -123,8 +139,9 @@ HelperRequest HelperRequest::fromJSON(const json& message) {
         throw HelperProtocolError("unknown selector " + name->get<std::string>());
     }
     request.selector = *selector;
+    static const json noArguments = json::array();
     auto found = message.find("arguments");
-    const json arguments = found == message.end() ? json::array() : *found;
+    const json& arguments = found == message.end() ? noArguments : *found;
     if (!arguments.is_array()) {
         throw HelperProtocolError("arguments must be an array");
     }

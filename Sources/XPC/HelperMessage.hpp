@@ -13,10 +13,13 @@ namespace quorvane {
 
 // Each message is one JSON object carried as the payload of one length-prefixed frame.
 inline constexpr std::size_t maxHelperMessageSize = 64 * 1024;
+// Containers a message may nest: a response's fans are an array of objects inside its reply.
+inline constexpr std::size_t maxHelperMessageDepth = 4;
 
 // The payload bytes of a message; throws HelperProtocolError above the size cap.
 std::vector<std::uint8_t> encodeHelperMessage(const nlohmann::json& message);
-// Throws HelperProtocolError for bytes that are not one JSON object.
+// Throws HelperProtocolError for bytes that are not one JSON object, or that nest containers deeper
+// than maxHelperMessageDepth.
 nlohmann::json decodeHelperMessage(std::span<const std::uint8_t> payload);
 
 // The eight operations of the helper, by their wire names.

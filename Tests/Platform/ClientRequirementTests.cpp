@@ -1,5 +1,7 @@
 #include "Platform/ClientRequirement.hpp"
+#include "Platform/PeerProcess.hpp"
 #include "Platform/SHA256.hpp"
+#include "Support/TemporaryDirectory.hpp"
 
 #include <fstream>
 #include <gtest/gtest.h>
@@ -12,17 +14,34 @@ namespace fs = std::filesystem;
 
 class ClientRequirementTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        root = fs::temp_directory_path() / ("requirement-" + std::to_string(::getpid()));
-        fs::remove_all(root);
-        fs::create_directories(root);
-    }
-    void TearDown() override { fs::remove_all(root); }
     void write(const fs::path& path, const std::string& text) {
         fs::create_directories(path.parent_path());
         std::ofstream(path) << text;
     }
-    fs::path root;
+    // A copy of this test program under `name`, changed in one byte when `tampered`.
+    fs::path copyOfSelf(const fs::path& path, bool tampered = false) {
+        fs::create_directories(path.parent_path());
+        fs::copy_file(self, path, fs::copy_options::overwrite_existing);
+        if (tampered) {
+            std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+            file.seekp(100);
+            file.put('\x5a');
+        }
+        return path;
+    }
+    ClientRequirement::Hasher counting() {
+        return [this](const fs::path& path) {
+            ++hashed;
+            return sha256OfFile(path);
+        };
+    }
+
+    testing::TemporaryDirectory directory;
+    const fs::path root = directory.path();
+    const fs::path self = fs::read_symlink("/proc/self/exe");
+    const PeerProcess peer =
+        *PeerProcess::ofProcess(::getpid(), ::getuid(), PeerProcess::openPidfd(::getpid()));
+    int hashed = 0;
 };
 
 TEST_F(ClientRequirementTest, HashesFilesAsLowercaseHex) {
@@ -48,13 +67,51 @@ TEST_F(ClientRequirementTest, FindsTheAppInTheBuildAndTheInstalledLayout) {
     EXPECT_EQ(installed->sha256(), sha256OfFile(root / "usr" / "bin" / "Quorvane"));
 }
 
-TEST_F(ClientRequirementTest, PeerMustHaveTheNameAndTheContents) {
-    const fs::path self = fs::read_symlink("/proc/self/exe");
-    const auto hash = *sha256OfFile(self);
-    EXPECT_TRUE(ClientRequirement(self.filename().string(), hash).isSatisfiedBy(::getpid()));
-    EXPECT_FALSE(ClientRequirement("Quorvane", hash).isSatisfiedBy(::getpid()));
-    EXPECT_FALSE(ClientRequirement(self.filename().string(), std::string(64, '0')).isSatisfiedBy(::getpid()));
-    EXPECT_FALSE(ClientRequirement(self.filename().string(), hash).isSatisfiedBy(0x7ffffff0));
+// Which peers pass, and which of them cost a hash of the peer's executable.
+TEST_F(ClientRequirementTest, PeerMustHaveTheNameAndTheContentsAndOnlyASameSizedCopyIsHashed) {
+    struct Case {
+        const char* what;
+        std::function<fs::path()> app;
+        bool admitted;
+        int peerHashes;
+    };
+    const std::string name = self.filename().string();
+    const Case cases[] = {
+        {"the pinned file itself", [&] { return self; }, true, 0},
+        {"an identical copy", [&] { return copyOfSelf(root / "copy" / name); }, true, 1},
+        {"a copy changed in one byte", [&] { return copyOfSelf(root / "tampered" / name, true); }, false, 1},
+        {"another size",
+         [&] {
+             write(root / "small" / name, "small");
+             return root / "small" / name;
+         },
+         false, 0},
+        {"another name", [&] { return copyOfSelf(root / "named" / "Quorvane"); }, false, 0},
+    };
+    for (const auto& check : cases) {
+        hashed = 0;
+        const auto requirement = ClientRequirement::forApp(check.app(), counting());
+        ASSERT_TRUE(requirement) << check.what;
+        const int pinning = hashed;
+        EXPECT_EQ(requirement->admits(peer), check.admitted) << check.what;
+        EXPECT_EQ(hashed - pinning, check.peerHashes) << check.what;
+    }
+}
+
+TEST_F(ClientRequirementTest, AnUpgradedAppIsPinnedAgain) {
+    const fs::path app = root / "bin" / self.filename();
+    write(app, "the app as first installed");
+    const auto requirement = ClientRequirement::forApp(app);
+    ASSERT_TRUE(requirement);
+    EXPECT_FALSE(requirement->admits(peer));
+
+    // Installed the way packages do: a new file renamed over the old one.
+    fs::rename(copyOfSelf(root / "bin" / "upgrade.new"), app);
+    EXPECT_TRUE(requirement->admits(peer));
+    EXPECT_EQ(requirement->sha256(), sha256OfFile(self));
+
+    fs::remove(app);
+    EXPECT_FALSE(requirement->admits(peer));
 }
 
 } // namespace

@@ -347,5 +347,27 @@ TEST_F(UnlockFreeEngineTest, SessionsStartWithoutTheDiagnosticKey) {
     EXPECT_EQ(byte("F1Md"), 1);
 }
 
+// Without "Ftst" nothing else hands the fans back: the lock decides whether termination resets.
+TEST_F(UnlockFreeEngineTest, AnExpiredSessionsQueuedResetNeverTakesTheLockFromTheNextSession) {
+    startVerified();
+    engine->beginSession("A");
+    clock.advance(12100);
+    scheduler.tick();
+    engine->beginSession("B");
+    scheduler.runPending();
+    FanControlProcessLock other(paths.controlLock);
+    EXPECT_THROW(other.acquire("other"), FanControlProcessLockError);
+    other.release();
+
+    engine->setMode(1, true, "B");
+    engine->shutdown();
+    firmware.advanceToNow();
+    EXPECT_NE(byte("F1Md"), 1);
+    EXPECT_THAT(logs.messagesContaining("reset all requested"),
+                ElementsAre("reset all requested: helper startup/crash recovery",
+                            "reset all requested: watchdog timeout",
+                            "reset all requested: helper termination"));
+}
+
 } // namespace
 } // namespace quorvane

@@ -1,4 +1,7 @@
+#include "Platform/FileDescriptor.hpp"
 #include "Platform/FramedSocketClient.hpp"
+#include "Platform/PeerProcess.hpp"
+#include "Platform/SocketFrame.hpp"
 #include "PrivilegedHelper/HelperDaemon.hpp"
 #include "Simulator/SMCProfiles.hpp"
 #include "Simulator/SimulatedAppleSMC.hpp"
@@ -6,8 +9,13 @@
 #include "XPC/HelperMessage.hpp"
 #include "XPC/HelperReply.hpp"
 
+#include <csignal>
 #include <filesystem>
+#include <future>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -15,6 +23,18 @@ namespace quorvane {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+bool isThisProcess(const PeerProcess& peer) {
+    return peer.pid() == ::getpid();
+}
+
+sockaddr_un addressOf(const std::string& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    path.copy(address.sun_path, sizeof address.sun_path - 1);
+    return address;
+}
 
 // A daemon in this process, over an in-process simulated Mac with quick latches, serving a socket in
 // a temporary folder; this test process is the only authorized client unless a test says otherwise.
@@ -26,6 +46,14 @@ protected:
                                          ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(directory);
         fs::create_directories(directory);
+        options.socketPath = (directory / "helper.sock").string();
+        options.enginePaths.controlLock = directory / "fan-control.lock";
+        options.enginePaths.controlLockOwnerUID = std::nullopt;
+        options.enginePaths.capabilityMarker = directory / "helper-capability-v1";
+        options.makeSMCTransport = [this] {
+            return firmware.makeUserClient();
+        };
+        options.isAuthorizedClient = isThisProcess;
     }
     ~HelperDaemonTest() override {
         if (daemon) {
@@ -44,33 +72,27 @@ protected:
         return profile;
     }
 
-    void start(std::function<bool(pid_t)> authorized = [](pid_t pid) { return pid == ::getpid(); }) {
-        HelperDaemonOptions options;
-        options.socketPath = (directory / "helper.sock").string();
-        options.enginePaths.controlLock = directory / "fan-control.lock";
-        options.enginePaths.controlLockOwnerUID = std::nullopt;
-        options.enginePaths.capabilityMarker = directory / "helper-capability-v1";
-        options.makeSMCTransport = [this] {
-            return firmware.makeUserClient();
-        };
-        options.isAuthorizedClient = std::move(authorized);
-        daemon = std::make_unique<HelperDaemon>(std::move(options));
+    void start() {
+        daemon = std::make_unique<HelperDaemon>(options);
         server = std::thread([this] { daemon->run(); });
     }
 
-    std::unique_ptr<FramedSocketClient> client() {
-        auto connection = std::make_unique<FramedSocketClient>(
-            (directory / "helper.sock").string(), std::chrono::seconds(15), maxHelperMessageSize);
+    std::unique_ptr<FramedSocketClient> client(std::chrono::milliseconds timeout = 15s) {
+        auto connection =
+            std::make_unique<FramedSocketClient>(options.socketPath, timeout, maxHelperMessageSize);
         EXPECT_TRUE(connection->connect());
         return connection;
+    }
+
+    static std::vector<std::uint8_t> request(HelperSelector selector, std::string session = "",
+                                             std::int64_t fan = 0, bool manual = false) {
+        return encodeHelperMessage(HelperRequest{7, selector, std::move(session), fan, manual, 0}.toJSON());
     }
 
     static std::optional<HelperResponse> call(FramedSocketClient& connection, HelperSelector selector,
                                               std::string session = "", std::int64_t fan = 0,
                                               bool manual = false) {
-        const auto payload =
-            encodeHelperMessage(HelperRequest{7, selector, std::move(session), fan, manual, 0}.toJSON());
-        const auto answer = connection.request(payload);
+        const auto answer = connection.request(request(selector, std::move(session), fan, manual));
         if (!answer) {
             return std::nullopt;
         }
@@ -84,6 +106,7 @@ protected:
 
     SimulatedAppleSMC firmware;
     fs::path directory;
+    HelperDaemonOptions options;
     std::unique_ptr<HelperDaemon> daemon;
     std::thread server;
 };
@@ -102,7 +125,10 @@ TEST_F(HelperDaemonTest, AuthorizedClientIsServedInOrder) {
 }
 
 TEST_F(HelperDaemonTest, ClientsThatAreNotThePinnedAppCannotExchangeAnything) {
-    start([](pid_t) { return false; });
+    options.isAuthorizedClient = [](const PeerProcess&) {
+        return false;
+    };
+    start();
     auto connection = client();
     EXPECT_EQ(call(*connection, HelperSelector::status), std::nullopt);
 }
@@ -135,6 +161,136 @@ TEST_F(HelperDaemonTest, LosingTheSessionConnectionHandsTheFansBack) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     EXPECT_TRUE(automatic);
+}
+
+TEST_F(HelperDaemonTest, APeerThatTakesLongToCheckHoldsUpNoOtherConnection) {
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<int> checks{0};
+    options.isAuthorizedClient = [&checks, released](const PeerProcess& peer) {
+        if (checks++ == 0) {
+            released.wait();
+        }
+        return isThisProcess(peer);
+    };
+    start();
+    auto slow = client();
+    ASSERT_TRUE(slow->isConnected());
+    while (checks.load() == 0) {
+        std::this_thread::sleep_for(1ms);
+    }
+    auto quick = client();
+    EXPECT_TRUE(status(*quick));
+    release.set_value();
+    EXPECT_TRUE(status(*slow));
+}
+
+// A silent connection holds one of the two places until the idle timeout closes it.
+TEST_F(HelperDaemonTest, ConnectionsAreCappedAndSilentOnesClosed) {
+    options.maxConnections = 2;
+    options.idleTimeout = 1s;
+    start();
+    FileDescriptor silent(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const auto address = addressOf(options.socketPath);
+    ASSERT_EQ(::connect(silent.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    auto talking = client();
+    ASSERT_TRUE(status(*talking));
+    EXPECT_EQ(status(*client()), std::nullopt);
+
+    // The silent peer sees its connection end (a read returns end of file, not its 10 s timeout),
+    // and its place is free again.
+    timeval wait{10, 0};
+    ::setsockopt(silent.get(), SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    std::uint8_t byte = 0;
+    EXPECT_EQ(::recv(silent.get(), &byte, 1, 0), 0);
+    bool served = false;
+    for (int attempt = 0; attempt < 100 && !served; ++attempt) {
+        served = status(*client()).has_value();
+    }
+    EXPECT_TRUE(served);
+}
+
+// The admitted process then execs another program, which inherits the connection and calls.
+TEST_F(HelperDaemonTest, AConnectionWhoseProcessExecsAnotherProgramIsClosed) {
+    int go[2];
+    int report[2];
+    ASSERT_EQ(::pipe(go), 0);
+    ASSERT_EQ(::pipe(report), 0);
+    std::atomic<pid_t> child{0};
+    std::atomic<bool> admitted{false};
+    options.isAuthorizedClient = [&](const PeerProcess& peer) {
+        return admitted = peer.pid() == child.load();
+    };
+    start();
+    // A status frame in bash's printf notation; the program reports how many reply bytes came back.
+    std::string script = "printf '";
+    for (const std::uint8_t byte : SocketFrame::encode(request(HelperSelector::status))) {
+        char text[8];
+        std::snprintf(text, sizeof text, "\\x%02x", byte);
+        script += text;
+    }
+    script += "' >&3; head -c 4 <&3 | wc -c >&4";
+    const auto address = addressOf(options.socketPath);
+
+    const pid_t forked = ::fork();
+    if (forked == 0) {
+        char signal;
+        const int socket = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        ::read(go[0], &signal, 1);
+        ::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+        ::read(go[0], &signal, 1);
+        ::dup2(socket, 3);
+        ::dup2(report[1], 4);
+        ::execl("/bin/bash", "bash", "-c", script.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ASSERT_GT(forked, 0);
+    child = forked;
+    ::close(report[1]);
+    ASSERT_EQ(::write(go[1], "c", 1), 1);
+    while (!admitted.load()) {
+        std::this_thread::sleep_for(1ms);
+    }
+    ASSERT_EQ(::write(go[1], "x", 1), 1);
+    char output[16] = {};
+    const ssize_t count = ::read(report[0], output, sizeof output - 1);
+    int status = 0;
+    ::waitpid(forked, &status, 0);
+    for (const int descriptor : {go[0], go[1], report[0]}) {
+        ::close(descriptor);
+    }
+    EXPECT_GT(count, 0);
+    EXPECT_STREQ(output, "0\n") << "the exec'd program was answered";
+}
+
+// Relays to the simulated Mac but raises a signal as the SMC opens, during the daemon's start-up.
+class SignalAtOpen final : public SMCUserClient {
+public:
+    SignalAtOpen(std::unique_ptr<SMCUserClient> inner, int signal)
+        : inner_(std::move(inner)), signal_(signal) {}
+    bool serviceExists() override { return inner_->serviceExists(); }
+    std::uint32_t open() override {
+        ::raise(signal_);
+        return inner_->open();
+    }
+    void close() override { inner_->close(); }
+    std::uint32_t callStructMethod(std::uint32_t selector, const SMCParamStruct& input,
+                                   SMCParamStruct& output, std::size_t& outputSize) override {
+        return inner_->callStructMethod(selector, input, output, outputSize);
+    }
+
+private:
+    std::unique_ptr<SMCUserClient> inner_;
+    int signal_;
+};
+
+// Without a handler in place before start-up, the hangup would end this very process.
+TEST_F(HelperDaemonTest, AHangupDuringStartUpEndsTheDaemonCleanly) {
+    options.makeSMCTransport = [this] {
+        return std::make_unique<SignalAtOpen>(firmware.makeUserClient(), SIGHUP);
+    };
+    HelperDaemon hungUp(options);
+    EXPECT_EQ(hungUp.run(), 0);
 }
 
 } // namespace

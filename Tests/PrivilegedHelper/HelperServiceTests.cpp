@@ -34,20 +34,6 @@ TEST_F(EngineFixture, ServiceRemembersOnlyTheSessionItOpened) {
     EXPECT_EQ(engine->activeSession(), std::nullopt);
 }
 
-TEST_F(EngineFixture, ServiceAnswersEachOperationOnce) {
-    startVerified();
-    HelperService service(*engine);
-    EXPECT_TRUE(service.handle(call(HelperSelector::status)).reply);
-    service.handle(call(HelperSelector::beginSession, "A"));
-    const auto heartbeat = service.handle(call(HelperSelector::heartbeat, "A"));
-    EXPECT_FALSE(heartbeat.reply || heartbeat.error);
-    EXPECT_TRUE(service.handle(call(HelperSelector::setFanMode, "A", 0, true)).reply);
-    EXPECT_TRUE(service.handle(call(HelperSelector::resetAll, "A")).reply);
-    const auto ended = service.handle(call(HelperSelector::endSession, "A"));
-    EXPECT_FALSE(ended.error);
-    EXPECT_EQ(service.sessionID(), std::nullopt);
-}
-
 TEST_F(EngineFixture, ErrorsCrossTheWireWithTheirCodes) {
     startVerified();
     HelperService service(*engine);

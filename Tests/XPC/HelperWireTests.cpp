@@ -71,6 +71,19 @@ TEST(HelperMessageTest, MalformedRequestsAreProtocolErrors) {
     }
 }
 
+TEST(HelperMessageTest, NestingNoMessageUsesIsRefusedWithoutRecursion) {
+    // A frame's worth of brackets: deep enough to overflow the stack of any recursive copy.
+    const std::string deep = std::string(30000, '[') + std::string(30000, ']');
+    const std::string text = R"({"id":1,"selector":"heartbeat:reply:","arguments":)" + deep + "}";
+    ASSERT_LE(text.size(), maxHelperMessageSize);
+    EXPECT_THROW(decodeHelperMessage(std::vector<std::uint8_t>(text.begin(), text.end())),
+                 HelperProtocolError);
+    EXPECT_THROW(HelperRequest::fromJSON(json::parse(text)), HelperProtocolError);
+
+    const json fans = {{"id", 1}, {"reply", {{"fans", {{{"index", 0}}}}}}};
+    EXPECT_EQ(decodeHelperMessage(encodeHelperMessage(fans)), fans);
+}
+
 TEST(HelperMessageTest, ResponsesCarryADictionaryOrAnErrorOrNothing) {
     HelperResponse failure{3, std::nullopt, XPCError("d", 5, std::string("desc"), std::string("debug"))};
     const auto decoded = HelperResponse::fromJSON(failure.toJSON());

@@ -1,0 +1,51 @@
+#include "Platform/PeerProcess.hpp"
+#include "Support/TemporaryDirectory.hpp"
+
+#include <csignal>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace quorvane {
+namespace {
+
+// A child that connects to a socket of this process and then waits to be killed.
+TEST(PeerProcessTest, APeerThatExitedIsNoLongerTheSameWithOrWithoutAPidfd) {
+    testing::TemporaryDirectory directory;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    (directory.path() / "peer.sock").string().copy(address.sun_path, sizeof address.sun_path - 1);
+    FileDescriptor listening(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    ASSERT_EQ(::bind(listening.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listening.get(), 1), 0);
+
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int socket = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        ::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+        ::pause();
+        ::_exit(0);
+    }
+    ASSERT_GT(child, 0);
+    FileDescriptor connection(::accept4(listening.get(), nullptr, nullptr, SOCK_CLOEXEC));
+    const auto peer = PeerProcess::ofSocket(connection.get());
+    const auto withoutPidfd = PeerProcess::ofProcess(child, ::getuid(), FileDescriptor());
+    const bool sameWhileAlive = peer && withoutPidfd && peer->isUnchanged() && withoutPidfd->isUnchanged();
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(peer && withoutPidfd);
+    EXPECT_TRUE(sameWhileAlive);
+    EXPECT_EQ(peer->pid(), child);
+    EXPECT_TRUE(peer->hasPidfd()) << "the kernel offers pidfds since Linux 5.3";
+    EXPECT_EQ(peer->executable(), *FileIdentity::of("/proc/self/exe"));
+
+    EXPECT_FALSE(peer->isUnchanged());
+    EXPECT_FALSE(withoutPidfd->isUnchanged());
+    EXPECT_EQ(PeerProcess::ofSocket(connection.get()), std::nullopt);
+}
+
+} // namespace
+} // namespace quorvane
