@@ -348,6 +348,8 @@ void AppModel::applySnapshot(const TelemetrySnapshot& snapshot) {
         control = gpu && *gpu > average->temperature ? *gpu : average->temperature;
     }
     publish(Property::controlTemperature, controlTemperature_, control);
+    // Before the sample date, which observers take as "the poll is in".
+    publish(Property::sensorReadings, sensorReadings_, snapshot.readings);
     publish(Property::lastTemperatureSampleDate, lastTemperatureSampleDate_, std::optional<Date>(date));
 
     if (consecutiveTelemetryFailures_ >= 1 && lastError_ != activeConflictMessage_) {
@@ -362,7 +364,6 @@ void AppModel::applySnapshot(const TelemetrySnapshot& snapshot) {
     if (displayPipeline_.isEstablished()) {
         checkOverheat(displayTemperature_.value_or(hottest));
     }
-    publish(Property::sensorReadings, sensorReadings_, snapshot.readings);
 
     if (activePreset_.kind != PresetKind::system && !helper_->sessionID() && !presetPendingRestore_) {
         presetPendingRestore_ = activePreset_;

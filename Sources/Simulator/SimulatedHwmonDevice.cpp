@@ -225,6 +225,12 @@ void SimulatedHwmonDevice::applyClientWrite(Fan& fan) {
 }
 
 void SimulatedHwmonDevice::publish(const fs::path& file, std::optional<std::int64_t> value) {
+    // Only changes are written: most channels hold still between two refreshes.
+    auto [entry, added] = published_.try_emplace(file.string(), std::nullopt);
+    if (!added && entry->second == value) {
+        return;
+    }
+    entry->second = value;
     if (!value) {
         std::error_code ignored;
         fs::remove(file, ignored);

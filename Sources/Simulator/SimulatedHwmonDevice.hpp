@@ -4,6 +4,7 @@
 
 #include <ctime>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -64,6 +65,8 @@ private:
     IOKitSMCBridge firmware_;
     std::vector<std::pair<std::string, std::filesystem::path>> temperatures_;
     std::vector<Fan> fans_;
+    // The value each read-only channel file holds, or nullopt once it was removed.
+    std::map<std::string, std::optional<std::int64_t>> published_;
 };
 
 } // namespace quorvane
