@@ -338,17 +338,19 @@ HwmonSMCUserClient::Outcome HwmonSMCUserClient::read(const SMCParamStruct& input
         output.bytes()[0] = static_cast<std::uint8_t>(fans_.size());
         return {};
     }
-    auto& fan = fans_[key->fan];
-    if (key->source == Source::fanMode) {
-        if (::access(key->file.c_str(), F_OK) != 0) {
-            return outcomeOf(errno);
+    if (key->source == Source::fanMode || key->source == Source::fanTarget) {
+        const auto& fan = fans_.at(key->fan);
+        if (key->source == Source::fanMode) {
+            if (::access(key->file.c_str(), F_OK) != 0) {
+                return outcomeOf(errno);
+            }
+            output.bytes()[0] = fan.mode == Mode::automatic ? 0 : 1;
+            return {};
         }
-        output.bytes()[0] = fan.mode == Mode::automatic ? 0 : 1;
-        return {};
-    }
-    if (key->source == Source::fanTarget && fan.mode != Mode::manual && fan.heldTarget) {
-        putFloat(output, *fan.heldTarget);
-        return {};
+        if (fan.mode != Mode::manual && fan.heldTarget) {
+            putFloat(output, *fan.heldTarget);
+            return {};
+        }
     }
     const auto number = readNumber(key->file);
     if (!number.value) {
@@ -369,7 +371,7 @@ HwmonSMCUserClient::Outcome HwmonSMCUserClient::write(const SMCParamStruct& inpu
     if (!targetWritable(*key)) {
         return {0, SMCParamStruct::notWritable};
     }
-    auto& fan = fans_[key->fan];
+    auto& fan = fans_.at(key->fan);
     if (key->source == Source::fanMode) {
         if (input.dataSize() != 1) {
             return {0, SMCParamStruct::keySizeMismatch};

@@ -32,17 +32,14 @@ const std::map<std::string, std::string, std::less<>> knownLabels{
 };
 
 // Read-only files are replaced whole, so a reader sees the old value or the new one.
-void writeFile(const fs::path& path, const std::string& content, fs::perms mode = fs::perms(0444)) {
+void writeFile(const fs::path& path, const std::string& content, mode_t mode = 0444) {
     const fs::path temporary = path.parent_path() / ("." + path.filename().string() + ".new");
-    {
-        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-        file << content;
-        if (!file.flush()) {
-            throw SimulatorError("Cannot write " + temporary.string());
-        }
+    FileDescriptor file(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode));
+    if (!file ||
+        ::write(file.get(), content.data(), content.size()) != static_cast<ssize_t>(content.size()) ||
+        ::fchmod(file.get(), mode) != 0 || ::rename(temporary.c_str(), path.c_str()) != 0) {
+        throw SimulatorError("Cannot write " + path.string());
     }
-    fs::permissions(temporary, mode);
-    fs::rename(temporary, path);
 }
 
 std::string contents(const fs::path& path) {
