@@ -219,7 +219,9 @@ std::uint32_t HwmonSMCUserClient::open() {
     if (!fans_.empty()) {
         keys_.push_back({fanCount, Source::fanCount, {}, -1, "fan count"});
     }
-    std::sort(keys_.begin(), keys_.end(), [](const Key& lhs, const Key& rhs) { return lhs.key < rhs.key; });
+    // Stable: of two nodes naming one key, the first stays.
+    std::stable_sort(keys_.begin(), keys_.end(),
+                     [](const Key& lhs, const Key& rhs) { return lhs.key < rhs.key; });
     keys_.erase(std::unique(keys_.begin(), keys_.end(),
                             [](const Key& lhs, const Key& rhs) { return lhs.key == rhs.key; }),
                 keys_.end());
