@@ -122,7 +122,6 @@ TEST(HeadlessOverHwmonTest, AMainlineM1MacBookProShowsBothFansItsFourChannelsAnd
         "Fan control is unavailable because this Mac's SMC does not report the CPU core temperatures that "
         "fan control is computed from (CPU Core Average has only 0 valid channels); Quorvane monitors only.");
     EXPECT_EQ(poll["smc"], "macsmc_hwmon at " + tree.device().string());
-    std::cout << poll.dump(2) << "\n";
 }
 
 } // namespace
