@@ -43,8 +43,9 @@ AppModel::AppModel(Services services)
       powerMonitor_(services.powerMonitor), launchAtLoginService_(services.launchAtLogin),
       clock_(services.clock), wallClock_(std::move(services.wallClock)),
       hardwareModelIdentifier_(std::move(services.hardwareModelIdentifier)),
-      openLoginItems_(std::move(services.openLoginItems)), activateApp_(std::move(services.activateApp)),
-      logger_(AppBundleIdentifier, "Setup"), nextRestoreAttempt_(-std::numeric_limits<double>::infinity()) {
+      smcMachine_(std::move(services.smcMachine)), openLoginItems_(std::move(services.openLoginItems)),
+      activateApp_(std::move(services.activateApp)), logger_(AppBundleIdentifier, "Setup"),
+      nextRestoreAttempt_(-std::numeric_limits<double>::infinity()) {
     if (!helper_ || !telemetry_ || !wallClock_) {
         throw std::invalid_argument("AppModel needs a helper client, a telemetry source and a wall clock");
     }
@@ -239,23 +240,46 @@ void AppModel::handlePollResult(std::uint64_t generation, TelemetrySource::Resul
 // ---- the fold -------------------------------------------------------------------------------
 
 void AppModel::applySnapshot(const TelemetrySnapshot& snapshot) {
-    const auto& average = snapshot.average;
+    // Without the composite (too few channels) every field it feeds is absent.
+    const CPUCoreAverage* average = snapshot.average ? &*snapshot.average : nullptr;
+    const auto field = [average](std::optional<double> CPUCoreAverage::*member) {
+        return average ? average->*member : std::nullopt;
+    };
     if (!snapshot.fans.empty()) {
         publish(Property::fans, fans_, snapshot.fans);
     }
-    publish(Property::cpuCoreAverage, cpuCoreAverage_, std::optional<double>(average.temperature));
-    publish(Property::gpuCoreAverage, gpuCoreAverage_, average.gpuAverageTemperature);
-    publish(Property::cpuCoreMaximum, cpuCoreMaximum_, std::optional<double>(average.cpuMaximumTemperature));
-    publish(Property::efficiencyCoreMaximum, efficiencyCoreMaximum_, average.efficiencyMaximumTemperature);
-    publish(Property::performanceCoreMaximum, performanceCoreMaximum_, average.performanceMaximumTemperature);
-    publish(Property::gpuCoreMaximum, gpuCoreMaximum_, average.gpuMaximumTemperature);
-    publish(Property::cpuDieHotspotTemperature, cpuDieHotspotTemperature_, average.hotspotTemperature);
-    publish(Property::gpuDieHotspotTemperature, gpuDieHotspotTemperature_, average.gpuHotspotTemperature);
+    publish(Property::cpuCoreAverage, cpuCoreAverage_,
+            average ? std::optional<double>(average->temperature) : std::nullopt);
+    publish(Property::gpuCoreAverage, gpuCoreAverage_, field(&CPUCoreAverage::gpuAverageTemperature));
+    publish(Property::cpuCoreMaximum, cpuCoreMaximum_,
+            average ? std::optional<double>(average->cpuMaximumTemperature) : std::nullopt);
+    publish(Property::efficiencyCoreMaximum, efficiencyCoreMaximum_,
+            field(&CPUCoreAverage::efficiencyMaximumTemperature));
+    publish(Property::performanceCoreMaximum, performanceCoreMaximum_,
+            field(&CPUCoreAverage::performanceMaximumTemperature));
+    publish(Property::gpuCoreMaximum, gpuCoreMaximum_, field(&CPUCoreAverage::gpuMaximumTemperature));
+    publish(Property::cpuDieHotspotTemperature, cpuDieHotspotTemperature_,
+            field(&CPUCoreAverage::hotspotTemperature));
+    publish(Property::gpuDieHotspotTemperature, gpuDieHotspotTemperature_,
+            field(&CPUCoreAverage::gpuHotspotTemperature));
+    pollsWithoutComposite_ = average ? 0 : pollsWithoutComposite_ + 1;
+    if (compositeUnavailable_ != snapshot.compositeUnavailable) {
+        compositeUnavailable_ = snapshot.compositeUnavailable;
+        notify(Property::thermalControlSupported);
+    }
     publish(Property::thermalControlSupported, thermalControlSupported_,
-            ThermalControlCompatibility::allowsControl(hardwareModelIdentifier_,
-                                                       average.hasValidatedFanZoneTopology));
+            average != nullptr && ThermalControlCompatibility::allowsControl(
+                                      hardwareModelIdentifier_, average->hasValidatedFanZoneTopology));
 
-    const double hottest = average.thermalDisplayTemperature();
+    // Without the composite the display shows the hottest channel the machine has.
+    double hottest = std::numeric_limits<double>::quiet_NaN();
+    if (average) {
+        hottest = average->thermalDisplayTemperature();
+    } else {
+        for (const auto& reading : snapshot.readings) {
+            hottest = std::isnan(hottest) ? reading.value : std::max(hottest, reading.value);
+        }
+    }
     if (std::isfinite(hottest)) {
         displayPipeline_.update(hottest);
     }
@@ -278,7 +302,8 @@ void AppModel::applySnapshot(const TelemetrySnapshot& snapshot) {
     }
 
     std::optional<double> dieHeat;
-    for (const auto& candidate : {average.hotspotTemperature, average.gpuHotspotTemperature}) {
+    for (const auto& candidate :
+         {field(&CPUCoreAverage::hotspotTemperature), field(&CPUCoreAverage::gpuHotspotTemperature)}) {
         if (candidate) {
             dieHeat = dieHeat ? std::max(*dieHeat, *candidate) : *candidate;
         }
@@ -295,7 +320,7 @@ void AppModel::applySnapshot(const TelemetrySnapshot& snapshot) {
     }
 
     zoneReadings_.clear();
-    for (const auto& reading : average.fanZoneReadings) {
+    for (const auto& reading : average ? average->fanZoneReadings : std::vector<FanZoneReading>{}) {
         // Two readings for one fan would be a reader fault; the first one stands.
         if (!zoneReadings_.emplace(reading.fanIndex, reading).second) {
             logger_.error("duplicate fan-zone reading for fan " + std::to_string(reading.fanIndex) +
@@ -320,11 +345,13 @@ void AppModel::applySnapshot(const TelemetrySnapshot& snapshot) {
     for (const auto& [fan, temperature] : fanControlTemperatures_) {
         control = control ? std::max(*control, temperature) : temperature;
     }
-    if (!control) {
-        const auto gpu = average.gpuAverageTemperature;
-        control = gpu && *gpu > average.temperature ? *gpu : average.temperature;
+    if (!control && average) {
+        const auto gpu = average->gpuAverageTemperature;
+        control = gpu && *gpu > average->temperature ? *gpu : average->temperature;
     }
     publish(Property::controlTemperature, controlTemperature_, control);
+    // Before the sample date, which observers take as "the poll is in".
+    publish(Property::sensorReadings, sensorReadings_, snapshot.readings);
     publish(Property::lastTemperatureSampleDate, lastTemperatureSampleDate_, std::optional<Date>(date));
 
     if (consecutiveTelemetryFailures_ >= 1 && lastError_ != activeConflictMessage_) {
@@ -339,15 +366,39 @@ void AppModel::applySnapshot(const TelemetrySnapshot& snapshot) {
     if (displayPipeline_.isEstablished()) {
         checkOverheat(displayTemperature_.value_or(hottest));
     }
-    publish(Property::sensorReadings, sensorReadings_, snapshot.readings);
 
     if (activePreset_.kind != PresetKind::system && !helper_->sessionID() && !presetPendingRestore_) {
         presetPendingRestore_ = activePreset_;
     }
     restoreRememberedPresetIfReady();
+    if (!average) {
+        // Nothing to control from: one such poll is tolerated, as one failed read is.
+        if (pollsWithoutComposite_ >= 2 && activePreset_.kind != PresetKind::system && helper_->sessionID()) {
+            resetToAutomatic("CPU/GPU reading unavailable", true, true);
+        }
+        return;
+    }
     if (fanControlOwnership_ == FanControlOwnership::quorvane) {
         runControlStep();
     }
+}
+
+std::optional<std::string> AppModel::controlUnavailableReason() const {
+    if (thermalControlSupported_ || !lastTemperatureSampleDate_) {
+        return std::nullopt;
+    }
+    return unsupportedControlMessage();
+}
+
+std::string AppModel::unsupportedControlMessage() const {
+    if (compositeUnavailable_) {
+        const bool gpu = compositeUnavailable_->starts_with("GPU");
+        return std::string("Fan control is unavailable because this Mac's SMC does not report the ") +
+               (gpu ? "GPU cluster" : "CPU core") + " temperatures that fan control is computed from (" +
+               *compositeUnavailable_ + "); Quorvane monitors only.";
+    }
+    return "Fan control is hardware-verified only on Mac15,11. This " + hardwareModelIdentifier_ +
+           " remains in safe monitoring-only mode until its sensor and fan topology is validated.";
 }
 
 void AppModel::clearThermalState() {
@@ -394,13 +445,16 @@ void AppModel::recordHistory(const TelemetrySnapshot& snapshot, Date date) {
     auto ordered = fans_;
     std::stable_sort(ordered.begin(), ordered.end(),
                      [](const FanInfo& lhs, const FanInfo& rhs) { return lhs.index < rhs.index; });
-    HistorySample sample{.date = date,
-                         .cpuTemp =
-                             displayTemperature_.value_or(snapshot.average.thermalDisplayTemperature()),
-                         .cpuCoreAverage = snapshot.average.temperature,
-                         .gpuCoreAverage = snapshot.average.gpuAverageTemperature,
-                         .controlTemp = controlTemperature_.value_or(snapshot.average.controlTemperature()),
-                         .rpms = {}};
+    const double missingValue = std::numeric_limits<double>::quiet_NaN();
+    const auto& average = snapshot.average;
+    HistorySample sample{
+        .date = date,
+        .cpuTemp =
+            displayTemperature_.value_or(average ? average->thermalDisplayTemperature() : missingValue),
+        .cpuCoreAverage = average ? average->temperature : missingValue,
+        .gpuCoreAverage = average ? average->gpuAverageTemperature : std::nullopt,
+        .controlTemp = controlTemperature_.value_or(average ? average->controlTemperature() : missingValue),
+        .rpms = {}};
     for (const auto& fan : ordered) {
         sample.rpms.push_back(fan.actualRPM);
     }

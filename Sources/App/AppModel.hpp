@@ -109,6 +109,8 @@ public:
         // Calendar time for history and the last sample.
         std::function<Date()> wallClock;
         std::string hardwareModelIdentifier;
+        // Which SMC is in use, as the settings and --json name it.
+        std::string smcMachine = {};
         // Optional: the system's Login Items settings, and bringing the app to the front.
         std::function<void()> openLoginItems = {};
         std::function<void()> activateApp = {};
@@ -147,6 +149,9 @@ public:
     std::optional<double> sustainedDieTemperature() const { return sustainedDieTemperature_; }
     bool criticalThermalOverrideActive() const { return criticalThermalOverrideActive_; }
     bool thermalControlSupported() const { return thermalControlSupported_; }
+    // Why fan control is refused on this machine, once a poll has told; published with
+    // thermalControlSupported.
+    std::optional<std::string> controlUnavailableReason() const;
     HelperInstallState helperState() const { return helperState_; }
     const std::optional<std::string>& competingController() const { return competingController_; }
     FanControlOwnership fanControlOwnership() const { return fanControlOwnership_; }
@@ -169,6 +174,7 @@ public:
     // Per sensor key, one value per history sample (NaN where the sensor was missing).
     const std::map<std::string, std::vector<float>>& sensorHistory() const { return sensorHistory_; }
     const std::string& hardwareModelIdentifier() const { return hardwareModelIdentifier_; }
+    const std::string& smcMachine() const { return smcMachine_; }
     // The picker's presets, built-ins first.
     std::vector<FanPreset> presetMenu() const;
     HelperClient& helperClient() { return *helper_; }
@@ -257,6 +263,8 @@ private:
     void handlePollResult(std::uint64_t generation, TelemetrySource::Result result);
     void applySnapshot(const TelemetrySnapshot& snapshot);
     void handlePollError(const std::string& description);
+    // The one sentence that refuses control here: what the machine lacks, or the model gate.
+    std::string unsupportedControlMessage() const;
     void clearThermalState();
     void recordHistory(const TelemetrySnapshot& snapshot, Date date);
     void checkOverheat(double temperature);
@@ -319,6 +327,7 @@ private:
     Clock& clock_;
     std::function<Date()> wallClock_;
     std::string hardwareModelIdentifier_;
+    std::string smcMachine_;
     std::function<void()> openLoginItems_;
     std::function<void()> activateApp_;
     Logger logger_;
@@ -366,6 +375,9 @@ private:
     std::optional<double> lastOverheatAlert_;
     std::optional<MainExecutor::TimerID> pollTimer_;
     int consecutiveTelemetryFailures_ = 0;
+    // What the last poll lacked to form the CPU/GPU reading, and for how many polls in a row.
+    std::optional<std::string> compositeUnavailable_;
+    int pollsWithoutComposite_ = 0;
     bool pollInFlight_ = false;
     bool pollRequested_ = false;
     PowerLifecycleState powerLifecycle_;

@@ -106,8 +106,7 @@ void AppModel::activate(const FanPreset& preset, bool quietTransientRetry) {
         return;
     }
     if (!thermalControlSupported_) {
-        setLastError("Fan control is hardware-verified only on Mac15,11. This " + hardwareModelIdentifier_ +
-                     " remains in safe monitoring-only mode until its sensor and fan topology is validated.");
+        setLastError(unsupportedControlMessage());
         if (helper_->sessionID()) {
             resetToAutomatic("unverified hardware topology", true, true);
         }

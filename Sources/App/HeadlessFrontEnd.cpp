@@ -141,11 +141,16 @@ nlohmann::json HeadlessFrontEnd::jsonObject() const {
              {"driver", driver != model_.fanControlDrivers().end() ? nlohmann::json(driver->second)
                                                                    : nlohmann::json(nullptr)}});
     }
+    nlohmann::json sensors = nlohmann::json::array();
+    for (const auto& reading : model_.sensorReadings()) {
+        sensors.push_back({{"key", reading.keyName}, {"temperature", reading.value}});
+    }
     return {
         {"title", menuBarTitle(model_.fans(), model_.fanControlTemperatures(), model_.displayTemperature())},
         {"displayTemperature", optionalNumber(model_.displayTemperature())},
         {"controlTemperature", optionalNumber(model_.controlTemperature())},
         {"fans", std::move(fans)},
+        {"sensors", std::move(sensors)},
         {"activePreset", model_.activePreset().name},
         {"helperState", rawValue(model_.helperState())},
         {"supervisedTestPassed", model_.supervisedTestPassed()},
@@ -154,6 +159,8 @@ nlohmann::json HeadlessFrontEnd::jsonObject() const {
         {"conflict", optionalText(model_.activeConflictMessage())},
         {"criticalOverride", model_.criticalThermalOverrideActive()},
         {"thermalControlSupported", model_.thermalControlSupported()},
+        {"controlUnavailable", optionalText(model_.controlUnavailableReason())},
+        {"smc", model_.smcMachine()},
         {"owner", std::string(rawValue(model_.fanControlOwnership()))}};
 }
 

@@ -33,6 +33,9 @@ void LaunchActions::changed(AppModel::Property property) {
             becomeReady();
         }
         break;
+    case AppModel::Property::helperState:
+        runRequestedTest();
+        break;
     case AppModel::Property::supervisedTestPassed:
     case AppModel::Property::isBusy:
         activateRequestedPreset();
@@ -49,10 +52,20 @@ void LaunchActions::becomeReady() {
     }
     ready_ = true;
     if (commandLine_.runSupervisedTest && !model_.supervisedTestPassed()) {
-        model_.runSupervisedFan0Test();
+        runRequestedTest();
         return;
     }
     activateRequestedPreset();
+}
+
+// Once the helper is approved: the first poll may come before the registration answers.
+void LaunchActions::runRequestedTest() {
+    if (!ready_ || testStarted_ || !commandLine_.runSupervisedTest || model_.supervisedTestPassed() ||
+        model_.helperState() != HelperInstallState::enabled) {
+        return;
+    }
+    testStarted_ = true;
+    model_.runSupervisedFan0Test();
 }
 
 void LaunchActions::activateRequestedPreset() {

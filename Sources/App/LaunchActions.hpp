@@ -28,6 +28,7 @@ private:
     void changed(AppModel::Property property);
     void becomeReady();
     void activateRequestedPreset();
+    void runRequestedTest();
 
     AppModel& model_;
     AppCommandLine commandLine_;
@@ -35,6 +36,7 @@ private:
     AppModel::ObserverToken observer_{};
     bool ready_ = false;
     bool presetPending_ = false;
+    bool testStarted_ = false;
 };
 
 } // namespace quorvane

@@ -13,12 +13,11 @@
 #include "Platform/AsioWorkQueue.hpp"
 #include "Platform/ConsoleNotificationCenter.hpp"
 #include "Platform/DaemonRegistrationFactory.hpp"
-#include "Platform/HardwareModel.hpp"
 #include "Platform/JSONFileDefaultsStore.hpp"
 #include "Platform/LogindPowerMonitor.hpp"
 #include "Platform/ProcFSProcessTable.hpp"
+#include "Platform/SMCMachine.hpp"
 #include "Platform/SocketHelperTransport.hpp"
-#include "Platform/SocketSMCUserClient.hpp"
 #include "Platform/XDGLaunchAtLogin.hpp"
 #include "UI/DesktopApp.hpp"
 
@@ -142,11 +141,12 @@ int main(int argc, char** argv) {
     LogindPowerMonitor powerMonitor;
     XDGLaunchAtLogin launchAtLogin(XDGLaunchAtLogin::defaultEntry(), XDGLaunchAtLogin::currentExecutable());
 
+    const auto machine = SMCMachine::fromEnvironment();
     AppModel model(AppModel::Services{
         .helperClient = std::make_unique<HelperClient>(SocketHelperTransport::factory(), *registration,
                                                        heartbeatQueue, mainExecutor),
-        .telemetry = std::make_unique<TelemetryPollerSource>(std::make_unique<TelemetryPoller>(
-            std::make_unique<SocketSMCUserClient>(), *registration, pollQueue)),
+        .telemetry = std::make_unique<TelemetryPollerSource>(
+            std::make_unique<TelemetryPoller>(machine.makeUserClient(), *registration, pollQueue)),
         .defaults = defaults,
         .mainExecutor = mainExecutor,
         .scanExecutor = scanQueue,
@@ -156,7 +156,8 @@ int main(int argc, char** argv) {
         .launchAtLogin = launchAtLogin,
         .clock = SteadyClock::shared(),
         .wallClock = [] { return std::chrono::system_clock::now(); },
-        .hardwareModelIdentifier = HardwareModel::identifier(),
+        .hardwareModelIdentifier = machine.modelIdentifier(),
+        .smcMachine = machine.description(),
     });
 
     int status = 0;

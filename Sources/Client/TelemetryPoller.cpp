@@ -51,7 +51,15 @@ struct TelemetryPoller::State {
                                        std::to_string(snapshot.fans.size()) + " of " +
                                        std::to_string(probed.size()) + " fans)");
         }
-        snapshot.average = reader->readCPUCoreAverage();
+        try {
+            snapshot.average = reader->readCPUCoreAverage();
+        } catch (const SMCError& error) {
+            // Too few channels for the composite: the fans and channels still make a snapshot.
+            if (error.kind() != SMCError::Kind::readFailed) {
+                throw;
+            }
+            snapshot.compositeUnavailable = error.text();
+        }
         snapshot.readings = reader->readAllTemperatures();
         snapshot.helperState = helperState();
         return snapshot;

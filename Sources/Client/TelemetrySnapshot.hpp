@@ -5,6 +5,8 @@
 #include "Helpers/SensorReading.hpp"
 #include "SMC/FanInfo.hpp"
 
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace quorvane {
@@ -12,7 +14,10 @@ namespace quorvane {
 // One poll: every probed fan, the composite reading, every plausible channel and the helper state.
 struct TelemetrySnapshot {
     std::vector<FanInfo> fans;
-    CPUCoreAverage average;
+    // Absent where the machine's channels cannot form it (usual on a real Mac's hwmon driver, which
+    // may list no CPU or GPU keys); compositeUnavailable then says what is missing.
+    std::optional<CPUCoreAverage> average;
+    std::optional<std::string> compositeUnavailable;
     std::vector<SensorReading> readings;
     HelperInstallState helperState = HelperInstallState::unknown;
 };

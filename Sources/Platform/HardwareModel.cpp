@@ -2,15 +2,33 @@
 
 #include "Platform/FramedSocketClient.hpp"
 
+#include <array>
 #include <fstream>
-#include <optional>
+#include <iterator>
+#include <utility>
 
 namespace quorvane {
 
 namespace {
 
-std::optional<std::string> simulatedModel(const HardwareModel::Sources& sources) {
-    FramedSocketClient connection(sources.smcSocketPath, sources.timeout, SMCSocketProtocol::maxPayload);
+// Apple-silicon boards as the device tree names them, with the Mac each one is.
+constexpr std::array<std::pair<std::string_view, std::string_view>, 34> boards{{
+    {"apple,j274", "Macmini9,1"},      {"apple,j293", "MacBookPro17,1"},  {"apple,j313", "MacBookAir10,1"},
+    {"apple,j456", "iMac21,1"},        {"apple,j457", "iMac21,2"},        {"apple,j314s", "MacBookPro18,3"},
+    {"apple,j314c", "MacBookPro18,4"}, {"apple,j316s", "MacBookPro18,1"}, {"apple,j316c", "MacBookPro18,2"},
+    {"apple,j375c", "Mac13,1"},        {"apple,j375d", "Mac13,2"},        {"apple,j413", "Mac14,2"},
+    {"apple,j415", "Mac14,15"},        {"apple,j493", "Mac14,7"},         {"apple,j473", "Mac14,3"},
+    {"apple,j474s", "Mac14,12"},       {"apple,j414s", "Mac14,9"},        {"apple,j414c", "Mac14,5"},
+    {"apple,j416s", "Mac14,10"},       {"apple,j416c", "Mac14,6"},        {"apple,j475c", "Mac14,13"},
+    {"apple,j475d", "Mac14,14"},       {"apple,j180d", "Mac14,8"},        {"apple,j504", "Mac15,3"},
+    {"apple,j433", "Mac15,4"},         {"apple,j434", "Mac15,5"},         {"apple,j514s", "Mac15,6"},
+    {"apple,j516s", "Mac15,7"},        {"apple,j514c", "Mac15,8"},        {"apple,j516c", "Mac15,9"},
+    {"apple,j514m", "Mac15,10"},       {"apple,j516m", "Mac15,11"},       {"apple,j613", "Mac15,12"},
+    {"apple,j615", "Mac15,13"},
+}};
+
+std::optional<std::string> simulatedModel(const std::string& socketPath, std::chrono::milliseconds timeout) {
+    FramedSocketClient connection(socketPath, timeout, SMCSocketProtocol::maxPayload);
     if (!connection.connect()) {
         return std::nullopt;
     }
@@ -43,13 +61,51 @@ std::string HardwareModel::identifier() {
 }
 
 std::string HardwareModel::identifier(const Sources& sources) {
-    if (auto model = simulatedModel(sources)) {
-        return *model;
+    if (sources.smcSocketPath) {
+        if (auto model = simulatedModel(*sources.smcSocketPath, sources.timeout)) {
+            return *model;
+        }
+    }
+    if (auto name = board(sources.deviceTreePath)) {
+        return modelForBoard(*name).value_or(std::string(unknown) + " (" + *name + ")");
     }
     if (auto name = productName(sources.productNamePath)) {
         return *name;
     }
     return unknown;
+}
+
+std::optional<std::string> HardwareModel::board(const std::string& deviceTreePath) {
+    std::ifstream file(deviceTreePath + "/compatible", std::ios::binary);
+    const std::string list{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    // NUL-separated, most specific first: the board, then the chip, then the platform.
+    for (std::size_t start = 0; start < list.size();) {
+        const auto end = std::min(list.find('\0', start), list.size());
+        const std::string entry = list.substr(start, end - start);
+        if (entry.starts_with("apple,")) {
+            return entry;
+        }
+        start = end + 1;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> HardwareModel::modelForBoard(std::string_view board) {
+    for (const auto& [name, model] : boards) {
+        if (name == board) {
+            return std::string(model);
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> HardwareModel::boardForModel(std::string_view modelIdentifier) {
+    for (const auto& [name, model] : boards) {
+        if (model == modelIdentifier) {
+            return std::string(name);
+        }
+    }
+    return std::nullopt;
 }
 
 } // namespace quorvane

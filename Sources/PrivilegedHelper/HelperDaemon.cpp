@@ -4,9 +4,8 @@
 #include "Platform/FramedConnection.hpp"
 #include "Platform/PeerProcess.hpp"
 #include "Platform/ProcFSProcessTable.hpp"
-#include "Platform/SMCSocketProtocol.hpp"
+#include "Platform/SMCMachine.hpp"
 #include "Platform/SignalFreeThread.hpp"
-#include "Platform/SocketSMCUserClient.hpp"
 #include "Platform/UnixSocketListener.hpp"
 #include "PrivilegedHelper/AsioEngineScheduler.hpp"
 #include "PrivilegedHelper/HelperService.hpp"
@@ -57,7 +56,11 @@ HelperDaemonOptions HelperDaemonOptions::fromEnvironment() {
     if (auto marker = environment("QUORVANE_HELPER_MARKER")) {
         options.enginePaths.capabilityMarker = *marker;
     }
-    options.smcSocketPath = SMCSocketProtocol::socketPath();
+    const auto machine = SMCMachine::fromEnvironment();
+    options.smcMachine = machine.description();
+    options.makeSMCTransport = [machine] {
+        return machine.makeUserClient(true);
+    };
     options.activatedDescriptor = systemdListenDescriptor();
     return options;
 }
@@ -68,9 +71,11 @@ HelperDaemon::HelperDaemon(HelperDaemonOptions options)
       processes_(options_.makeProcessTable ? options_.makeProcessTable()
                                            : std::make_unique<ProcFSProcessTable>()),
       scheduler_(std::make_unique<AsioEngineScheduler>()) {
-    auto transport = options_.makeSMCTransport
-                         ? options_.makeSMCTransport()
-                         : std::make_unique<SocketSMCUserClient>(options_.smcSocketPath);
+    if (!options_.smcMachine.empty()) {
+        logger_.notice("SMC in use: " + options_.smcMachine);
+    }
+    auto transport = options_.makeSMCTransport ? options_.makeSMCTransport()
+                                               : SMCMachine::fromEnvironment().makeUserClient(true);
     engine_ = std::make_unique<HelperControlEngine>(std::move(transport), SteadyClock::shared(), *processes_,
                                                     *scheduler_, options_.enginePaths);
     listener_ = options_.activatedDescriptor

@@ -27,8 +27,9 @@ struct HelperDaemonOptions {
     std::string socketPath = defaultSocketPath();
     std::optional<int> activatedDescriptor;
     HelperEnginePaths enginePaths;
-    // The SMC: the simulated Mac's socket unless a test hands in its own transport.
-    std::string smcSocketPath;
+    // The SMC: the machine the environment chooses unless a test hands in its own transport; the
+    // description names it in the log.
+    std::string smcMachine;
     std::function<std::unique_ptr<SMCUserClient>()> makeSMCTransport;
     // Where competing fan daemons are looked for: /proc unless a test hands in its own list.
     std::function<std::unique_ptr<ProcessTable>()> makeProcessTable;
@@ -43,7 +44,7 @@ struct HelperDaemonOptions {
 
     static std::string defaultSocketPath();
     // Paths relocated by QUORVANE_HELPER_SOCKET, QUORVANE_HELPER_LOCK and QUORVANE_HELPER_MARKER, the
-    // SMC by the simulator's own variable, and a socket handed over by systemd when there is one.
+    // SMC as SMCMachine chooses it, and a socket handed over by systemd when there is one.
     static HelperDaemonOptions fromEnvironment();
 };
 

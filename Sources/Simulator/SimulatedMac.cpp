@@ -134,6 +134,20 @@ void SimulatedMac::clearFaults() {
     advanceLocked();
 }
 
+void SimulatedMac::overrideFan(int fan, std::optional<float> manualTarget) {
+    std::lock_guard lock(mutex_);
+    if (fan < 0 || fan >= SimulatedAppleSMC::maxFans || !firmware_.valueBytes(SMCKey::fan(fan, "Md"))) {
+        throw SimulatorError("The simulated " + firmware_.profile().modelIdentifier + " has no fan " +
+                             std::to_string(fan));
+    }
+    // The driver writes the mode and target keys itself, without the diagnostic unlock.
+    firmware_.setValueBytes(SMCKey::fan(fan, "Md"), {manualTarget ? SimulatedAppleSMC::modeManual
+                                                                  : SimulatedAppleSMC::modeAutomatic});
+    if (manualTarget) {
+        firmware_.setFloat(SMCKey::fan(fan, "Tg"), *manualTarget);
+    }
+}
+
 MachineStatus SimulatedMac::status() {
     std::lock_guard lock(mutex_);
     const std::int64_t now = clock_.nowMilliseconds();

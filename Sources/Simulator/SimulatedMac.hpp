@@ -50,6 +50,9 @@ public:
     // Throws SimulatorError for a key, sensor or fan this machine does not have.
     void injectFault(const SimulatedFault& fault);
     void clearFaults();
+    // What the kernel's macsmc_hwmon driver does to a fan: a target puts it in manual at that speed,
+    // none hands it back to automatic. Throws SimulatorError for a fan this machine does not have.
+    void overrideFan(int fan, std::optional<float> manualTarget);
 
     MachineStatus status();
     const SMCProfile& profile() const { return firmware_.profile(); }

@@ -2,15 +2,19 @@
 
 #include "Helpers/Clock.hpp"
 #include "Platform/HardwareModel.hpp"
+#include "Platform/HwmonSMCUserClient.hpp"
+#include "Platform/SMCMachine.hpp"
 #include "Platform/SMCSocketProtocol.hpp"
 #include "Platform/SocketError.hpp"
 #include "Platform/SocketSMCUserClient.hpp"
 #include "SMC/FanController.hpp"
+#include "SMC/IOKitReturn.hpp"
 #include "SMC/IOKitSMCBridge.hpp"
 #include "SMC/SMCError.hpp"
 #include "Simulator/SMCProfiles.hpp"
 #include "Simulator/ScaledClock.hpp"
 #include "Simulator/SimulatedAppleSMC.hpp"
+#include "Simulator/SimulatedHwmonDevice.hpp"
 #include "Simulator/SimulatedMac.hpp"
 #include "Simulator/SimulatorControlClient.hpp"
 #include "Simulator/SimulatorError.hpp"
@@ -166,6 +170,20 @@ void printProbe(IOKitSMCBridge& bridge, const std::string& heading, std::ostream
     }
 }
 
+// A real Mac's keys as its device tree names them, for reporting a board that is not yet supported.
+void printHwmonKeys(const SMCMachine& machine, std::ostream& out) {
+    HwmonSMCUserClient client(machine.location());
+    if (client.open() != IOKitReturn::success) {
+        return;
+    }
+    out << "Board: " << HardwareModel::board(machine.deviceTree().string()).value_or("unknown") << "\n";
+    out << "Keys:\n";
+    for (const auto& key : client.keys()) {
+        out << "  " << IOKitSMCBridge::stringFromKey(key.key) << "  " << key.label << "  "
+            << (key.file.empty() ? std::string("-") : key.file.filename().string()) << "\n";
+    }
+}
+
 int probe(const Arguments& arguments, std::ostream& out) {
     rejectExtra(arguments.rest(), 0);
     if (const auto socket = arguments.option("--socket")) {
@@ -176,7 +194,18 @@ int probe(const Arguments& arguments, std::ostream& out) {
         printProbe(bridge, "Simulated Mac " + HardwareModel::identifier(sources) + " at " + *socket, out);
         return 0;
     }
-    const auto profile = profileNamed(arguments.option("--profile").value_or("Mac15,11"));
+    if (!arguments.option("--profile")) {
+        // The machine the app and the helper would use.
+        const auto machine = SMCMachine::fromEnvironment();
+        IOKitSMCBridge bridge(machine.makeUserClient());
+        bridge.open();
+        printProbe(bridge, machine.modelIdentifier() + " through " + machine.description(), out);
+        if (machine.kind() == SMCMachine::Kind::hwmon) {
+            printHwmonKeys(machine, out);
+        }
+        return 0;
+    }
+    const auto profile = profileNamed(*arguments.option("--profile"));
     SimulatedAppleSMC firmware(profile, SteadyClock::shared());
     IOKitSMCBridge bridge(firmware.makeUserClient(false));
     bridge.open();
@@ -191,6 +220,7 @@ int serve(const Arguments& arguments, std::ostream& out) {
     const std::uint64_t seed = seedValue(arguments.option("--seed").value_or("1"));
     auto workload = workloadNamed(arguments.option("--workload").value_or("idle"));
     const std::string socket = arguments.option("--socket").value_or(SMCSocketProtocol::socketPath());
+    const auto hwmon = arguments.option("--hwmon");
 
     ScaledClock clock(speed);
     SimulatedMac mac(profile, clock, seed);
@@ -202,6 +232,13 @@ int serve(const Arguments& arguments, std::ostream& out) {
     options.socketPath = socket;
     // About a simulated second per tick at most, so the system's fan curve keeps up at high speeds.
     options.tickPeriod = std::chrono::milliseconds(std::clamp(static_cast<int>(1000.0 / speed), 5, 100));
+    std::unique_ptr<SimulatedHwmonDevice> device;
+    if (hwmon) {
+        device = std::make_unique<SimulatedHwmonDevice>(mac, *hwmon);
+        options.onTick = [&device] {
+            device->refresh();
+        };
+    }
     SimulatorServer server(io, mac, options);
     asio::signal_set signals(io, SIGINT, SIGTERM);
     signals.async_wait([&](const asio::error_code& error, int) {
@@ -212,6 +249,11 @@ int serve(const Arguments& arguments, std::ostream& out) {
     server.start();
     out << "quorvane-sim: serving " << profile.name << " at " << socket << " (speed " << speed
         << "x, workload " << workloadName << ", seed " << seed << ")" << std::endl;
+    if (device) {
+        out << "quorvane-sim: macsmc_hwmon device in " << *hwmon << " (" << SMCMachine::hwmonRootVariable
+            << "=" << device->hwmonRoot().string() << " " << SMCMachine::deviceTreeVariable << "="
+            << device->deviceTree().string() << ")" << std::endl;
+    }
     io.run();
     out << "quorvane-sim: stopped" << std::endl;
     return 0;
@@ -269,7 +311,7 @@ std::string SimulatorCommandLine::usage() {
     return "usage: quorvane-sim profiles\n"
            "       quorvane-sim probe [--profile NAME | --socket PATH]\n"
            "       quorvane-sim serve [--profile NAME] [--socket PATH] [--speed X] [--seed N] [--workload "
-           "NAME|FILE]\n"
+           "NAME|FILE] [--hwmon DIR]\n"
            "       quorvane-sim ctl [--socket PATH] status [--json]\n"
            "       quorvane-sim ctl [--socket PATH] workload NAME|FILE\n"
            "       quorvane-sim ctl [--socket PATH] fault KIND ARGUMENTS...\n"
@@ -277,7 +319,12 @@ std::string SimulatorCommandLine::usage() {
            "The socket defaults to " +
            std::string(SMCSocketProtocol::defaultSocketPath) + ", or " +
            SMCSocketProtocol::socketPathVariable +
-           " when set.\nWorkloads: idle, light, steady, gpu-heavy, bursty, runaway, or a timeline file "
+           " when set. probe without options reads the machine the app would: that socket when set, else a\n"
+           "macsmc_hwmon device (" +
+           std::string(SMCMachine::hwmonRootVariable) + ", " + SMCMachine::deviceTreeVariable +
+           " relocate /sys/class/hwmon and /proc/device-tree), else the "
+           "default socket.\nserve --hwmon DIR also keeps DIR laid out as such a device.\nWorkloads: idle, "
+           "light, steady, gpu-heavy, bursty, runaway, or a timeline file "
            "(.json).\n" +
            SimulatedFault::usage() + "\n";
 }
@@ -299,7 +346,9 @@ int SimulatorCommandLine::run(const std::vector<std::string>& arguments, std::os
             return probe(Arguments(rest, {"--profile", "--socket"}), out);
         }
         if (command == "serve") {
-            return serve(Arguments(rest, {"--profile", "--socket", "--speed", "--seed", "--workload"}), out);
+            return serve(
+                Arguments(rest, {"--profile", "--socket", "--speed", "--seed", "--workload", "--hwmon"}),
+                out);
         }
         if (command == "ctl") {
             return control(Arguments(rest, {"--socket"}), out);

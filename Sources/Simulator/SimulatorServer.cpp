@@ -141,6 +141,9 @@ void SimulatorServer::scheduleTick() {
             return;
         }
         mac_.advanceToNow();
+        if (options_.onTick) {
+            options_.onTick();
+        }
         scheduleTick();
     });
 }

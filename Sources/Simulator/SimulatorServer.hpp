@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <list>
 #include <memory>
 #include <nlohmann/json_fwd.hpp>
@@ -32,6 +33,8 @@ public:
         std::string socketPath = SMCSocketProtocol::socketPath();
         PeerPolicy policy = PeerPolicy::standard();
         std::chrono::milliseconds tickPeriod{100};
+        // Runs after each physics step, on the server's thread.
+        std::function<void()> onTick;
     };
 
     // Binds at once, so clients can connect from here on; throws SocketError when the path cannot

@@ -8,7 +8,6 @@
 #include "Helpers/Logger.hpp"
 #include "Platform/AppInstanceService.hpp"
 #include "Platform/AsioWorkQueue.hpp"
-#include "Platform/HardwareModel.hpp"
 #include "Platform/JSONFileDefaultsStore.hpp"
 #include "Platform/NoFeedUpdater.hpp"
 #include "Platform/ProcFSProcessTable.hpp"
@@ -16,8 +15,8 @@
 #include "Platform/Qt/QtLogindPowerMonitor.hpp"
 #include "Platform/Qt/QtMainExecutor.hpp"
 #include "Platform/Qt/TerminationSignals.hpp"
+#include "Platform/SMCMachine.hpp"
 #include "Platform/SocketHelperTransport.hpp"
-#include "Platform/SocketSMCUserClient.hpp"
 #include "Platform/XDGLaunchAtLogin.hpp"
 #include "UI/AppModelAdapter.hpp"
 #include "UI/FanCurveEditor.hpp"
@@ -59,11 +58,12 @@ DesktopApp::DesktopApp(AppCommandLine commandLine, DaemonRegistration& registrat
     QApplication::setWindowIcon(symbolIcon(QStringLiteral("fan")));
     connect(signals_.get(), &TerminationSignals::received, this, [this] { requestQuit(0); });
 
+    const auto machine = SMCMachine::fromEnvironment();
     model_ = std::make_unique<AppModel>(AppModel::Services{
         .helperClient = std::make_unique<HelperClient>(SocketHelperTransport::factory(), registration,
                                                        *heartbeatQueue_, *mainExecutor_),
-        .telemetry = std::make_unique<TelemetryPollerSource>(std::make_unique<TelemetryPoller>(
-            std::make_unique<SocketSMCUserClient>(), registration, *pollQueue_)),
+        .telemetry = std::make_unique<TelemetryPollerSource>(
+            std::make_unique<TelemetryPoller>(machine.makeUserClient(), registration, *pollQueue_)),
         .defaults = *defaults_,
         .mainExecutor = *mainExecutor_,
         .scanExecutor = *scanQueue_,
@@ -73,7 +73,8 @@ DesktopApp::DesktopApp(AppCommandLine commandLine, DaemonRegistration& registrat
         .launchAtLogin = *launchAtLogin_,
         .clock = SteadyClock::shared(),
         .wallClock = [] { return std::chrono::system_clock::now(); },
-        .hardwareModelIdentifier = HardwareModel::identifier(),
+        .hardwareModelIdentifier = machine.modelIdentifier(),
+        .smcMachine = machine.description(),
         .openLoginItems = [this] { openLoginItems(); },
         .activateApp =
             [] {

@@ -110,6 +110,9 @@ QWidget* SettingsView::buildHelperSection() {
     layout->addRow(QStringLiteral("Detected writer"), detectedWriter_);
     helperStatus_ = value(QStringLiteral("helperStatus"), box);
     layout->addRow(QStringLiteral("Status"), helperStatus_);
+    auto* smcMachine = value(QStringLiteral("smcMachine"), box);
+    smcMachine->setText(QString::fromStdString(model_.smcMachine()));
+    layout->addRow(QStringLiteral("SMC"), smcMachine);
     layout->addRow(noteLabel(
         QStringLiteral("Other fan-control apps may conflict with Quorvane. Please close them before use."),
         box));

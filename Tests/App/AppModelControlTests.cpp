@@ -338,5 +338,43 @@ TEST_F(AppModelTest, activationGatesLeaveTheSelectionAlone) {
     EXPECT_EQ(model->activePreset().id, FanPreset::systemDefault.id);
 }
 
+// A real Mac's driver may list no CPU or GPU keys: polls go on without the composite reading.
+TEST_F(AppModelTest, withoutTheCompositeReadingPollsMonitorAndControlIsRefusedInOneSentence) {
+    startVerified();
+    launch();
+    auto few = snapshot(60, 60);
+    few.average.reset();
+    few.compositeUnavailable = "CPU Core Average has only 0 valid channels";
+    few.readings = {{"TB0T", "TB0T", 29.25}, {"TW0P", "TW0P", 36.75}};
+    feed(few);
+    const std::string refusal =
+        "Fan control is unavailable because this Mac's SMC does not report the CPU core "
+        "temperatures that fan control is computed from (CPU Core Average has only 0 "
+        "valid channels); Quorvane monitors only.";
+    EXPECT_EQ(model->fans().size(), 2u);
+    EXPECT_EQ(model->sensorReadings().size(), 2u);
+    EXPECT_EQ(model->displayTemperature(), 36.75) << "the hottest channel stands in for the die";
+    EXPECT_FALSE(model->cpuCoreAverage());
+    EXPECT_FALSE(model->controlTemperature());
+    EXPECT_FALSE(model->thermalControlSupported());
+    EXPECT_FALSE(model->lastError()) << "few channels are no poll error";
+    EXPECT_EQ(model->controlUnavailableReason(), refusal);
+    model->activate(FanPreset::automatic);
+    settle();
+    EXPECT_EQ(model->lastError(), refusal);
+    EXPECT_FALSE(engine->activeSession());
+
+    // Channels lost while the fans are driven: one poll is tolerated, the second hands them back.
+    pollAndFeed(snapshot(70, 50));
+    model->activate(FanPreset::automatic);
+    settle();
+    ASSERT_TRUE(engine->activeSession());
+    pollAndFeed(few);
+    EXPECT_TRUE(engine->activeSession());
+    pollAndFeed(few);
+    EXPECT_FALSE(engine->activeSession());
+    EXPECT_FALSE(fanIsManual(0) || fanIsManual(1));
+}
+
 } // namespace
 } // namespace quorvane::testing

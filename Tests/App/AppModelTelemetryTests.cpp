@@ -120,9 +120,9 @@ TEST_F(AppModelTest, historyKeepsSensorSeriesAlignedWithSamples) {
     EXPECT_EQ(model->history().size(), 12u) << "known fans still make a sample";
 
     auto zoneless = snapshot(50, 50);
-    zoneless.average.fanZoneReadings.clear();
-    zoneless.average.temperature = 60;
-    zoneless.average.gpuAverageTemperature = 70;
+    zoneless.average->fanZoneReadings.clear();
+    zoneless.average->temperature = 60;
+    zoneless.average->gpuAverageTemperature = 70;
     pollAndFeed(zoneless);
     EXPECT_EQ(model->controlTemperature(), 70);
 }

@@ -68,6 +68,23 @@ TEST_F(HeadlessFrontEndTest, AnUnknownPresetListsTheNamesAndQuits) {
     EXPECT_THAT(errors.str(), HasSubstr("no preset is named \"Whisper\"; the presets are \""));
 }
 
+// The first poll may come before the helper's registration answers; the test must wait, not be skipped.
+TEST_F(HeadlessFrontEndTest, TheRequestedSupervisedTestWaitsForTheHelpersApproval) {
+    startVerified();
+    defaults.removeValue("supervisedFanTestProtocolVersion");
+    launch();
+    frontEnd({"--headless", "--run-supervised-test"});
+    auto unapproved = snapshot(55, 48);
+    unapproved.helperState = HelperInstallState::requiresApproval;
+    pollAndFeed(unapproved);
+    EXPECT_FALSE(model->isBusy());
+    EXPECT_FALSE(model->supervisedTestPassed());
+
+    clock.advance(2000);
+    pollAndFeed(snapshot(55, 48));
+    EXPECT_TRUE(model->isBusy() || model->supervisedTestPassed()) << model->lastError().value_or("");
+}
+
 TEST(AppCommandLineTest, RefusesWhatItDoesNotKnow) {
     EXPECT_EQ(AppCommandLine::parse({"--ownership", "another-app"}).ownership,
               FanControlOwnership::anotherApp);

@@ -1,9 +1,12 @@
 #include "Client/TelemetryPoller.hpp"
+#include "Platform/HwmonSMCUserClient.hpp"
 #include "SMC/SMCError.hpp"
 #include "Simulator/SMCProfiles.hpp"
 #include "Simulator/SimulatedAppleSMC.hpp"
 #include "Support/FakeDaemonRegistration.hpp"
+#include "Support/HwmonTree.hpp"
 #include "Support/ManualExecutor.hpp"
+#include "Support/TemporaryDirectory.hpp"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +14,32 @@ namespace quorvane {
 namespace {
 
 using testing::FakeDaemonRegistration;
+using testing::HwmonTree;
 using testing::ManualExecutor;
+using testing::TemporaryDirectory;
+
+// One read, run to its completion.
+TelemetryPoller::Result readOnce(TelemetryPoller& poller, ManualExecutor& pollQueue) {
+    std::vector<TelemetryPoller::Result> results;
+    poller.read([&](TelemetryPoller::Result result) { results.push_back(std::move(result)); });
+    EXPECT_TRUE(results.empty()) << "reads run on the poll queue";
+    pollQueue.runPending();
+    EXPECT_EQ(results.size(), 1u);
+    return results.empty() ? TelemetryPoller::Result(std::exception_ptr()) : std::move(results.front());
+}
+
+// The SMC error a read failed with; nullopt for a snapshot or another error.
+std::optional<SMCError> failure(const TelemetryPoller::Result& result) {
+    if (const auto* error = std::get_if<std::exception_ptr>(&result); error && *error) {
+        try {
+            std::rethrow_exception(*error);
+        } catch (const SMCError& smcError) {
+            return smcError;
+        } catch (...) {
+        }
+    }
+    return std::nullopt;
+}
 
 // The poller over a simulated machine, reading as the unprivileged app does; reads run when the
 // test runs the poll queue.
@@ -21,28 +49,7 @@ protected:
         : firmware(*SMCProfiles::named(profile), clock), pollQueue(clock),
           poller(firmware.makeUserClient(false), registration, pollQueue) {}
 
-    // One read, run to its completion.
-    TelemetryPoller::Result readNow() {
-        std::vector<TelemetryPoller::Result> results;
-        poller.read([&](TelemetryPoller::Result result) { results.push_back(std::move(result)); });
-        EXPECT_TRUE(results.empty()) << "reads run on the poll queue";
-        pollQueue.runPending();
-        EXPECT_EQ(results.size(), 1u);
-        return results.empty() ? TelemetryPoller::Result(std::exception_ptr()) : std::move(results.front());
-    }
-
-    // The SMC error a read failed with; nullopt for a snapshot or another error.
-    static std::optional<SMCError> failure(const TelemetryPoller::Result& result) {
-        if (const auto* error = std::get_if<std::exception_ptr>(&result); error && *error) {
-            try {
-                std::rethrow_exception(*error);
-            } catch (const SMCError& smcError) {
-                return smcError;
-            } catch (...) {
-            }
-        }
-        return std::nullopt;
-    }
+    TelemetryPoller::Result readNow() { return readOnce(poller, pollQueue); }
 
     VirtualClock clock;
     SimulatedAppleSMC firmware;
@@ -61,9 +68,9 @@ TEST_F(TelemetryPollerTest, SnapshotCarriesEveryFanTheCompositeTheChannelsAndThe
     EXPECT_EQ(snapshot.fans[0].index, 0);
     EXPECT_EQ(snapshot.fans[1].index, 1);
     EXPECT_GT(snapshot.fans[0].maxRPM, snapshot.fans[0].minRPM);
-    EXPECT_FALSE(snapshot.average.contributingKeys.empty());
-    EXPECT_FALSE(snapshot.average.fanZoneReadings.empty());
-    EXPECT_GT(snapshot.readings.size(), snapshot.average.contributingKeys.size());
+    EXPECT_FALSE(snapshot.average->contributingKeys.empty());
+    EXPECT_FALSE(snapshot.average->fanZoneReadings.empty());
+    EXPECT_GT(snapshot.readings.size(), snapshot.average->contributingKeys.size());
     EXPECT_EQ(rawValue(snapshot.helperState), "Approval required");
 
     registration.currentStatus = 1; // the user approved the helper
@@ -121,7 +128,40 @@ TEST_F(FanlessTelemetryPollerTest, MachineWithoutFansGivesCompleteSnapshots) {
     const auto& snapshot = std::get<TelemetrySnapshot>(result);
     EXPECT_TRUE(snapshot.fans.empty());
     EXPECT_FALSE(snapshot.readings.empty());
-    EXPECT_GT(snapshot.average.temperature, 0);
+    EXPECT_GT(snapshot.average->temperature, 0);
+}
+
+// A real Mac's driver lists only a few channels and may lose one between polls.
+TEST(HwmonTelemetryPollerTest, FewChannelsStillMakeSnapshotsAndAChannelThatVanishesIsLeftOut) {
+    TemporaryDirectory directory;
+    HwmonTree tree(directory.path());
+    VirtualClock clock;
+    ManualExecutor pollQueue(clock);
+    FakeDaemonRegistration registration;
+    TelemetryPoller poller(std::make_unique<HwmonSMCUserClient>(tree.device()), registration, pollQueue);
+    poller.open();
+
+    auto result = readOnce(poller, pollQueue);
+    ASSERT_TRUE(std::holds_alternative<TelemetrySnapshot>(result)) << failure(result)->what();
+    EXPECT_EQ(std::get<TelemetrySnapshot>(result).fans.size(), 2u);
+    EXPECT_EQ(std::get<TelemetrySnapshot>(result).readings.size(), 4u);
+    EXPECT_FALSE(std::get<TelemetrySnapshot>(result).average);
+    EXPECT_EQ(std::get<TelemetrySnapshot>(result).compositeUnavailable,
+              "CPU Core Average has only 0 valid channels");
+
+    tree.remove("temp2_input"); // TB0T
+    result = readOnce(poller, pollQueue);
+    ASSERT_TRUE(std::holds_alternative<TelemetrySnapshot>(result));
+    std::vector<std::string> keys;
+    for (const auto& reading : std::get<TelemetrySnapshot>(result).readings) {
+        keys.push_back(reading.keyName);
+    }
+    EXPECT_EQ(keys, (std::vector<std::string>{"TCHP", "TH0x", "TW0P"}));
+
+    tree.remove("fan2_input");
+    result = readOnce(poller, pollQueue);
+    ASSERT_TRUE(failure(result));
+    EXPECT_EQ(failure(result)->text(), "Fan telemetry is incomplete (1 of 2 fans)");
 }
 
 } // namespace

@@ -29,8 +29,10 @@ inline bool eventually(const std::function<bool()>& condition, std::chrono::mill
 
 class ProcessFixture : public ::testing::Test {
 protected:
-    // The program installed as the app beside the helper, and the machine to simulate.
-    ProcessFixture(fs::path app, std::string profile) : app_(std::move(app)), profile_(std::move(profile)) {}
+    // The program installed as the app beside the helper, and the machine to simulate. Over hwmon,
+    // app and helper reach the machine through the macsmc_hwmon device it keeps in machine/.
+    ProcessFixture(fs::path app, std::string profile, bool overHwmon = false)
+        : app_(std::move(app)), profile_(std::move(profile)), overHwmon_(overHwmon) {}
 
     void SetUp() override {
         if (::geteuid() != 0) {
@@ -55,12 +57,21 @@ protected:
                        "DBUS_SESSION_BUS_ADDRESS=unix:path=" + (directory / "no-bus").string()};
         fs::create_directories(directory / "runtime");
         fs::permissions(directory / "runtime", fs::perms::owner_all);
-        simulator = std::make_unique<ChildProcess>(
-            QUORVANE_SIM_BINARY,
-            std::vector<std::string>{"serve", "--profile", profile_, "--socket",
-                                     (directory / "smc.sock").string(), "--speed", "10"},
-            environment, directory / "sim.log");
+        std::vector<std::string> serve{
+            "serve", "--profile", profile_, "--socket", (directory / "smc.sock").string(), "--speed", "10"};
+        if (overHwmon_) {
+            serve.insert(serve.end(), {"--hwmon", (directory / "machine").string()});
+        }
+        simulator =
+            std::make_unique<ChildProcess>(QUORVANE_SIM_BINARY, serve, environment, directory / "sim.log");
         ASSERT_TRUE(eventually([&] { return fs::exists(directory / "smc.sock"); }, 10s));
+        if (overHwmon_) {
+            // Tools still reach the machine on its socket; app and helper only through the device.
+            std::erase_if(environment,
+                          [](const std::string& entry) { return entry.starts_with("QUORVANE_SMC_SOCKET="); });
+            environment.push_back("QUORVANE_HWMON_ROOT=" + (directory / "machine/hwmon").string());
+            environment.push_back("QUORVANE_DEVICE_TREE=" + (directory / "machine/device-tree").string());
+        }
     }
     void TearDown() override {
         helper.reset();
@@ -112,6 +123,7 @@ protected:
     int clients = 0;
     fs::path app_;
     std::string profile_;
+    bool overHwmon_ = false;
 };
 
 } // namespace quorvane::testing

@@ -25,7 +25,7 @@ TEST(HardwareModelTest, PrefersTheServedMachineThenTheProductNameThenUnknown) {
     std::ofstream(sources.productNamePath) << "MacBookPro18,3 \n";
     EXPECT_EQ(HardwareModel::identifier(sources), "MacBookPro18,3");
 
-    RunningSimulator sim(SMCProfiles::mac14_6(), PeerPolicy::standard(), sources.smcSocketPath);
+    RunningSimulator sim(SMCProfiles::mac14_6(), PeerPolicy::standard(), *sources.smcSocketPath);
     EXPECT_EQ(HardwareModel::identifier(sources), "Mac14,6");
 }
 

@@ -24,7 +24,7 @@ inline TelemetrySnapshot scriptedSnapshot(SimulatedAppleSMC& firmware, double le
         result.fans.push_back({fan, std::lround(key("Ac")), std::lround(key("Mn")), std::lround(key("Mx")),
                                mode == 1 ? FanMode::manual : FanMode::automatic, std::lround(key("Tg"))});
     }
-    auto& average = result.average;
+    auto& average = result.average.emplace();
     average.temperature = std::min(left, right);
     average.cpuMaximumTemperature = hottest;
     average.hotspotTemperature = hottest;

@@ -76,11 +76,11 @@ private slots:
         if (thirdFan) {
             // Listed first: the title orders fans by index, not by arrival.
             snapshot.fans.insert(snapshot.fans.begin(), FanInfo{2, 700, 500, 3000, FanMode::automatic, 700});
-            snapshot.average.fanZoneReadings.push_back(
+            snapshot.average->fanZoneReadings.push_back(
                 {2, "Rear", 59, "CPU E-cores", {"Te05"}, 59, std::nullopt});
         }
         if (!zones) {
-            snapshot.average.fanZoneReadings.clear();
+            snapshot.average->fanZoneReadings.clear();
         }
         fixture.pollAndFeed(snapshot);
         QCOMPARE(item.title(), title);

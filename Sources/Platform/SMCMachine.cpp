@@ -1,0 +1,66 @@
+#include "Platform/SMCMachine.hpp"
+
+#include "Platform/HardwareModel.hpp"
+#include "Platform/HwmonSMCUserClient.hpp"
+#include "Platform/SMCSocketProtocol.hpp"
+#include "Platform/SocketSMCUserClient.hpp"
+
+#include <cstdlib>
+
+namespace quorvane {
+
+namespace {
+
+std::optional<std::string> environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0' ? std::optional<std::string>(value) : std::nullopt;
+}
+
+} // namespace
+
+SMCMachine SMCMachine::fromEnvironment() {
+    Roots roots;
+    roots.socketVariable = environment(SMCSocketProtocol::socketPathVariable);
+    if (auto hwmon = environment(hwmonRootVariable)) {
+        roots.hwmon = *hwmon;
+    }
+    if (auto deviceTree = environment(deviceTreeVariable)) {
+        roots.deviceTree = *deviceTree;
+    }
+    return choose(roots);
+}
+
+SMCMachine SMCMachine::choose(const Roots& roots) {
+    if (roots.socketVariable) {
+        return SMCMachine(Kind::simulated, *roots.socketVariable, roots.deviceTree);
+    }
+    if (auto device = HwmonSMCUserClient::findDevice(roots.hwmon)) {
+        return SMCMachine(Kind::hwmon, device->string(), roots.deviceTree);
+    }
+    return SMCMachine(Kind::simulated, SMCSocketProtocol::defaultSocketPath, roots.deviceTree);
+}
+
+std::unique_ptr<SMCUserClient> SMCMachine::makeUserClient(bool controlling) const {
+    if (kind_ == Kind::hwmon) {
+        return std::make_unique<HwmonSMCUserClient>(location_, HwmonSMCUserClient::Options{controlling});
+    }
+    return std::make_unique<SocketSMCUserClient>(location_);
+}
+
+std::string SMCMachine::description() const {
+    return (kind_ == Kind::hwmon ? std::string(HwmonSMCUserClient::driverName) : "simulated Mac") + " at " +
+           location_;
+}
+
+std::string SMCMachine::modelIdentifier() const {
+    HardwareModel::Sources sources;
+    sources.deviceTreePath = deviceTree_.string();
+    if (kind_ == Kind::simulated) {
+        sources.smcSocketPath = location_;
+    } else {
+        sources.smcSocketPath.reset();
+    }
+    return HardwareModel::identifier(sources);
+}
+
+} // namespace quorvane

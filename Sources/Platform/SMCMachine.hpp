@@ -1,0 +1,52 @@
+#pragma once
+
+#include "SMC/SMCUserClient.hpp"
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace quorvane {
+
+// Which SMC the app, the helper and the tools talk to: the simulated Mac's socket named by
+// QUORVANE_SMC_SOCKET when that is set; else a real Mac's SMC through the macsmc_hwmon driver when
+// the kernel has one; else the simulated Mac at its default socket.
+class SMCMachine {
+public:
+    enum class Kind { simulated, hwmon };
+
+    struct Roots {
+        std::optional<std::string> socketVariable;
+        std::filesystem::path hwmon = "/sys/class/hwmon";
+        std::filesystem::path deviceTree = "/proc/device-tree";
+    };
+
+    // QUORVANE_SMC_SOCKET, QUORVANE_HWMON_ROOT and QUORVANE_DEVICE_TREE, or the system's paths.
+    static SMCMachine fromEnvironment();
+    static SMCMachine choose(const Roots& roots);
+
+    Kind kind() const { return kind_; }
+    // The simulated Mac's socket, or the hwmon device.
+    const std::string& location() const { return location_; }
+    const std::filesystem::path& deviceTree() const { return deviceTree_; }
+
+    // A controlling transport (the helper's) cannot know what a crashed predecessor left the fans in.
+    std::unique_ptr<SMCUserClient> makeUserClient(bool controlling = false) const;
+    // What the user is told is in use, e.g. "macsmc_hwmon at /sys/class/hwmon/hwmon2".
+    std::string description() const;
+    std::string modelIdentifier() const;
+
+    static constexpr const char* hwmonRootVariable = "QUORVANE_HWMON_ROOT";
+    static constexpr const char* deviceTreeVariable = "QUORVANE_DEVICE_TREE";
+
+private:
+    SMCMachine(Kind kind, std::string location, std::filesystem::path deviceTree)
+        : kind_(kind), location_(std::move(location)), deviceTree_(std::move(deviceTree)) {}
+
+    Kind kind_;
+    std::string location_;
+    std::filesystem::path deviceTree_;
+};
+
+} // namespace quorvane

@@ -1,0 +1,128 @@
+// The whole system over a macsmc_hwmon device: app and helper find the simulated Mac only through the
+// folders `quorvane-sim serve --hwmon` keeps, as on a real Mac running Linux. Bounded waits.
+#include "ProcessFixture.hpp"
+#include "Support/HwmonTree.hpp"
+#include "Support/TemporaryDirectory.hpp"
+
+#include <sstream>
+
+namespace quorvane {
+namespace {
+
+using namespace quorvane::testing;
+
+std::vector<nlohmann::json> polls(const ChildProcess& process) {
+    std::vector<nlohmann::json> objects;
+    std::istringstream lines(process.output());
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty() && line.front() == '{') {
+            objects.push_back(nlohmann::json::parse(line, nullptr, false));
+        }
+    }
+    return objects;
+}
+
+class HwmonProcessTest : public ProcessFixture {
+protected:
+    HwmonProcessTest() : ProcessFixture(QUORVANE_APP_BINARY, "Mac15,11", true) {}
+
+    std::unique_ptr<ChildProcess> smartAuto() {
+        return client(
+            {"--headless", "--json", "--install-helper", "--run-supervised-test", "--preset", "Smart Auto"});
+    }
+    bool manual(int fan) { return mode(fan) == 1; }
+    std::int64_t actual(int fan) { return std::llround(machine()["fans"][fan]["actualRPM"].get<double>()); }
+    std::string target(int fan) {
+        std::ifstream file(directory / "machine/hwmon/hwmon0" /
+                           ("fan" + std::to_string(fan + 1) + "_target"));
+        std::string line;
+        std::getline(file, line);
+        return line;
+    }
+};
+
+TEST_F(HwmonProcessTest, SmartAutoDrivesTheFansThroughTheDriverAndQuittingHandsThemBack) {
+    startHelper();
+    SimulatorControlClient((directory / "smc.sock").string()).setWorkload("steady");
+    std::this_thread::sleep_for(8s); // 80 simulated seconds of load under the system's own curve
+    const auto automatic = actual(0);
+    auto quorvane = smartAuto();
+    ASSERT_TRUE(eventually([&] { return manual(0) && manual(1); }, 60s))
+        << quorvane->output() << helper->output();
+    EXPECT_TRUE(eventually([&] { return actual(0) > automatic + 500; }, 20s))
+        << "automatic " << automatic << ", now " << actual(0);
+    // The machine follows what was last written to fan1_target.
+    EXPECT_TRUE(eventually(
+        [&] {
+            return std::to_string(std::llround(machine()["fans"][0]["targetRPM"].get<double>())) == target(0);
+        },
+        5s));
+    EXPECT_NE(
+        helper->output().find("SMC in use: macsmc_hwmon at " + (directory / "machine/hwmon/hwmon0").string()),
+        std::string::npos)
+        << helper->output();
+    EXPECT_EQ(polls(*quorvane).back()["smc"],
+              "macsmc_hwmon at " + (directory / "machine/hwmon/hwmon0").string());
+
+    quorvane->signal(SIGTERM);
+    EXPECT_EQ(quorvane->wait(30s), 0);
+    EXPECT_TRUE(handedBack()) << machine().dump();
+}
+
+TEST_F(HwmonProcessTest, AKilledAppIsRevertedThroughTheDriverWithinTheLease) {
+    startHelper();
+    auto quorvane = smartAuto();
+    ASSERT_TRUE(eventually([&] { return manual(0) && manual(1); }, 60s)) << quorvane->output();
+    quorvane->signal(SIGKILL);
+    ASSERT_TRUE(quorvane->wait(5s));
+    EXPECT_TRUE(eventually([&] { return handedBack(); }, 16s)) << machine().dump();
+}
+
+TEST_F(HwmonProcessTest, AHelperStartedAfterACrashHandsBackWhatTheDriverKeptManual) {
+    startHelper();
+    auto quorvane = smartAuto();
+    ASSERT_TRUE(eventually([&] { return manual(0) && manual(1); }, 60s)) << helper->output();
+    quorvane->signal(SIGKILL);
+    helper->signal(SIGKILL);
+    ASSERT_TRUE(quorvane->wait(5s));
+    ASSERT_TRUE(helper->wait(5s));
+    std::this_thread::sleep_for(1s);
+    ASSERT_TRUE(manual(0) && manual(1)) << "the driver keeps a fan manual until told otherwise";
+    startHelper();
+    EXPECT_TRUE(eventually([&] { return handedBack(); }, 16s)) << machine().dump() << helper->output();
+}
+
+// No helper and no simulated Mac: only the folders a mainline kernel gives an M1 Pro MacBook Pro.
+TEST(HeadlessOverHwmonTest, AMainlineM1MacBookProShowsBothFansItsFourChannelsAndWhyThereIsNoControl) {
+    TemporaryDirectory directory;
+    HwmonTree tree(directory.path() / "root");
+    ChildProcess quorvane(QUORVANE_APP_BINARY, {"--headless", "--polls", "1", "--json"},
+                          {"QUORVANE_HWMON_ROOT=" + tree.hwmonRoot().string(),
+                           "QUORVANE_DEVICE_TREE=" + tree.deviceTree().string(),
+                           "QUORVANE_HELPER_SOCKET=" + (directory.path() / "helper.sock").string(),
+                           "XDG_CONFIG_HOME=" + (directory.path() / "config").string(),
+                           "XDG_STATE_HOME=" + (directory.path() / "state").string()},
+                          directory.path() / "app.log");
+    ASSERT_EQ(quorvane.wait(30s), 0) << quorvane.output();
+    const auto objects = polls(quorvane);
+    ASSERT_FALSE(objects.empty()) << quorvane.output();
+    const auto& poll = objects.back();
+    ASSERT_EQ(poll["fans"].size(), 2u) << poll.dump(2);
+    EXPECT_EQ(poll["fans"][0]["actualRPM"], 1203);
+    EXPECT_EQ(poll["fans"][1]["maximumRPM"], 5779);
+    std::vector<std::string> sensors;
+    for (const auto& sensor : poll["sensors"]) {
+        sensors.push_back(sensor["key"]);
+    }
+    EXPECT_EQ(sensors, (std::vector<std::string>{"TB0T", "TCHP", "TH0x", "TW0P"}));
+    EXPECT_EQ(poll["displayTemperature"], 36.75);
+    EXPECT_EQ(poll["thermalControlSupported"], false);
+    EXPECT_EQ(
+        poll["controlUnavailable"],
+        "Fan control is unavailable because this Mac's SMC does not report the CPU core temperatures that "
+        "fan control is computed from (CPU Core Average has only 0 valid channels); Quorvane monitors only.");
+    EXPECT_EQ(poll["smc"], "macsmc_hwmon at " + tree.device().string());
+}
+
+} // namespace
+} // namespace quorvane

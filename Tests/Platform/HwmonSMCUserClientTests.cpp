@@ -1,0 +1,165 @@
+// The macsmc_hwmon transport over folders laid out as the kernel lays out the driver's sysfs device
+// and device tree.
+#include "Helpers/Clock.hpp"
+#include "Helpers/SensorReader.hpp"
+#include "Platform/HardwareModel.hpp"
+#include "Platform/HwmonSMCUserClient.hpp"
+#include "Platform/SMCMachine.hpp"
+#include "SMC/FanCapabilityProbe.hpp"
+#include "SMC/FanController.hpp"
+#include "SMC/IOKitSMCBridge.hpp"
+#include "SMC/SMCError.hpp"
+#include "Support/HwmonTree.hpp"
+#include "Support/TemporaryDirectory.hpp"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace quorvane {
+namespace {
+
+using ::testing::ElementsAre;
+using testing::HwmonTree;
+using testing::TemporaryDirectory;
+
+class HwmonSMCUserClientTest : public ::testing::Test {
+protected:
+    explicit HwmonSMCUserClientTest(bool fanControl = true) : tree(directory.path(), fanControl) {}
+
+    SMCMachine machine() const {
+        return SMCMachine::choose({std::nullopt, tree.hwmonRoot(), tree.deviceTree()});
+    }
+    // The helper's side: a bridge that may write fan keys and a controller over it.
+    std::shared_ptr<IOKitSMCBridge> writer(bool controlling = false) {
+        auto bridge = std::make_shared<IOKitSMCBridge>(machine().makeUserClient(controlling),
+                                                       SMCWriteCapability::privilegedHelper);
+        bridge->open();
+        return bridge;
+    }
+
+    TemporaryDirectory directory;
+    HwmonTree tree;
+    VirtualClock clock;
+};
+
+TEST_F(HwmonSMCUserClientTest, TheBridgeReadsTheFansAndTemperaturesTheDeviceTreeNames) {
+    const auto chosen = machine();
+    ASSERT_EQ(chosen.kind(), SMCMachine::Kind::hwmon);
+    EXPECT_EQ(chosen.location(), tree.device().string());
+    EXPECT_EQ(chosen.description(), "macsmc_hwmon at " + tree.device().string());
+    EXPECT_EQ(chosen.modelIdentifier(), "MacBookPro18,3");
+
+    IOKitSMCBridge bridge(chosen.makeUserClient());
+    bridge.open();
+    std::vector<std::string> keys;
+    for (std::uint32_t index = 0; index < bridge.getKeyCount(); ++index) {
+        keys.push_back(IOKitSMCBridge::stringFromKey(bridge.getKeyFromIndex(index)));
+    }
+    EXPECT_THAT(keys, ElementsAre("F0Ac", "F0Md", "F0Mn", "F0Mx", "F0Tg", "F1Ac", "F1Md", "F1Mn", "F1Mx",
+                                  "F1Tg", "FNum", "TB0T", "TCHP", "TH0x", "TW0P"));
+    EXPECT_EQ(bridge.getKeyInfo(SMCKey::fromString("F0Md")).dataAttributes, 0xC0);
+    EXPECT_EQ(bridge.getKeyInfo(SMCKey::fromString("F0Ac")).dataAttributes, 0x80);
+
+    // Labels, not node order, say which channel is which.
+    SensorReader reader(bridge);
+    std::vector<std::pair<std::string, double>> readings;
+    for (const auto& reading : reader.readAllTemperatures()) {
+        readings.emplace_back(reading.keyName, reading.value);
+    }
+    EXPECT_THAT(readings, ElementsAre(std::pair{"TB0T", 29.25}, std::pair{"TCHP", 33.0},
+                                      std::pair{"TH0x", 31.5}, std::pair{"TW0P", 36.75}));
+    EXPECT_EQ(bridge.readKey(SMCKey::fromString("FNum")), SMCValue::uint8(2));
+
+    const auto capabilities = FanCapabilityProbe(bridge).probe();
+    ASSERT_EQ(capabilities.fans.size(), 2u);
+    EXPECT_TRUE(capabilities.fans[0].isControllable());
+    EXPECT_TRUE(capabilities.fans[1].isControllable());
+    EXPECT_FALSE(capabilities.hasDiagnosticLock) << "no Ftst through the driver";
+    FanController controller(std::shared_ptr<IOKitSMCBridge>(&bridge, [](IOKitSMCBridge*) {}), clock);
+    const auto left = controller.getFanInfo(0);
+    EXPECT_EQ(left.actualRPM, 1203);
+    EXPECT_EQ(left.minRPM, 1200);
+    EXPECT_EQ(left.maxRPM, 5779);
+    EXPECT_EQ(left.mode, FanMode::automatic);
+    EXPECT_EQ(controller.getFanInfo(1).actualRPM, 0);
+}
+
+TEST_F(HwmonSMCUserClientTest,
+       ManualAndATargetLandInFanTargetAnOutOfRangeOneIsRefusedAndAutomaticWritesZero) {
+    auto smc = writer();
+    FanController controller(smc, clock);
+    controller.setFanMode(0, FanMode::manual);
+    EXPECT_EQ(tree.value("fan1_target"), "1203") << "the driver goes manual with the first target";
+    controller.setFanRPM(0, 2400);
+    EXPECT_EQ(tree.value("fan1_target"), "2400");
+    EXPECT_EQ(controller.getFanInfo(0).mode, FanMode::manual);
+    try {
+        smc->writeKeyUnverified(SMCKey::fromString("F0Tg"), SMCValue::float32(9000));
+        FAIL() << "a target beyond the maximum was written";
+    } catch (const SMCError& error) {
+        EXPECT_STREQ(error.what(), "write bytes for F0Tg failed (IOKit 0xe00002c2)") << "the driver's EINVAL";
+    }
+    EXPECT_EQ(tree.value("fan1_target"), "2400");
+
+    controller.resetToAuto(0);
+    EXPECT_EQ(tree.value("fan1_target"), "0");
+    EXPECT_EQ(controller.getFanInfo(0).mode, FanMode::automatic);
+
+    // A target written to an automatic fan must not take it out of automatic, as any target written
+    // to fanX_target would; it reads back as the SMC's target key would.
+    smc->writeKeyUnverified(SMCKey::fromString("F0Tg"), SMCValue::float32(1200));
+    EXPECT_EQ(tree.value("fan1_target"), "0");
+    EXPECT_EQ(smc->readFanRPM(SMCKey::fromString("F0Tg")), 1200);
+}
+
+TEST_F(HwmonSMCUserClientTest, AControllingTransportHandsBackWhatACrashedPredecessorLeftManual) {
+    tree.set("fan2_target", "3000\n"); // left by a helper that was killed
+    auto smc = writer(true);
+    FanController controller(smc, clock);
+    EXPECT_EQ(controller.getFanInfo(1).mode, FanMode::manual);
+    controller.resetToAuto(1);
+    EXPECT_EQ(tree.value("fan2_target"), "0");
+    EXPECT_EQ(controller.getFanInfo(1).mode, FanMode::automatic);
+}
+
+class ReadOnlyHwmonTest : public HwmonSMCUserClientTest {
+protected:
+    ReadOnlyHwmonTest() : HwmonSMCUserClientTest(false) {}
+};
+
+TEST_F(ReadOnlyHwmonTest, WithoutFanControlTheFansAreMonitoredOnlyAndWritesAreRefused) {
+    auto smc = writer(true);
+    const auto capabilities = FanCapabilityProbe(*smc).probe();
+    ASSERT_EQ(capabilities.fans.size(), 2u);
+    EXPECT_FALSE(capabilities.fans[0].canSwitchMode);
+    EXPECT_FALSE(capabilities.fans[0].canSetTarget);
+    EXPECT_EQ(FanController(smc, clock).getFanInfo(0).mode, FanMode::automatic)
+        << "a fan nobody can write was left by nobody";
+    try {
+        smc->writeKeyUnverified(SMCKey::fromString("F0Md"), SMCValue::uint8(1));
+        FAIL() << "a read-only target took a write";
+    } catch (const SMCError& error) {
+        EXPECT_STREQ(error.what(), "SMC write failed: F0Md metadata does not grant write access");
+    }
+    EXPECT_EQ(tree.value("fan1_target"), "1203");
+}
+
+TEST_F(HwmonSMCUserClientTest, MachineSelectionPrefersTheSocketVariableThenTheDriverThenTheDefaultSocket) {
+    const SMCMachine::Roots withSocket{"/tmp/sim.sock", tree.hwmonRoot(), tree.deviceTree()};
+    EXPECT_EQ(SMCMachine::choose(withSocket).kind(), SMCMachine::Kind::simulated);
+    EXPECT_EQ(SMCMachine::choose(withSocket).location(), "/tmp/sim.sock");
+    tree.set("name", "nvme\n");
+    const auto fallback = machine();
+    EXPECT_EQ(fallback.kind(), SMCMachine::Kind::simulated);
+    EXPECT_EQ(fallback.description(), "simulated Mac at /run/quorvane-sim.sock");
+
+    std::ofstream(tree.deviceTree() / "compatible", std::ios::binary)
+        << std::string("apple,j999\0apple,t6000\0", 24);
+    HardwareModel::Sources sources;
+    sources.smcSocketPath.reset();
+    sources.deviceTreePath = tree.deviceTree().string();
+    EXPECT_EQ(HardwareModel::identifier(sources), "Unknown Mac (apple,j999)");
+}
+
+} // namespace
+} // namespace quorvane

@@ -1,0 +1,91 @@
+// Cost of the SMC through a macsmc_hwmon device, on the simulated Mac15,11's device in a temporary
+// folder: one temperature read, one whole app poll (fans, composite, every channel) and one refresh of
+// the device by `quorvane-sim serve --hwmon`.
+#include "BenchMain.hpp"
+#include "Client/TelemetryPoller.hpp"
+#include "Helpers/Clock.hpp"
+#include "Platform/HwmonSMCUserClient.hpp"
+#include "Platform/LocalDaemonRegistration.hpp"
+#include "SMC/IOKitSMCBridge.hpp"
+#include "Simulator/SMCProfiles.hpp"
+#include "Simulator/SimulatedHwmonDevice.hpp"
+#include "Simulator/SimulatedMac.hpp"
+
+#include <benchmark/benchmark.h>
+#include <cstdlib>
+#include <filesystem>
+
+using namespace quorvane;
+
+namespace {
+
+struct Device {
+    Device() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "quorvane-bench-XXXXXX").string();
+        directory = ::mkdtemp(pattern.data());
+        device = std::make_unique<SimulatedHwmonDevice>(mac, directory);
+    }
+    ~Device() {
+        device.reset();
+        std::filesystem::remove_all(directory);
+    }
+    std::filesystem::path hwmon() const { return device->hwmonRoot() / "hwmon0"; }
+
+    VirtualClock clock;
+    SimulatedMac mac{SMCProfiles::mac15_11(), clock};
+    std::filesystem::path directory;
+    std::unique_ptr<SimulatedHwmonDevice> device;
+};
+
+// Runs work at once, as the poll queue would.
+struct InlineExecutor final : Executor {
+    void post(std::function<void()> work) override { work(); }
+};
+
+void BM_ReadTemperatureThroughHwmon(benchmark::State& state) {
+    Device machine;
+    IOKitSMCBridge bridge(std::make_unique<HwmonSMCUserClient>(machine.hwmon()));
+    bridge.open();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(bridge.readTemperature(SMCKey::fromString("TCMz")));
+    }
+}
+BENCHMARK(BM_ReadTemperatureThroughHwmon);
+
+void BM_PollThroughHwmon(benchmark::State& state) {
+    Device machine;
+    LocalDaemonRegistration registration(machine.directory / "registration");
+    InlineExecutor queue;
+    TelemetryPoller poller(std::make_unique<HwmonSMCUserClient>(machine.hwmon()), registration, queue);
+    poller.open();
+    for (auto _ : state) {
+        poller.read([](TelemetryPoller::Result result) { benchmark::DoNotOptimize(result); });
+    }
+}
+BENCHMARK(BM_PollThroughHwmon)->Unit(benchmark::kMicrosecond);
+
+void BM_RefreshSimulatedDevice(benchmark::State& state) {
+    Device machine;
+    for (auto _ : state) {
+        machine.clock.advance(100);
+        machine.mac.advanceToNow();
+        machine.device->refresh();
+    }
+}
+BENCHMARK(BM_RefreshSimulatedDevice)->Unit(benchmark::kMicrosecond);
+
+// The physics step alone, which every server tick runs with or without the device.
+void BM_PhysicsStepAlone(benchmark::State& state) {
+    Device machine;
+    for (auto _ : state) {
+        machine.clock.advance(100);
+        machine.mac.advanceToNow();
+    }
+}
+BENCHMARK(BM_PhysicsStepAlone)->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    return quorvane::bench::run(argc, argv);
+}
