@@ -512,8 +512,7 @@ void HelperControlEngine::resetAllInternal(const std::string& reason) {
             }
             const auto minimum = static_cast<float>(smc_->readFanRPM(SMCKey::fan(fan, "Mn")));
             smc_->writeKeyUnverified(SMCKey::fan(fan, "Tg"), SMCValue::float32(minimum));
-            smc_->waitForFloat(SMCKey::fan(fan, "Tg"), minimum, FanController::targetTolerance,
-                               FanController::verificationTimeout, clock_);
+            awaitMinimumTarget(fan, minimum);
         } catch (const std::exception& error) {
             if (!isKeyNotFound(error)) {
                 failure.remember(std::current_exception());
@@ -529,6 +528,27 @@ void HelperControlEngine::resetAllInternal(const std::string& reason) {
     failure.rethrowIfAny();
     if (releaseError) {
         std::rethrow_exception(releaseError);
+    }
+}
+
+// The system can take the fan back (mode 3) between the mode check and the write; its own curve
+// then sets the target, which never shows the minimum, so the wait ends there instead of holding
+// the control queue for the whole latch time.
+void HelperControlEngine::awaitMinimumTarget(int fan, float minimum) {
+    const auto deadline =
+        clock_.nowMilliseconds() + static_cast<std::int64_t>(FanController::verificationTimeout * 1000.0);
+    const double oneRead = SMCInterface::waitPollIntervalMilliseconds / 1000.0;
+    while (clock_.nowMilliseconds() < deadline) {
+        bool systemHolds = false;
+        try {
+            systemHolds = smc_->readKey(SMCKey::fan(fan, "Md")).asUInt8() == 3;
+        } catch (const std::exception&) {
+            // A failed read is just another miss while waiting.
+        }
+        if (systemHolds || smc_->waitForFloat(SMCKey::fan(fan, "Tg"), minimum, FanController::targetTolerance,
+                                              oneRead, clock_)) {
+            return;
+        }
     }
 }
 

@@ -80,6 +80,7 @@ private:
     // Everything below runs with queueMutex_ held.
     HelperReply snapshot(bool requireCleanModes);
     void resetAllInternal(const std::string& reason);
+    void awaitMinimumTarget(int fan, float minimum);
     void requireSession(const std::string& sessionID) const;
     void touchLease();
     void rejectCompetingControllerIfPresent();

@@ -295,6 +295,21 @@ TEST_F(EngineFixture, ResetTriesEveryFanAndReportsTheFirstRealFailure) {
     EXPECT_NO_THROW(other.acquire("other"));
 }
 
+// A fan the system takes back between the reset's mode check and its target write never shows the
+// minimum target (standing in for that race: a target that never latches, and an earlier release).
+TEST_F(EngineFixture, AResetStopsWaitingForAFanTheSystemHasTakenBack) {
+    startVerified();
+    engine->beginSession("A");
+    engine->setMode(0, true, "A");
+    firmware.setTargetNeverLatches(0, true);
+    engine->resetAll(std::string("A"));
+    const auto before = clock.nowMilliseconds();
+    engine->endSession("A");
+    EXPECT_LT(clock.nowMilliseconds() - before, 10'000);
+    firmware.advanceToNow();
+    EXPECT_EQ(byte("F0Md"), 3);
+}
+
 TEST_F(EngineFixture, UninstallDuringASessionForgetsTheMarkerButKeepsTheLock) {
     startVerified();
     engine->beginSession("A");
