@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstddef>
 #include <list>
+#include <map>
 #include <memory>
 #include <nlohmann/json_fwd.hpp>
 #include <optional>
@@ -52,6 +53,7 @@ public:
 
 private:
     struct Session {
+        pid_t pid = 0;
         bool maySMCWrite = false;
         bool mayControl = false;
         bool open = false;
@@ -69,6 +71,8 @@ private:
     UnixSocketListener listener_;
     asio::steady_timer timer_;
     Sessions sessions_;
+    // Record exchanges per client process, kept after it disconnects so a finished run can be read.
+    std::map<int, std::uint64_t> exchangesByProcess_;
     std::atomic<std::size_t> connectionCount_{0};
     bool running_ = false;
 };
