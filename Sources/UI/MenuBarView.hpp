@@ -31,6 +31,10 @@ class MenuBarView final : public QWidget {
 public:
     MenuBarView(AppModelAdapter& adapter, DesktopActions actions, QWidget* parent = nullptr);
 
+    // The panel window's size when it first opens; nothing in it may be cut off at this width.
+    static constexpr int defaultWidth = 400;
+    static constexpr int defaultHeight = 720;
+
     bool isHistoryExpanded() const { return isHistoryExpanded_; }
     void setHistoryExpanded(bool expanded);
     // The confirmation that a delete opened, while it is open.
@@ -54,6 +58,7 @@ private:
     Banner* unverifiedBanner_;
     Banner* ownershipBanner_;
     Banner* criticalBanner_;
+    Banner* conflictBanner_;
     Banner* errorBanner_;
 
     std::map<AppModel::Property, QLabel*> metricValues_;

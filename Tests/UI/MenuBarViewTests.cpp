@@ -5,8 +5,10 @@
 #include "UI/ViewModelFixture.hpp"
 #include "UI/WidgetSearch.hpp"
 
+#include <QComboBox>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QtTest>
 
 using namespace quorvane;
@@ -65,6 +67,13 @@ private slots:
         QVERIFY(model.criticalThermalOverrideActive());
         QVERIFY(bannerShown(view, critical));
 
+        model.activate(FanPreset::fullBlast);
+        fixture.processes.processes.push_back({4242, std::string("/usr/sbin/mbpfan")});
+        fixture.nextPoll(62, 60);
+        QVERIFY(model.activeConflictMessage());
+        QVERIFY(bannerShown(view, QString::fromStdString(*model.activeConflictMessage())));
+        fixture.processes.processes.clear();
+
         model.savePreset(
             FanPreset{.id = UUID::generate(), .name = " ", .lowTemperature = 50, .highTemperature = 40});
         fixture.settle();
@@ -107,11 +116,52 @@ private slots:
         auto [names, checked] = presetRows(view);
         QCOMPARE(names, expected);
         QCOMPARE(checked, QStringLiteral("Apple Default"));
+        // Screen readers hear which one is active, not only see a check mark.
+        QCOMPARE(findButton(view, QStringLiteral("Apple Default"))->accessibleName(),
+                 QStringLiteral("Apple Default, active"));
+        QCOMPARE(findButton(view, QStringLiteral("Smart Auto"))->accessibleName(),
+                 QStringLiteral("Smart Auto"));
 
         findButton(view, QStringLiteral("Smart Auto"))->click();
         fixture.settle();
         QCOMPARE(QString::fromStdString(model.activePreset().name), QStringLiteral("Smart Auto"));
         QTRY_COMPARE(presetRows(view).second, QStringLiteral("Smart Auto"));
+        QCOMPARE(findButton(view, QStringLiteral("Smart Auto"))->accessibleDescription(),
+                 QStringLiteral("Active preset"));
+    }
+
+    void panelCutsNothingOffAtItsDefaultSize() {
+        ViewModelFixture fixture;
+        fixture.launch();
+        QScrollArea window;
+        window.setWidgetResizable(true);
+        auto* view = new MenuBarView(*fixture.adapter, {});
+        window.setWidget(view);
+        window.resize(MenuBarView::defaultWidth, MenuBarView::defaultHeight);
+        view->setHistoryExpanded(true);
+        window.show();
+        for (int poll = 0; poll < 3; ++poll) {
+            fixture.nextPoll(62, 60);
+        }
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QCoreApplication::processEvents();
+
+        for (auto* label : view->findChildren<QLabel*>()) {
+            if (!label->isVisibleTo(view) || label->text().isEmpty()) {
+                continue;
+            }
+            if (label->wordWrap()) {
+                QVERIFY2(label->height() >= label->heightForWidth(label->width()), qPrintable(label->text()));
+            } else {
+                QVERIFY2(label->width() >= label->sizeHint().width(), qPrintable(label->text()));
+            }
+        }
+        for (auto* picker : view->findChildren<QComboBox*>()) {
+            QComboBox whole;
+            whole.setSizeAdjustPolicy(QComboBox::AdjustToContents);
+            whole.addItem(picker->currentText());
+            QVERIFY2(picker->width() >= whole.sizeHint().width(), qPrintable(picker->currentText()));
+        }
     }
 
     void presetActionsCallTheModel() {
@@ -172,6 +222,7 @@ private slots:
         auto& model = fixture.launch();
         std::map<QString, int> calls;
         DesktopActions actions{.openDashboard = [&] { ++calls["dashboard"]; },
+                               .openSensors = [&] { ++calls["sensors"]; },
                                .openSettings = [&] { ++calls["settings"]; },
                                .checkForUpdates = [&] { ++calls["updates"]; },
                                .quit =
@@ -198,8 +249,9 @@ private slots:
         QVERIFY(model.isBusy() || model.supervisedTestPassed());
 
         for (const auto& [text, key] :
-             {std::pair{"Open Dashboard", "dashboard"}, std::pair{"Settings & Helper…", "settings"},
-              std::pair{"Check for Updates…", "updates"}, std::pair{"Quit", "quit"}}) {
+             {std::pair{"Open Dashboard", "dashboard"}, std::pair{"Temperature Sensors", "sensors"},
+              std::pair{"Settings & Helper…", "settings"}, std::pair{"Check for Updates…", "updates"},
+              std::pair{"Quit", "quit"}}) {
             findButton(view, QString::fromUtf8(text))->click();
             QCOMPARE(calls[QString::fromUtf8(key)], 1);
         }
