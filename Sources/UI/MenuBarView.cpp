@@ -170,10 +170,24 @@ MenuBarView::MenuBarView(AppModelAdapter& adapter, DesktopActions actions, QWidg
 
     setHistoryExpanded(false);
     connect(&adapter_, &AppModelAdapter::changed, this, &MenuBarView::refresh);
-    refresh(AppModelAdapter::Changes::all());
+}
+
+void MenuBarView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    refresh({});
 }
 
 void MenuBarView::refresh(const AppModelAdapter::Changes& changes) {
+    pending_.merge(changes);
+    if (!isVisible() || pending_.empty()) {
+        return;
+    }
+    const auto due = pending_;
+    pending_ = {};
+    apply(due);
+}
+
+void MenuBarView::apply(const AppModelAdapter::Changes& changes) {
     if (changes.containsAny({Property::fans, Property::thermalControlSupported, Property::fanControlOwnership,
                              Property::criticalThermalOverrideActive, Property::lastError,
                              Property::activeConflictMessage, Property::lastTemperatureSampleDate})) {

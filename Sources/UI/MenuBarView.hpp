@@ -41,8 +41,13 @@ public:
     QMessageBox* deletionConfirmation() const { return deletion_.box(); }
     std::optional<UUID> presetPendingDeletion() const { return deletion_.pending(); }
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
+    // While the panel is closed, changes only accumulate; opening it applies them at once.
     void refresh(const AppModelAdapter::Changes& changes);
+    void apply(const AppModelAdapter::Changes& changes);
     void refreshBanners();
     void refreshSummary();
     void refreshZones();
@@ -79,6 +84,7 @@ private:
     ExpandedSensorHistoryView* expandedHistory_;
 
     PresetDeletionPrompt deletion_{*this, model_};
+    AppModelAdapter::Changes pending_ = AppModelAdapter::Changes::all();
     bool isHistoryExpanded_ = false;
     bool showRawThermals_ = false;
 };

@@ -50,6 +50,7 @@ private slots:
         ViewModelFixture fixture;
         auto& model = fixture.launch();
         MenuBarView view(*fixture.adapter, {});
+        view.show();
         fixture.nextPoll(62, 60);
         const QString ownership = QStringLiteral("Monitoring only — another app owns fan control");
         const QString critical = QStringLiteral("Critical die override — both fans at maximum");
@@ -87,17 +88,20 @@ private slots:
         unverified.modelIdentifier = "Mac14,6";
         unverified.launch();
         MenuBarView view(*unverified.adapter, {});
+        view.show();
         unverified.nextPoll(62, 60);
         QVERIFY(bannerShown(
             view,
             QStringLiteral("Monitoring only — fan control is currently hardware-verified on Mac15,11.")));
 
+        // A closed panel catches up when it opens.
         ViewModelFixture fanless;
         fanless.launch();
         MenuBarView fanlessView(*fanless.adapter, {});
         auto snapshot = fanless.snapshot(50, 50);
         snapshot.fans.clear();
         fanless.pollAndFeed(snapshot);
+        fanlessView.show();
         QVERIFY(bannerShown(
             fanlessView,
             QStringLiteral("No controllable fans detected on this Mac — sensor monitoring only.")));
@@ -107,6 +111,7 @@ private slots:
         ViewModelFixture fixture;
         auto& model = fixture.launch();
         MenuBarView view(*fixture.adapter, {});
+        view.show();
         fixture.nextPoll(62, 60);
 
         QStringList expected;
@@ -168,6 +173,7 @@ private slots:
         ViewModelFixture fixture;
         auto& model = fixture.launch();
         MenuBarView view(*fixture.adapter, {});
+        view.show();
         model.createCustomPreset();
         fixture.settle();
         const auto custom = model.customPresets().back();
@@ -207,6 +213,7 @@ private slots:
         ViewModelFixture fixture;
         fixture.launch();
         MenuBarView view(*fixture.adapter, {});
+        view.show();
         auto buttons = view.findChildren<PresetInfoButton*>();
         QVERIFY(!buttons.isEmpty());
         buttons.front()->click();
@@ -230,6 +237,7 @@ private slots:
                                        ++calls["quit"];
                                    }};
         MenuBarView view(*fixture.adapter, actions);
+        view.show();
         auto unregistered = fixture.snapshot(62, 60);
         unregistered.helperState = HelperInstallState::notRegistered;
         fixture.pollAndFeed(unregistered);
@@ -261,6 +269,7 @@ private slots:
         ViewModelFixture fixture;
         fixture.launch();
         MenuBarView view(*fixture.adapter, {});
+        view.show();
         QVERIFY(!view.isHistoryExpanded());
         findButton(view, QStringLiteral("Expand session chart"))->click();
         QVERIFY(view.isHistoryExpanded());
