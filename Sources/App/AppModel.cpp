@@ -433,7 +433,8 @@ void AppModel::handlePollError(const std::string& description) {
 // ---- history --------------------------------------------------------------------------------
 
 void AppModel::recordHistory(const TelemetrySnapshot& snapshot, Date date) {
-    if (fans_.empty()) {
+    // A poll that saw no fans has no speeds to chart; the previous fans are not a measurement.
+    if (snapshot.fans.empty()) {
         return;
     }
     constexpr float missing = std::numeric_limits<float>::quiet_NaN();

@@ -3,6 +3,7 @@
 #include "App/TextFormat.hpp"
 #include "Client/HelperTransport.hpp"
 #include "Helpers/SmartAutoCurve.hpp"
+#include "Helpers/SmartAutoDecision.hpp"
 #include "XPC/HelperXPCError.hpp"
 
 #include <algorithm>
@@ -288,12 +289,8 @@ std::int64_t AppModel::activationTarget(const FanPreset& preset, const FanInfo& 
     } else if (preset.kind == PresetKind::fullBlast || isConstantPreset(preset)) {
         target = preset.fixedTarget(fan).value_or(fan.minRPM);
     } else if (preset.kind == PresetKind::automatic) {
-        const double zone = zoneTemperature(fan.index, smartAutoFallbackTemperature);
-        target = SmartAutoCurve::rpm(zone, lowest(fan), highest(fan));
-        if (sustainedDieTemperature_) {
-            target = std::max(
-                target, SmartAutoCurve::dieFloorRPM(*sustainedDieTemperature_, lowest(fan), highest(fan)));
-        }
+        target = SmartAutoDecision::targetRPM(zoneTemperature(fan.index, smartAutoFallbackTemperature),
+                                              sustainedDieTemperature_, false, lowest(fan), highest(fan));
     }
     return criticalThermalOverrideActive_ ? fan.maxRPM : target;
 }
@@ -387,10 +384,8 @@ void AppModel::applySmartAuto() {
                                  *sustainedDieTemperature_, SmartAutoCurve::boostRatePerSecond));
     }
     smartBoostActive_ = boosting;
-    auto dieHeat = sustainedDieTemperature_;
-    if (dieHeat && boosting) {
-        dieHeat = SmartAutoCurve::nextDieFloorTierTemperature(*dieHeat);
-    }
+    const auto dieHeat =
+        SmartAutoDecision::effectiveSustainedDieTemperature(sustainedDieTemperature_, boosting);
 
     for (const auto& fan : fans) {
         const double zone = zoneTemperature(fan.index, smartAutoFallbackTemperature);
@@ -405,20 +400,15 @@ void AppModel::applySmartAuto() {
         }
         lastSmartTier_[fan.index] = tier;
 
-        std::int64_t desired = fan.maxRPM;
+        const auto desired = SmartAutoDecision::targetRPM(input, dieHeat, criticalThermalOverrideActive_,
+                                                          lowest(fan), highest(fan));
         std::string reason = "smart auto";
-        if (!criticalThermalOverrideActive_) {
-            desired = SmartAutoCurve::rpm(input, lowest(fan), highest(fan));
-            if (dieHeat) {
-                const auto floor = SmartAutoCurve::dieFloorRPM(*dieHeat, lowest(fan), highest(fan));
-                if (floor > desired) {
-                    desired = floor;
-                    reason = "smart auto (die-heat floor)";
-                    auto drivers = fanControlDrivers_;
-                    drivers[fan.index] = "Sustained die heat";
-                    publish(Property::fanControlDrivers, fanControlDrivers_, std::move(drivers));
-                }
-            }
+        if (!criticalThermalOverrideActive_ &&
+            SmartAutoDecision::floorDrivesDecision(input, dieHeat, lowest(fan), highest(fan))) {
+            reason = "smart auto (die-heat floor)";
+            auto drivers = fanControlDrivers_;
+            drivers[fan.index] = "Sustained die heat";
+            publish(Property::fanControlDrivers, fanControlDrivers_, std::move(drivers));
         }
 
         std::int64_t commanded = fan.minRPM;
@@ -437,7 +427,7 @@ void AppModel::applySmartAuto() {
             }
             logFanDecision(fan.index, next, reason);
             requestTarget(fan.index, next);
-        } else if (fan.targetRPM && std::llabs(*fan.targetRPM - commanded) >= deadbandRPM) {
+        } else if (SmartAutoDecision::needsReassertion(commanded, fan.targetRPM)) {
             logFanDecision(fan.index, commanded, "target readback reassertion");
             requestTarget(fan.index, commanded);
         }

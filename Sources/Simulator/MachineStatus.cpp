@@ -38,6 +38,10 @@ nlohmann::json MachineStatus::toJSON() const {
     for (const auto& entry : hottest) {
         hottestJSON.push_back({{"group", entry.group}, {"key", entry.key}, {"celsius", entry.celsius}});
     }
+    nlohmann::json byProcess = nlohmann::json::array();
+    for (const auto& [pid, count] : exchangesByProcess) {
+        byProcess.push_back({{"pid", pid}, {"exchanges", count}});
+    }
     return {{"modelIdentifier", modelIdentifier},
             {"description", description},
             {"workload", workload},
@@ -47,7 +51,9 @@ nlohmann::json MachineStatus::toJSON() const {
             {"Ftst", ftst ? nlohmann::json(*ftst) : nlohmann::json()},
             {"fans", fansJSON},
             {"hottest", hottestJSON},
-            {"faults", faults}};
+            {"faults", faults},
+            {"exchanges", exchanges},
+            {"exchangesByProcess", byProcess}};
 }
 
 MachineStatus MachineStatus::fromJSON(const nlohmann::json& value) {
@@ -79,6 +85,11 @@ MachineStatus MachineStatus::fromJSON(const nlohmann::json& value) {
                                       entry.at("key").get<std::string>(), entry.at("celsius").get<double>()});
         }
         status.faults = value.at("faults").get<std::vector<std::string>>();
+        status.exchanges = value.value("exchanges", std::uint64_t{0});
+        for (const auto& entry : value.value("exchangesByProcess", nlohmann::json::array())) {
+            status.exchangesByProcess[entry.at("pid").get<int>()] =
+                entry.at("exchanges").get<std::uint64_t>();
+        }
         return status;
     } catch (const nlohmann::json::exception&) {
         throw SimulatorError("The simulated Mac sent a status this tool does not understand");
@@ -103,6 +114,11 @@ std::string MachineStatus::text() const {
     for (const auto& entry : hottest) {
         out << "  " << entry.group << ": " << entry.key << " " << fixed(entry.celsius, 1) << " °C\n";
     }
+    out << "SMC exchanges: " << exchanges;
+    for (const auto& [pid, count] : exchangesByProcess) {
+        out << (pid == exchangesByProcess.begin()->first ? " (" : ", ") << "pid " << pid << ": " << count;
+    }
+    out << (exchangesByProcess.empty() ? "\n" : ")\n");
     if (faults.empty()) {
         out << "Faults: none\n";
     } else {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <map>
 #include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
@@ -35,6 +37,10 @@ struct MachineStatus {
     std::vector<Fan> fans;
     std::vector<Hottest> hottest;
     std::vector<std::string> faults;
+    // SMC record exchanges answered since the machine started, in all and per client process id
+    // (clients over the socket only; a process keeps its count after it disconnects).
+    std::uint64_t exchanges = 0;
+    std::map<int, std::uint64_t> exchangesByProcess;
 
     nlohmann::json toJSON() const;
     // Throws SimulatorError for a document that is not a status.

@@ -159,6 +159,7 @@ MachineStatus SimulatedMac::status() {
     status.workloadSeconds = static_cast<double>(now - workloadStart_) / 1000.0;
     status.simulatedSeconds = static_cast<double>(now) / 1000.0;
     status.clusterWatts = model_.effectivePower().total();
+    status.exchanges = firmware_.exchangeCount();
     if (const auto ftst = firstByte(firmware_, SMCKey::fanTestMode)) {
         status.ftst = *ftst;
     }

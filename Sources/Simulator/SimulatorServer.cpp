@@ -46,6 +46,7 @@ void SimulatorServer::stop() {
 void SimulatorServer::accept(UnixSocketListener::Socket socket) {
     auto session = std::make_shared<Session>();
     if (const auto peer = PeerCredentials::of(socket.native_handle())) {
+        session->pid = peer->pid;
         session->maySMCWrite = options_.policy.maySMCWrite && options_.policy.maySMCWrite(*peer);
         session->mayControl = options_.policy.mayControl && options_.policy.mayControl(*peer);
     }
@@ -83,6 +84,7 @@ std::optional<FramedConnection::Payload> SimulatorServer::serve(Session& session
             reply.code = IOKitReturn::notOpen;
             break;
         }
+        ++exchangesByProcess_[session.pid];
         std::size_t outputSize = request->outputCapacity;
         reply.code =
             mac_.exchange(request->selector, request->record, reply.record, outputSize, session.maySMCWrite);
@@ -108,7 +110,9 @@ nlohmann::json SimulatorServer::control(Session& session, const nlohmann::json& 
     const auto name = command.value("command", std::string());
     try {
         if (name == "status") {
-            return {{"ok", true}, {"status", mac_.status().toJSON()}};
+            auto status = mac_.status();
+            status.exchangesByProcess = exchangesByProcess_;
+            return {{"ok", true}, {"status", status.toJSON()}};
         }
         if (name != "workload" && name != "fault" && name != "clear") {
             throw SimulatorError("Unknown control command \"" + name + "\"");

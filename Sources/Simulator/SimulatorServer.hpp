@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <functional>
 #include <list>
+#include <map>
 #include <memory>
 #include <nlohmann/json_fwd.hpp>
 #include <optional>
@@ -55,6 +56,7 @@ public:
 
 private:
     struct Session {
+        pid_t pid = 0;
         bool maySMCWrite = false;
         bool mayControl = false;
         bool open = false;
@@ -72,6 +74,8 @@ private:
     UnixSocketListener listener_;
     asio::steady_timer timer_;
     Sessions sessions_;
+    // Record exchanges per client process, kept after it disconnects so a finished run can be read.
+    std::map<int, std::uint64_t> exchangesByProcess_;
     std::atomic<std::size_t> connectionCount_{0};
     bool running_ = false;
 };

@@ -25,6 +25,7 @@ public:
         bool contains(Property property) const { return bits_.test(index(property)); }
         bool containsAny(std::initializer_list<Property> properties) const;
         bool empty() const { return bits_.none(); }
+        void merge(const Changes& other) { bits_ |= other.bits_; }
 
     private:
         static constexpr std::size_t count = static_cast<std::size_t>(Property::activeConflictMessage) + 1;

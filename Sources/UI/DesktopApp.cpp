@@ -106,7 +106,7 @@ DesktopApp::DesktopApp(AppCommandLine commandLine, DaemonRegistration& registrat
     scroll->setFrameShape(QFrame::NoFrame);
     panel_ = new MenuBarView(*adapter_, actions);
     scroll->setWidget(panel_);
-    scroll->resize(400, 720);
+    scroll->resize(MenuBarView::defaultWidth, MenuBarView::defaultHeight);
     panelWindow_ = std::move(scroll);
     const bool tray = QSystemTrayIcon::isSystemTrayAvailable();
     if (tray) {
@@ -202,7 +202,9 @@ void DesktopApp::present(QWidget& window) {
 
 void DesktopApp::openDashboard() {
     if (!dashboard_) {
-        dashboard_ = std::make_unique<MainView>(*adapter_);
+        dashboard_ = std::make_unique<MainView>(*adapter_, DesktopActions{.openSensors = [this] {
+            openSensors();
+        }});
         dashboard_->setWindowTitle(QStringLiteral("Quorvane"));
         dashboard_->resize(860, 700);
     }

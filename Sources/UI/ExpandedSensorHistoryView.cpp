@@ -51,7 +51,12 @@ ExpandedSensorHistoryView::ExpandedSensorHistoryView(AppModelAdapter& adapter, Q
     headingFont.setBold(true);
     heading_->setFont(headingFont);
     description_->setForegroundRole(QPalette::PlaceholderText);
-    picker_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    // The panel is narrow: the description wraps, and the picker takes its own row and shortens
+    // long sensor names in its closed state rather than cutting off the chart's header.
+    description_->setWordWrap(true);
+    picker_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    picker_->setMinimumContentsLength(12);
+    picker_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 
     auto* close = new QToolButton(this);
     close->setIcon(symbolIcon(QStringLiteral("xmark.circle.fill")));
@@ -62,11 +67,7 @@ ExpandedSensorHistoryView::ExpandedSensorHistoryView(AppModelAdapter& adapter, Q
     connect(close, &QToolButton::clicked, this, &ExpandedSensorHistoryView::collapseRequested);
 
     auto* top = new QHBoxLayout();
-    auto* titles = new QVBoxLayout();
-    titles->addWidget(heading_);
-    titles->addWidget(description_);
-    top->addLayout(titles, 1);
-    top->addWidget(picker_);
+    top->addWidget(heading_, 1);
     top->addWidget(close, 0, Qt::AlignTop);
 
     auto* statistics = new QHBoxLayout();
@@ -114,6 +115,8 @@ ExpandedSensorHistoryView::ExpandedSensorHistoryView(AppModelAdapter& adapter, Q
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
+    layout->addWidget(description_);
+    layout->addWidget(picker_);
     layout->addLayout(statistics);
     layout->addWidget(pages_, 1);
 

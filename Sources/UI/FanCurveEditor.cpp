@@ -108,6 +108,12 @@ FanCurveEditor::FanCurveEditor(FanPreset preset, std::vector<int> fanIndices, QW
                   hysteresisRow_));
     layout->addWidget(hysteresisRow_);
     layout->addStretch(1);
+    error_ = new QLabel(this);
+    error_->setObjectName(QStringLiteral("editorError"));
+    error_->setWordWrap(true);
+    error_->setStyleSheet(QStringLiteral("color: #c0392b;"));
+    error_->setVisible(false);
+    layout->addWidget(error_);
 
     auto* buttons = new QDialogButtonBox(this);
     auto* deleteButton =
@@ -251,6 +257,15 @@ void FanCurveEditor::confirmDelete() {
         }
     });
     confirmation->open();
+}
+
+void FanCurveEditor::showError(const std::optional<QString>& text) {
+    error_->setText(text.value_or(QString()));
+    error_->setVisible(text.has_value());
+}
+
+QString FanCurveEditor::errorText() const {
+    return !error_->isHidden() ? error_->text() : QString();
 }
 
 } // namespace quorvane

@@ -26,6 +26,9 @@ class FanCurveEditor final : public QDialog {
 public:
     FanCurveEditor(FanPreset preset, std::vector<int> fanIndices, QWidget* parent = nullptr);
     const FanPreset& preset() const;
+    // The model's reason a save was refused, shown above the buttons; none hides it.
+    void showError(const std::optional<QString>& text);
+    QString errorText() const;
 
 signals:
     void saveRequested(const quorvane::FanPreset& preset);
@@ -58,6 +61,7 @@ private:
     QWidget* hysteresisRow_;
     QSlider* hysteresis_;
     QLabel* hysteresisValue_;
+    QLabel* error_;
 };
 
 } // namespace quorvane

@@ -32,8 +32,8 @@ QString text(const UUID& id) {
 
 } // namespace
 
-MainView::MainView(AppModelAdapter& adapter, QWidget* parent)
-    : QWidget(parent), adapter_(adapter), model_(adapter.model()) {
+MainView::MainView(AppModelAdapter& adapter, DesktopActions actions, QWidget* parent)
+    : QWidget(parent), adapter_(adapter), model_(adapter.model()), actions_(std::move(actions)) {
     setMinimumSize(520, 430);
     auto* split = new QSplitter(this);
     auto* outer = new QHBoxLayout(this);
@@ -50,6 +50,14 @@ MainView::MainView(AppModelAdapter& adapter, QWidget* parent)
     auto* create = new QPushButton(symbolIcon(QStringLiteral("plus")), QStringLiteral("New Custom Preset"));
     connect(create, &QPushButton::clicked, this, [this] { model_.createCustomPreset(); });
     side->addWidget(create);
+    // Choosing a row only selects it; the fans change when the user applies it.
+    applyButton_ = new QPushButton(QStringLiteral("Apply Preset"));
+    connect(applyButton_, &QPushButton::clicked, this, [this] {
+        if (auto preset = selectedPreset()) {
+            model_.activate(*preset);
+        }
+    });
+    side->addWidget(applyButton_);
     auto* rowActions = new QHBoxLayout;
     editButton_ = new QPushButton(QStringLiteral("Edit…"));
     renameButton_ = new QPushButton(QStringLiteral("Rename"));
@@ -79,11 +87,6 @@ MainView::MainView(AppModelAdapter& adapter, QWidget* parent)
             deletion_.ask(*preset);
         }
     });
-    connect(presetList_, &QListWidget::itemClicked, this, [this](QListWidgetItem*) {
-        if (auto preset = selectedPreset(); preset && preset->id != model_.activePreset().id) {
-            model_.activate(*preset);
-        }
-    });
     connect(presetList_, &QListWidget::currentItemChanged, this, [this] { refreshSelectionButtons(); });
     connect(presetList_, &QListWidget::itemChanged, this, &MainView::commitRename);
     split->addWidget(sidebar);
@@ -96,6 +99,10 @@ MainView::MainView(AppModelAdapter& adapter, QWidget* parent)
                    QStringLiteral("Critical raw-die override active — all controlled fans are at maximum"),
                    {}, QStringLiteral("exclamationmark.triangle.fill"));
     column->addWidget(criticalBanner_);
+    conflictBanner_ = new Banner(Banner::Tone::warning, {});
+    column->addWidget(conflictBanner_);
+    errorBanner_ = new Banner(Banner::Tone::warning, {});
+    column->addWidget(errorBanner_);
     gauge_ = new TemperatureGaugeView(QStringLiteral("Hottest live sensor"));
     column->addWidget(gauge_);
     auto* helperRow = new QHBoxLayout;
@@ -103,6 +110,10 @@ MainView::MainView(AppModelAdapter& adapter, QWidget* parent)
     helperState_ = new QLabel;
     helperRow->addWidget(helperState_);
     helperRow->addStretch(1);
+    auto* sensors = new QPushButton(symbolIcon(QStringLiteral("thermometer.medium")),
+                                    QStringLiteral("Temperature Sensors"));
+    connect(sensors, &QPushButton::clicked, this, [this] { DesktopActions::run(actions_.openSensors); });
+    helperRow->addWidget(sensors);
     column->addLayout(helperRow);
     fanCards_ = new QVBoxLayout;
     column->addLayout(fanCards_);
@@ -123,6 +134,9 @@ MainView::MainView(AppModelAdapter& adapter, QWidget* parent)
 void MainView::refresh(const AppModelAdapter::Changes& changes) {
     if (changes.containsAny({Property::customPresets, Property::activePreset})) {
         rebuildPresets();
+    }
+    if (changes.containsAny({Property::lastError, Property::activeConflictMessage})) {
+        refreshBanners();
     }
     if (changes.containsAny({Property::criticalThermalOverrideActive, Property::displayTemperature,
                              Property::activePreset, Property::pollingInterval, Property::helperState})) {
@@ -145,6 +159,13 @@ void MainView::rebuildPresets() {
                                                                : QStringLiteral("circle")),
                                 QString::fromStdString(preset.name), presetList_);
         item->setData(presetIDRole, text(preset.id));
+        // The check mark is only a picture: say which preset drives the fans in words as well.
+        if (preset.id == active) {
+            item->setData(Qt::AccessibleTextRole,
+                          QString::fromStdString(preset.name) + QStringLiteral(", active"));
+            item->setData(Qt::AccessibleDescriptionRole, QStringLiteral("Active preset"));
+            item->setToolTip(QStringLiteral("Active preset"));
+        }
         if (!preset.isLocked()) {
             item->setFlags(item->flags() | Qt::ItemIsEditable);
         }
@@ -173,6 +194,7 @@ std::optional<FanPreset> MainView::selectedPreset() const {
 void MainView::refreshSelectionButtons() {
     const auto preset = selectedPreset();
     const bool editable = preset && !preset->isLocked();
+    applyButton_->setEnabled(preset && preset->id != model_.activePreset().id);
     editButton_->setEnabled(editable);
     renameButton_->setEnabled(editable);
     deleteButton_->setEnabled(editable);
@@ -192,6 +214,15 @@ void MainView::commitRename(QListWidgetItem* item) {
             return;
         }
     }
+}
+
+void MainView::refreshBanners() {
+    const auto& conflict = model_.activeConflictMessage();
+    conflictBanner_->setVisible(conflict.has_value());
+    conflictBanner_->setText(QString::fromStdString(conflict.value_or("")));
+    const auto error = model_.visibleError();
+    errorBanner_->setVisible(error.has_value());
+    errorBanner_->setText(QString::fromStdString(error.value_or("")));
 }
 
 void MainView::refreshDetail() {
@@ -249,7 +280,10 @@ void MainView::editPreset(const FanPreset& preset) {
         if (std::find(library.begin(), library.end(), edited) != library.end()) {
             model_.activate(edited);
             editor->accept();
+            return;
         }
+        const auto error = model_.visibleError();
+        editor->showError(error ? std::optional<QString>(QString::fromStdString(*error)) : std::nullopt);
     });
     connect(editor, &FanCurveEditor::deleteRequested, this,
             [this](const FanPreset& doomed) { model_.deletePreset(doomed); });

@@ -2,6 +2,7 @@
 
 #include "Helpers/UUID.hpp"
 #include "UI/AppModelAdapter.hpp"
+#include "UI/DesktopActions.hpp"
 #include "UI/FanCurveEditor.hpp"
 #include "UI/PresetDeletionPrompt.hpp"
 
@@ -23,14 +24,14 @@ class Banner;
 class FanCard;
 class TemperatureGaugeView;
 
-// The dashboard: the presets in a sidebar (select, rename in place, duplicate, delete, edit) and the
-// machine's state beside them: the critical banner, the hottest-sensor gauge, the helper and one card
-// per fan.
+// The dashboard: the presets in a sidebar (select a row, then apply, rename in place, duplicate,
+// delete or edit it) and the machine's state beside them: the banners, the hottest-sensor gauge, the
+// helper and one card per fan.
 class MainView final : public QWidget {
     Q_OBJECT
 
 public:
-    explicit MainView(AppModelAdapter& adapter, QWidget* parent = nullptr);
+    explicit MainView(AppModelAdapter& adapter, DesktopActions actions = {}, QWidget* parent = nullptr);
 
     // The editor sheet while it is open (editingPreset), and the delete confirmation.
     FanCurveEditor* editor() const { return editor_; }
@@ -48,15 +49,21 @@ private:
     std::optional<FanPreset> selectedPreset() const;
     void commitRename(QListWidgetItem* item);
 
+    void refreshBanners();
+
     AppModelAdapter& adapter_;
     AppModel& model_;
+    DesktopActions actions_;
 
     QListWidget* presetList_;
+    QPushButton* applyButton_;
     QPushButton* editButton_;
     QPushButton* renameButton_;
     QPushButton* duplicateButton_;
     QPushButton* deleteButton_;
     Banner* criticalBanner_;
+    Banner* conflictBanner_;
+    Banner* errorBanner_;
     TemperatureGaugeView* gauge_;
     QLabel* helperState_;
     QVBoxLayout* fanCards_;

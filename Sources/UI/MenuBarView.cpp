@@ -59,8 +59,10 @@ MenuBarView::MenuBarView(AppModelAdapter& adapter, DesktopActions actions, QWidg
     criticalBanner_ =
         new Banner(Banner::Tone::critical, QStringLiteral("Critical die override — both fans at maximum"), {},
                    QStringLiteral("exclamationmark.triangle.fill"));
+    conflictBanner_ = new Banner(Banner::Tone::warning, {});
     errorBanner_ = new Banner(Banner::Tone::warning, {});
-    for (auto* banner : {noFansBanner_, unverifiedBanner_, ownershipBanner_, criticalBanner_, errorBanner_}) {
+    for (auto* banner : {noFansBanner_, unverifiedBanner_, ownershipBanner_, criticalBanner_, conflictBanner_,
+                         errorBanner_}) {
         layout->addWidget(banner);
     }
 
@@ -154,6 +156,7 @@ MenuBarView::MenuBarView(AppModelAdapter& adapter, DesktopActions actions, QWidg
     auto* footer = new QGridLayout;
     int slot = 0;
     for (auto [text, action] : {std::pair{"Open Dashboard", &DesktopActions::openDashboard},
+                                std::pair{"Temperature Sensors", &DesktopActions::openSensors},
                                 std::pair{"Settings && Helper…", &DesktopActions::openSettings},
                                 std::pair{"Check for Updates…", &DesktopActions::checkForUpdates},
                                 std::pair{"Quit", &DesktopActions::quit}}) {
@@ -167,10 +170,24 @@ MenuBarView::MenuBarView(AppModelAdapter& adapter, DesktopActions actions, QWidg
 
     setHistoryExpanded(false);
     connect(&adapter_, &AppModelAdapter::changed, this, &MenuBarView::refresh);
-    refresh(AppModelAdapter::Changes::all());
+}
+
+void MenuBarView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    refresh({});
 }
 
 void MenuBarView::refresh(const AppModelAdapter::Changes& changes) {
+    pending_.merge(changes);
+    if (!isVisible() || pending_.empty()) {
+        return;
+    }
+    const auto due = pending_;
+    pending_ = {};
+    apply(due);
+}
+
+void MenuBarView::apply(const AppModelAdapter::Changes& changes) {
     if (changes.containsAny({Property::fans, Property::thermalControlSupported, Property::fanControlOwnership,
                              Property::criticalThermalOverrideActive, Property::lastError,
                              Property::activeConflictMessage, Property::lastTemperatureSampleDate})) {
@@ -204,6 +221,9 @@ void MenuBarView::refreshBanners() {
     unverifiedBanner_->setVisible(sampled && !model_.fans().empty() && !model_.thermalControlSupported());
     ownershipBanner_->setVisible(model_.fanControlOwnership() == FanControlOwnership::anotherApp);
     criticalBanner_->setVisible(model_.criticalThermalOverrideActive());
+    const auto& conflict = model_.activeConflictMessage();
+    conflictBanner_->setVisible(conflict.has_value());
+    conflictBanner_->setText(QString::fromStdString(conflict.value_or("")));
     const auto error = model_.visibleError();
     errorBanner_->setVisible(error.has_value());
     errorBanner_->setText(error ? QString::fromStdString(*error) : QString());
@@ -280,7 +300,10 @@ void MenuBarView::rebuildPresets() {
         select->setStyleSheet(QStringLiteral("text-align: left;"));
         select->setCheckable(true);
         select->setChecked(isActive);
-        select->setAccessibleName(QString::fromStdString(preset.name));
+        // The check mark is only a picture: say which preset drives the fans in words as well.
+        select->setAccessibleName(QString::fromStdString(preset.name) +
+                                  (isActive ? QStringLiteral(", active") : QString()));
+        select->setAccessibleDescription(isActive ? QStringLiteral("Active preset") : QString());
         connect(select, &QPushButton::clicked, this, [this, preset] {
             model_.activate(preset);
             rebuildPresets();

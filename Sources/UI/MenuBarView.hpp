@@ -31,14 +31,23 @@ class MenuBarView final : public QWidget {
 public:
     MenuBarView(AppModelAdapter& adapter, DesktopActions actions, QWidget* parent = nullptr);
 
+    // The panel window's size when it first opens; nothing in it may be cut off at this width.
+    static constexpr int defaultWidth = 400;
+    static constexpr int defaultHeight = 720;
+
     bool isHistoryExpanded() const { return isHistoryExpanded_; }
     void setHistoryExpanded(bool expanded);
     // The confirmation that a delete opened, while it is open.
     QMessageBox* deletionConfirmation() const { return deletion_.box(); }
     std::optional<UUID> presetPendingDeletion() const { return deletion_.pending(); }
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
+    // While the panel is closed, changes only accumulate; opening it applies them at once.
     void refresh(const AppModelAdapter::Changes& changes);
+    void apply(const AppModelAdapter::Changes& changes);
     void refreshBanners();
     void refreshSummary();
     void refreshZones();
@@ -54,6 +63,7 @@ private:
     Banner* unverifiedBanner_;
     Banner* ownershipBanner_;
     Banner* criticalBanner_;
+    Banner* conflictBanner_;
     Banner* errorBanner_;
 
     std::map<AppModel::Property, QLabel*> metricValues_;
@@ -74,6 +84,7 @@ private:
     ExpandedSensorHistoryView* expandedHistory_;
 
     PresetDeletionPrompt deletion_{*this, model_};
+    AppModelAdapter::Changes pending_ = AppModelAdapter::Changes::all();
     bool isHistoryExpanded_ = false;
     bool showRawThermals_ = false;
 };

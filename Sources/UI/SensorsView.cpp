@@ -1,7 +1,12 @@
 #include "UI/SensorsView.hpp"
 
+#include "UI/CompactTemperatureGauge.hpp"
+#include "UI/FanLabels.hpp"
 #include "UI/SymbolIcon.hpp"
+#include "UI/TemperatureGaugeBar.hpp"
+#include "UI/ThermalMetricSummary.hpp"
 
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -24,8 +29,10 @@ QString formatValue(const SensorReading& reading) {
 } // namespace
 
 SensorsView::SensorsView(AppModelAdapter& adapter, QWidget* parent)
-    : QWidget(parent), adapter_(adapter), search_(new QLineEdit(this)), pages_(new QStackedWidget(this)),
-      emptyState_(new QWidget(pages_)), tree_(new QTreeWidget(pages_)) {
+    : QWidget(parent), adapter_(adapter), hottestValue_(new QLabel(this)),
+      gauge_(new CompactTemperatureGauge(this)), summary_(new ThermalMetricSummary(adapter, this)),
+      search_(new QLineEdit(this)), pages_(new QStackedWidget(this)), emptyState_(new QWidget(pages_)),
+      tree_(new QTreeWidget(pages_)) {
     setMinimumSize(450, 520);
 
     search_->setPlaceholderText(QStringLiteral("Search"));
@@ -63,13 +70,26 @@ SensorsView::SensorsView(AppModelAdapter& adapter, QWidget* parent)
     pages_->addWidget(emptyState_);
     pages_->addWidget(tree_);
 
+    auto* hottest = new QHBoxLayout;
+    auto* hottestTitle = new QLabel(QStringLiteral("Hottest Live Sensor"), this);
+    QFont bold = hottestTitle->font();
+    bold.setBold(true);
+    hottestTitle->setFont(bold);
+    hottest->addWidget(hottestTitle, 1);
+    hottestValue_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    hottest->addWidget(hottestValue_);
+
     auto* layout = new QVBoxLayout(this);
+    layout->addLayout(hottest);
+    layout->addWidget(gauge_);
+    layout->addWidget(summary_);
     layout->addWidget(search_);
     layout->addWidget(pages_, 1);
 
     connect(search_, &QLineEdit::textChanged, this, &SensorsView::rebuild);
     connect(&adapter_, &AppModelAdapter::changed, this, &SensorsView::refresh);
     rebuild();
+    refreshGauge();
 }
 
 QSize SensorsView::sizeHint() const {
@@ -101,9 +121,21 @@ void SensorsView::showEvent(QShowEvent* event) {
     if (stale_) {
         rebuild();
     }
+    refreshGauge();
+}
+
+void SensorsView::refreshGauge() {
+    const auto& model = adapter_.model();
+    gauge_->setReading(model.displayTemperature(), model.pollingInterval());
+    hottestValue_->setText(formatCelsius(gauge_->bar()->temperature()));
 }
 
 void SensorsView::refresh(const AppModelAdapter::Changes& changes) {
+    // A closed window leaves the gauge alone; it catches up when shown.
+    if (isVisible() &&
+        changes.containsAny({AppModel::Property::displayTemperature, AppModel::Property::pollingInterval})) {
+        refreshGauge();
+    }
     if (!changes.contains(AppModel::Property::sensorReadings)) {
         return;
     }

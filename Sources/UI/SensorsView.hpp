@@ -5,6 +5,7 @@
 #include <QWidget>
 #include <vector>
 
+class QLabel;
 class QLineEdit;
 class QStackedWidget;
 class QTreeWidget;
@@ -12,7 +13,11 @@ class QTreeWidgetItem;
 
 namespace quorvane {
 
-// The "Temperature Sensors" window: every channel, searchable, grouped by key prefix.
+class CompactTemperatureGauge;
+class ThermalMetricSummary;
+
+// The "Temperature Sensors" window: the hottest sensor on a compact gauge, the live comparison of
+// the derived CPU/GPU metrics, then every channel, searchable, grouped by key prefix.
 class SensorsView final : public QWidget {
     Q_OBJECT
 
@@ -32,6 +37,8 @@ public:
     QLineEdit* searchField() const { return search_; }
     QTreeWidget* tree() const { return tree_; }
     bool showsEmptyState() const;
+    CompactTemperatureGauge* gauge() const { return gauge_; }
+    ThermalMetricSummary* summary() const { return summary_; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -39,8 +46,12 @@ protected:
 private:
     void refresh(const AppModelAdapter::Changes& changes);
     void rebuild();
+    void refreshGauge();
 
     AppModelAdapter& adapter_;
+    QLabel* hottestValue_;
+    CompactTemperatureGauge* gauge_;
+    ThermalMetricSummary* summary_;
     QLineEdit* search_;
     QStackedWidget* pages_;
     QWidget* emptyState_;

@@ -174,8 +174,13 @@ QWidget* SettingsView::buildMonitoringSection() {
     connect(ownership_, &QComboBox::currentIndexChanged, this, [this](int) {
         model_.setFanControlOwnership(static_cast<FanControlOwnership>(ownership_->currentData().toInt()));
     });
-    connect(startAtLogin_, &QCheckBox::toggled, this,
-            [this](bool enabled) { model_.setLaunchAtLogin(enabled); });
+    connect(startAtLogin_, &QCheckBox::toggled, this, [this](bool enabled) {
+        model_.setLaunchAtLogin(enabled);
+        // A refused registration leaves the setting as it was, so the model has no change to
+        // announce: put the box back to what the service says.
+        const QSignalBlocker block(startAtLogin_);
+        startAtLogin_->setChecked(model_.launchAtLogin());
+    });
     // Restarting the poll timer polls at once, so a drag applies once, on release; keyboard and
     // wheel steps are single changes and apply as they come.
     connect(pollingInterval_, &QSlider::valueChanged, this, [this](int steps) {

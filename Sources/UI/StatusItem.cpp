@@ -3,6 +3,7 @@
 #include "App/MenuBarTitle.hpp"
 #include "UI/SymbolIcon.hpp"
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QScreen>
@@ -20,6 +21,8 @@ StatusItem::StatusItem(AppModelAdapter& adapter, QWidget& panelWindow, DesktopAc
         menu_->addAction(QStringLiteral("Show Panel"), this, &StatusItem::togglePanel);
         menu_->addAction(QStringLiteral("Open Dashboard"), this,
                          [this] { DesktopActions::run(actions_.openDashboard); });
+        menu_->addAction(QStringLiteral("Temperature Sensors"), this,
+                         [this] { DesktopActions::run(actions_.openSensors); });
         menu_->addAction(QStringLiteral("Settings && Helper…"), this,
                          [this] { DesktopActions::run(actions_.openSettings); });
         menu_->addAction(QStringLiteral("Check for Updates…"), this,
@@ -27,12 +30,16 @@ StatusItem::StatusItem(AppModelAdapter& adapter, QWidget& panelWindow, DesktopAc
         menu_->addSeparator();
         menu_->addAction(QStringLiteral("Quit"), this, [this] { DesktopActions::run(actions_.quit); });
         tray_->setContextMenu(menu_.get());
-        connect(tray_.get(), &QSystemTrayIcon::activated, this,
-                [this](QSystemTrayIcon::ActivationReason reason) {
-                    if (reason == QSystemTrayIcon::Trigger) {
-                        togglePanel();
-                    }
-                });
+        connect(
+            tray_.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+                constexpr qint64 sameClickMilliseconds = 300;
+                if (reason == QSystemTrayIcon::Trigger &&
+                    !(closedFromOutside_.isValid() && closedFromOutside_.elapsed() < sameClickMilliseconds)) {
+                    togglePanel();
+                }
+            });
+        panel_.installEventFilter(this);
+        qApp->installEventFilter(this);
     }
     connect(&adapter_, &AppModelAdapter::changed, this, [this](const AppModelAdapter::Changes& changes) {
         if (changes.containsAny({AppModel::Property::fans, AppModel::Property::fanControlTemperatures,
@@ -121,6 +128,34 @@ void StatusItem::togglePanel() {
     panel_.show();
     panel_.raise();
     panel_.activateWindow();
+}
+
+bool StatusItem::belongsToPanel(const QWidget* widget) const {
+    for (; widget; widget = widget->parentWidget()) {
+        if (widget == &panel_) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void StatusItem::hideFromOutside() {
+    panel_.hide();
+    closedFromOutside_.start();
+}
+
+bool StatusItem::eventFilter(QObject* watched, QEvent* event) {
+    if (panel_.isVisible()) {
+        if (event->type() == QEvent::MouseButtonPress && watched->isWidgetType() &&
+            !belongsToPanel(static_cast<QWidget*>(watched))) {
+            hideFromOutside();
+        } else if (watched == &panel_ && event->type() == QEvent::WindowDeactivate &&
+                   !belongsToPanel(QApplication::activeWindow()) &&
+                   !belongsToPanel(QApplication::activePopupWidget())) {
+            hideFromOutside();
+        }
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 } // namespace quorvane

@@ -3,6 +3,8 @@
 #include "Helpers/FanCurveManager.hpp"
 #include "Helpers/PresetSelectionStore.hpp"
 #include "Helpers/SmartAutoCurve.hpp"
+#include "Helpers/SmartAutoDecision.hpp"
+#include "XPC/HelperReplyKey.hpp"
 
 namespace quorvane::testing {
 namespace {
@@ -80,23 +82,59 @@ TEST(SessionPreflight, refusesDiagnosticModeManualFansAndIncompleteReplies) {
     EXPECT_EQ(SessionPreflight::testFan(complete), (SupervisedFan{0, 1200, 1200, 1000, 1500}));
 }
 
-TEST_F(AppModelTest, smartAutoFollowsEachZoneAndSustainedDieHeatRaisesTheFloor) {
+TEST_F(AppModelTest, smartAutoWritesItsDecisionResendsALostTargetAndStepsDownSlowly) {
     startVerified();
     launch();
     feed(snapshot(70, 50));
     model->activate(FanPreset::automatic);
     settle();
     ASSERT_TRUE(engine->activeSession());
-    EXPECT_EQ(firmwareTarget(0), SmartAutoCurve::rpm(model->fanControlTemperatures().at(0), 1200, 6900));
+    const auto decided = [&](int fan) {
+        const auto& info = model->fans().at(static_cast<std::size_t>(fan));
+        return SmartAutoDecision::targetRPM(model->fanControlTemperatures().at(fan),
+                                            model->sustainedDieTemperature(), false, info.minRPM,
+                                            info.maxRPM);
+    };
+    const auto tick = [&](double left, double right, double hottest) {
+        main.advance(2000);
+        feed(snapshot(left, right, hottest));
+    };
+    EXPECT_EQ(firmwareTarget(0), decided(0));
     EXPECT_EQ(firmwareTarget(1), 1200);
 
     for (int poll = 0; poll < 3; ++poll) {
-        pollAndFeed(snapshot(70, 50, 96));
+        tick(70, 50, 96);
     }
     ASSERT_TRUE(model->sustainedDieTemperature());
-    EXPECT_EQ(firmwareTarget(1), SmartAutoCurve::dieFloorRPM(*model->sustainedDieTemperature(), 1200, 7450));
+    EXPECT_GT(firmwareTarget(1), 1200);
+    EXPECT_EQ(firmwareTarget(1), decided(1));
     EXPECT_EQ(model->fanControlDrivers().at(1), "Sustained die heat");
     EXPECT_FALSE(logs.messagesContaining("reason=smart auto (die-heat floor)").empty());
+
+    // The fan lost its target (80 RPM off): the same target goes out again.
+    const auto commanded = firmwareTarget(0);
+    firmware.setFloat(SMCKey::fromString("F0Tg"), static_cast<float>(commanded + 80));
+    tick(70, 50, 96);
+    EXPECT_EQ(firmwareTarget(0), commanded);
+    EXPECT_FALSE(logs.messagesContaining("reason=target readback reassertion").empty());
+
+    // Cooling: hold 30 s, then at most 500 RPM down, then hold again.
+    const auto cooledAt = clock.nowMilliseconds();
+    std::vector<std::pair<std::int64_t, std::int64_t>> changes; // (ms after cooling, target)
+    for (auto last = commanded; changes.size() < 2 && clock.nowMilliseconds() - cooledAt < 120000;) {
+        tick(45, 50, 60);
+        if (firmwareTarget(0) != last) {
+            last = firmwareTarget(0);
+            changes.emplace_back(clock.nowMilliseconds() - cooledAt, last);
+        }
+    }
+    ASSERT_EQ(changes.size(), 2u);
+    EXPECT_GE(changes[0].first, 30000);
+    EXPECT_EQ(changes[0].second, commanded - 500);
+    EXPECT_GE(changes[1].first - changes[0].first, 30000);
+    EXPECT_LE(changes[1].first - changes[0].first, 32000);
+    EXPECT_EQ(changes[1].second, commanded - 1000);
+    EXPECT_EQ(logs.messagesContaining("fan 0 steps down to").size(), 2u);
 }
 
 TEST_F(AppModelTest, criticalOverrideRunsEveryControlledFanAtMaximumWhateverThePreset) {
@@ -139,8 +177,16 @@ TEST_F(AppModelTest, curveWritesOnlyOutsideTheDeadband) {
     const auto before = writes();
     pollAndFeed(snapshot(50.2, 50.2));
     EXPECT_EQ(writes(), before) << "a few RPM of change is not worth a write";
+    const auto target = firmwareTarget(0);
+    firmware.setFloat(SMCKey::fromString("F0Tg"), static_cast<float>(target + 40));
+    pollAndFeed(snapshot(50, 50));
+    EXPECT_EQ(writes(), before) << "a read-back 40 RPM off is close enough";
+    firmware.setFloat(SMCKey::fromString("F0Tg"), static_cast<float>(target + 60));
+    pollAndFeed(snapshot(50, 50));
+    EXPECT_EQ(writes(), before + 1) << "a read-back 60 RPM off is written again";
+    EXPECT_EQ(firmwareTarget(0), target);
     pollAndFeed(snapshot(60, 60));
-    EXPECT_EQ(writes(), before + 2);
+    EXPECT_EQ(writes(), before + 3);
 }
 
 TEST_F(AppModelTest, sleepAndTerminationHandEveryFanBack) {
@@ -374,6 +420,82 @@ TEST_F(AppModelTest, withoutTheCompositeReadingPollsMonitorAndControlIsRefusedIn
     pollAndFeed(few);
     EXPECT_FALSE(engine->activeSession());
     EXPECT_FALSE(fanIsManual(0) || fanIsManual(1));
+}
+
+TEST_F(AppModelTest, aRestoreThatFindsTheHelperBusyRetriesQuietlyFiveSecondsLater) {
+    startVerified();
+    const auto quiet = curve();
+    FanCurveManager library(defaults);
+    library.saveCustomPresets({quiet});
+    PresetSelectionStore(defaults).save(quiet);
+    engine->beginSession("another client");
+    launch();
+    feed(snapshot(60, 60));
+    EXPECT_FALSE(model->lastError());
+    EXPECT_EQ(logs.messagesContaining("preset restore deferred").size(), 1u);
+    EXPECT_FALSE(model->isBusy());
+
+    engine->endSession("another client");
+    pollAndFeed(snapshot(60, 60));
+    EXPECT_FALSE(fanIsManual(0)) << "not before the retry delay";
+    main.advance(5000);
+    pollAndFeed(snapshot(60, 60));
+    EXPECT_TRUE(fanIsManual(0) && fanIsManual(1));
+    EXPECT_FALSE(model->lastError());
+}
+
+TEST_F(AppModelTest, aFailedTargetWriteHandsBackKeepsTheSelectionAndRetries) {
+    startVerified();
+    launch();
+    feed(snapshot(50, 50));
+    model->activate(curve());
+    settle();
+    ASSERT_TRUE(fanIsManual(0));
+
+    firmware.injectTransient(SMCKey::fromString("F0Tg"), 0x82, -1, FaultScope::writes);
+    pollAndFeed(snapshot(70, 70));
+    ASSERT_TRUE(model->lastError());
+    EXPECT_FALSE(fanIsManual(0) || fanIsManual(1));
+    EXPECT_FALSE(engine->activeSession());
+    EXPECT_EQ(model->activePreset().name, "Quiet");
+
+    firmware.clearFaults();
+    main.advance(5000);
+    pollAndFeed(snapshot(70, 70));
+    EXPECT_TRUE(fanIsManual(0) && fanIsManual(1));
+    EXPECT_FALSE(model->lastError());
+}
+
+// A helper whose answers are not what the app can trust: control and the write test are refused.
+TEST_F(AppModelTest, answersThatShowAnUnsafeFanAreRefusedWithTheirOwnText) {
+    startVerified();
+    defaults.removeValue("supervisedFanTestProtocolVersion");
+    launch();
+    feed(snapshot(60, 60));
+    helperProcess->rewriteAnswers([](const HelperRequest& request, HelperResponse& response) {
+        if (request.selector == HelperSelector::resetAll && response.reply) {
+            (*response.reply)[HelperReplyKey::fans][0][HelperReplyKey::fanMode] = 1;
+        }
+    });
+    model->runSupervisedFan0Test();
+    settle();
+    EXPECT_EQ(model->lastError(), "Automatic mode could not be verified after the test");
+    EXPECT_FALSE(model->supervisedTestPassed());
+
+    defaults.setInteger("supervisedFanTestProtocolVersion", 1);
+    telemetry->reads.clear(); // the first model's outstanding read
+    launch();
+    feed(snapshot(60, 60));
+    helperProcess->rewriteAnswers([](const HelperRequest& request, HelperResponse& response) {
+        if (request.selector == HelperSelector::beginSession && response.reply) {
+            (*response.reply)[HelperReplyKey::fanTestMode] = 1;
+        }
+    });
+    model->activate(curve());
+    settle();
+    EXPECT_EQ(model->lastError(), "The helper did not find a fan it can safely control on this Mac");
+    EXPECT_FALSE(fanIsManual(0) || fanIsManual(1));
+    EXPECT_FALSE(engine->activeSession());
 }
 
 } // namespace

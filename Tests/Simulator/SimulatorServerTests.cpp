@@ -98,7 +98,13 @@ TEST(SimulatorServerTest, APeerThePolicyRefusesCanReadButNotWriteOrControl) {
     EXPECT_EQ(byteOf(*bridge, ftst), 0);
 
     SimulatorControlClient control(sim.socketPath());
-    EXPECT_EQ(control.status().modelIdentifier, "Mac15,11");
+    const auto status = control.status();
+    EXPECT_EQ(status.modelIdentifier, "Mac15,11");
+    // Every exchange so far was this process's, and reading a key adds to its count.
+    EXPECT_GT(status.exchanges, 0u);
+    EXPECT_EQ(status.exchangesByProcess, (std::map<int, std::uint64_t>{{::getpid(), status.exchanges}}));
+    byteOf(*bridge, ftst);
+    EXPECT_GT(control.status().exchangesByProcess.at(::getpid()), status.exchanges);
     EXPECT_THROW(control.setWorkload("steady"), SimulatorError);
     EXPECT_EQ(sim.mac.status().workload, "idle");
 }

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -66,8 +67,14 @@ struct FakePowerMonitor final : PowerMonitor {
 
 struct FakeLaunchAtLogin final : LaunchAtLogin {
     bool enabled = false;
+    std::optional<std::string> failure;
     bool isEnabled() override { return enabled; }
-    void setEnabled(bool value) override { enabled = value; }
+    void setEnabled(bool value) override {
+        if (failure) {
+            throw std::runtime_error(*failure);
+        }
+        enabled = value;
+    }
 };
 
 } // namespace quorvane::testing

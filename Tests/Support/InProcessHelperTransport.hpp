@@ -5,6 +5,7 @@
 #include "Platform/Executor.hpp"
 #include "PrivilegedHelper/HelperService.hpp"
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -24,6 +25,8 @@ public:
         struct Log {
             std::mutex mutex;
             std::vector<HelperRequest> requests;
+            // A helper of another build: changes its answers before they travel.
+            std::function<void(const HelperRequest&, HelperResponse&)> rewrite;
         };
 
         Channel(HelperControlEngine& engine, Executor& replies, std::shared_ptr<Log> log)
@@ -81,6 +84,10 @@ public:
                     channel_->log->requests.push_back(request);
                 }
                 response = channel_->service.handle(request);
+                std::lock_guard logged(channel_->log->mutex);
+                if (channel_->log->rewrite) {
+                    channel_->log->rewrite(request, *response);
+                }
             }
         }
         channel_->replies.post([channel = channel_, response = std::move(response),
@@ -142,6 +149,11 @@ public:
         dropConnections();
         std::lock_guard lock(shared_->mutex);
         shared_->engine = &engine;
+    }
+
+    void rewriteAnswers(std::function<void(const HelperRequest&, HelperResponse&)> rewrite) {
+        std::lock_guard lock(shared_->log->mutex);
+        shared_->log->rewrite = std::move(rewrite);
     }
 
     std::vector<HelperRequest> requests() const {

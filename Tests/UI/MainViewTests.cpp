@@ -1,3 +1,4 @@
+#include "UI/Banner.hpp"
 #include "UI/FanCard.hpp"
 #include "UI/FanCurveEditor.hpp"
 #include "UI/MainView.hpp"
@@ -12,6 +13,15 @@ using namespace quorvane;
 using namespace quorvane::testing;
 
 namespace {
+
+bool bannerShown(const QWidget& view, const QString& text) {
+    for (auto* banner : view.findChildren<Banner*>()) {
+        if (banner->text() == text && banner->isVisibleTo(&view)) {
+            return true;
+        }
+    }
+    return false;
+}
 
 QListWidgetItem* row(const MainView& view, const std::string& name) {
     const auto items = view.presetList()->findItems(QString::fromStdString(name), Qt::MatchExactly);
@@ -41,6 +51,48 @@ private slots:
         fixture.settle();
         QCOMPARE(model.customPresets().back().name, std::string("Night"));
         QTRY_VERIFY(row(view, "Night") != nullptr);
+    }
+
+    void sidebarActsOnTheChosenRowAndOnlyApplyActivatesIt() {
+        ViewModelFixture fixture;
+        auto& model = fixture.launch();
+        int sensorWindows = 0;
+        MainView view(*fixture.adapter, DesktopActions{.openSensors = [&] {
+            ++sensorWindows;
+        }});
+        view.show();
+        fixture.nextPoll(62, 60);
+        model.createCustomPreset();
+        fixture.settle();
+        const auto created = model.activePreset();
+        const auto count = model.customPresets().size();
+        const auto& other = FanPreset::batterySaver;
+
+        auto* item = row(view, other.name);
+        QTest::mouseClick(view.presetList()->viewport(), Qt::LeftButton, {},
+                          view.presetList()->visualItemRect(item).center());
+        fixture.settle();
+        QCOMPARE(view.presetList()->currentItem(), item);
+        findButton(view, QStringLiteral("Duplicate"))->click();
+        fixture.settle();
+        QCOMPARE(model.customPresets().size(), count + 1);
+        QCOMPARE(model.customPresets().back().name, other.name + " Copy");
+        QCOMPARE(model.activePreset().id, created.id);
+
+        view.presetList()->setCurrentItem(row(view, other.name));
+        auto* apply = findButton(view, QStringLiteral("Apply Preset"));
+        QVERIFY(apply != nullptr && apply->isEnabled());
+        apply->click();
+        fixture.settle();
+        QCOMPARE(model.activePreset().id, other.id);
+        QVERIFY(!apply->isEnabled());
+        // The active row says so in words, for screen readers.
+        QCOMPARE(row(view, other.name)->data(Qt::AccessibleDescriptionRole).toString(),
+                 QStringLiteral("Active preset"));
+        QVERIFY(row(view, created.name)->data(Qt::AccessibleDescriptionRole).toString().isEmpty());
+
+        findButton(view, QStringLiteral("Temperature Sensors"))->click();
+        QCOMPARE(sensorWindows, 1);
     }
 
     void lockedPresetsCannotBeEditedOrDeleted() {
@@ -89,9 +141,10 @@ private slots:
         emit view.editor()->saveRequested(preset);
         fixture.settle();
         QVERIFY(view.editor() != nullptr && view.editor()->isVisible());
-        QCOMPARE(model.visibleError(),
-                 std::optional<std::string>(
-                     "That preset has an invalid name, temperature range, hysteresis, or RPM target."));
+        const QString refusal =
+            QStringLiteral("That preset has an invalid name, temperature range, hysteresis, or RPM target.");
+        QCOMPARE(view.editor()->errorText(), refusal);
+        QVERIFY(bannerShown(view, refusal));
 
         preset.highTemperature = 85;
         emit view.editor()->saveRequested(preset);
@@ -122,6 +175,11 @@ private slots:
         cards = view.findChildren<FanCard*>();
         QVERIFY(showsText(*cards[0], QStringLiteral("Manual")));
         QVERIFY(showsText(*cards[0], QStringLiteral("Target %1").arg(model.fans()[0].maxRPM)));
+
+        fixture.processes.processes.push_back({4242, std::string("/usr/sbin/mbpfan")});
+        fixture.nextPoll(62, 60);
+        QVERIFY(model.activeConflictMessage());
+        QVERIFY(bannerShown(view, QString::fromStdString(*model.activeConflictMessage())));
     }
 };
 

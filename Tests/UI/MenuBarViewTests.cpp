@@ -5,8 +5,10 @@
 #include "UI/ViewModelFixture.hpp"
 #include "UI/WidgetSearch.hpp"
 
+#include <QComboBox>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QtTest>
 
 using namespace quorvane;
@@ -48,6 +50,7 @@ private slots:
         ViewModelFixture fixture;
         auto& model = fixture.launch();
         MenuBarView view(*fixture.adapter, {});
+        view.show();
         fixture.nextPoll(62, 60);
         const QString ownership = QStringLiteral("Monitoring only — another app owns fan control");
         const QString critical = QStringLiteral("Critical die override — both fans at maximum");
@@ -65,6 +68,13 @@ private slots:
         QVERIFY(model.criticalThermalOverrideActive());
         QVERIFY(bannerShown(view, critical));
 
+        model.activate(FanPreset::fullBlast);
+        fixture.processes.processes.push_back({4242, std::string("/usr/sbin/mbpfan")});
+        fixture.nextPoll(62, 60);
+        QVERIFY(model.activeConflictMessage());
+        QVERIFY(bannerShown(view, QString::fromStdString(*model.activeConflictMessage())));
+        fixture.processes.processes.clear();
+
         model.savePreset(
             FanPreset{.id = UUID::generate(), .name = " ", .lowTemperature = 50, .highTemperature = 40});
         fixture.settle();
@@ -78,17 +88,20 @@ private slots:
         unverified.modelIdentifier = "Mac14,6";
         unverified.launch();
         MenuBarView view(*unverified.adapter, {});
+        view.show();
         unverified.nextPoll(62, 60);
         QVERIFY(bannerShown(
             view,
             QStringLiteral("Monitoring only — fan control is currently hardware-verified on Mac15,11.")));
 
+        // A closed panel catches up when it opens.
         ViewModelFixture fanless;
         fanless.launch();
         MenuBarView fanlessView(*fanless.adapter, {});
         auto snapshot = fanless.snapshot(50, 50);
         snapshot.fans.clear();
         fanless.pollAndFeed(snapshot);
+        fanlessView.show();
         QVERIFY(bannerShown(
             fanlessView,
             QStringLiteral("No controllable fans detected on this Mac — sensor monitoring only.")));
@@ -98,6 +111,7 @@ private slots:
         ViewModelFixture fixture;
         auto& model = fixture.launch();
         MenuBarView view(*fixture.adapter, {});
+        view.show();
         fixture.nextPoll(62, 60);
 
         QStringList expected;
@@ -107,17 +121,59 @@ private slots:
         auto [names, checked] = presetRows(view);
         QCOMPARE(names, expected);
         QCOMPARE(checked, QStringLiteral("Apple Default"));
+        // Screen readers hear which one is active, not only see a check mark.
+        QCOMPARE(findButton(view, QStringLiteral("Apple Default"))->accessibleName(),
+                 QStringLiteral("Apple Default, active"));
+        QCOMPARE(findButton(view, QStringLiteral("Smart Auto"))->accessibleName(),
+                 QStringLiteral("Smart Auto"));
 
         findButton(view, QStringLiteral("Smart Auto"))->click();
         fixture.settle();
         QCOMPARE(QString::fromStdString(model.activePreset().name), QStringLiteral("Smart Auto"));
         QTRY_COMPARE(presetRows(view).second, QStringLiteral("Smart Auto"));
+        QCOMPARE(findButton(view, QStringLiteral("Smart Auto"))->accessibleDescription(),
+                 QStringLiteral("Active preset"));
+    }
+
+    void panelCutsNothingOffAtItsDefaultSize() {
+        ViewModelFixture fixture;
+        fixture.launch();
+        QScrollArea window;
+        window.setWidgetResizable(true);
+        auto* view = new MenuBarView(*fixture.adapter, {});
+        window.setWidget(view);
+        window.resize(MenuBarView::defaultWidth, MenuBarView::defaultHeight);
+        view->setHistoryExpanded(true);
+        window.show();
+        for (int poll = 0; poll < 3; ++poll) {
+            fixture.nextPoll(62, 60);
+        }
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QCoreApplication::processEvents();
+
+        for (auto* label : view->findChildren<QLabel*>()) {
+            if (!label->isVisibleTo(view) || label->text().isEmpty()) {
+                continue;
+            }
+            if (label->wordWrap()) {
+                QVERIFY2(label->height() >= label->heightForWidth(label->width()), qPrintable(label->text()));
+            } else {
+                QVERIFY2(label->width() >= label->sizeHint().width(), qPrintable(label->text()));
+            }
+        }
+        for (auto* picker : view->findChildren<QComboBox*>()) {
+            QComboBox whole;
+            whole.setSizeAdjustPolicy(QComboBox::AdjustToContents);
+            whole.addItem(picker->currentText());
+            QVERIFY2(picker->width() >= whole.sizeHint().width(), qPrintable(picker->currentText()));
+        }
     }
 
     void presetActionsCallTheModel() {
         ViewModelFixture fixture;
         auto& model = fixture.launch();
         MenuBarView view(*fixture.adapter, {});
+        view.show();
         model.createCustomPreset();
         fixture.settle();
         const auto custom = model.customPresets().back();
@@ -157,6 +213,7 @@ private slots:
         ViewModelFixture fixture;
         fixture.launch();
         MenuBarView view(*fixture.adapter, {});
+        view.show();
         auto buttons = view.findChildren<PresetInfoButton*>();
         QVERIFY(!buttons.isEmpty());
         buttons.front()->click();
@@ -172,6 +229,7 @@ private slots:
         auto& model = fixture.launch();
         std::map<QString, int> calls;
         DesktopActions actions{.openDashboard = [&] { ++calls["dashboard"]; },
+                               .openSensors = [&] { ++calls["sensors"]; },
                                .openSettings = [&] { ++calls["settings"]; },
                                .checkForUpdates = [&] { ++calls["updates"]; },
                                .quit =
@@ -179,6 +237,7 @@ private slots:
                                        ++calls["quit"];
                                    }};
         MenuBarView view(*fixture.adapter, actions);
+        view.show();
         auto unregistered = fixture.snapshot(62, 60);
         unregistered.helperState = HelperInstallState::notRegistered;
         fixture.pollAndFeed(unregistered);
@@ -198,8 +257,9 @@ private slots:
         QVERIFY(model.isBusy() || model.supervisedTestPassed());
 
         for (const auto& [text, key] :
-             {std::pair{"Open Dashboard", "dashboard"}, std::pair{"Settings & Helper…", "settings"},
-              std::pair{"Check for Updates…", "updates"}, std::pair{"Quit", "quit"}}) {
+             {std::pair{"Open Dashboard", "dashboard"}, std::pair{"Temperature Sensors", "sensors"},
+              std::pair{"Settings & Helper…", "settings"}, std::pair{"Check for Updates…", "updates"},
+              std::pair{"Quit", "quit"}}) {
             findButton(view, QString::fromUtf8(text))->click();
             QCOMPARE(calls[QString::fromUtf8(key)], 1);
         }
@@ -209,6 +269,7 @@ private slots:
         ViewModelFixture fixture;
         fixture.launch();
         MenuBarView view(*fixture.adapter, {});
+        view.show();
         QVERIFY(!view.isHistoryExpanded());
         findButton(view, QStringLiteral("Expand session chart"))->click();
         QVERIFY(view.isHistoryExpanded());

@@ -7,6 +7,7 @@
 #include "UI/TemperatureZone.hpp"
 #include "UI/ThermalMetricSummary.hpp"
 #include "UI/ViewModelFixture.hpp"
+#include "UI/WidgetSearch.hpp"
 
 #include <QChart>
 #include <QLineEdit>
@@ -84,6 +85,13 @@ private slots:
         fixture.nextPoll(62, 60);
         view.show();
         QCOMPARE(listed(view), (QStringList{"Tg", "  Tg0f", "Tp", "  Tp01"}));
+        // Above the list: the hottest sensor on the compact gauge and the live comparison.
+        QVERIFY(showsText(view, QStringLiteral("Hottest Live Sensor")));
+        QVERIFY(view.gauge()->isVisibleTo(&view));
+        QCOMPARE(view.gauge()->bar()->temperature(), fixture.model->displayTemperature());
+        QVERIFY(showsText(view, QStringLiteral("Live sensor comparison")));
+        QVERIFY(view.summary()->isVisibleTo(&view));
+        QCOMPARE(view.summary()->valueText("CPU all-core average"), QStringLiteral("60.0 °C"));
     }
 
     void expandedChartOffersDerivedSeriesThenTrackedSensors() {

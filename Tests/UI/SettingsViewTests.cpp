@@ -85,6 +85,12 @@ private slots:
         h.model().setLaunchAtLogin(false);
         h.fixture.settle();
         QVERIFY(!child<QCheckBox>(view, "startAtLogin")->isChecked());
+        // A refused registration unticks the box again and says why.
+        h.fixture.launchAtLogin.failure = "Autostart folder is read-only";
+        child<QCheckBox>(view, "startAtLogin")->click();
+        h.fixture.settle();
+        QVERIFY(!child<QCheckBox>(view, "startAtLogin")->isChecked());
+        QCOMPARE(h.model().visibleError(), std::optional<std::string>("Autostart folder is read-only"));
     }
 
     void pollingIntervalAppliesWhenTheDragEnds() {

@@ -4,6 +4,8 @@
 #include "UI/ViewModelFixture.hpp"
 #include "UI/ViewTexts.hpp"
 
+#include <QMenu>
+#include <QPushButton>
 #include <QtTest>
 
 using namespace quorvane;
@@ -42,6 +44,41 @@ private slots:
         QVERIFY(panel.isVisible());
         item.togglePanel();
         QVERIFY(!panel.isVisible());
+    }
+
+    void trayPanelClosesOnAClickOutsideItAndTheMenuOpensTheSensors() {
+        ViewModelFixture fixture;
+        fixture.launch();
+        QWidget panel;
+        auto* inside = new QPushButton(QStringLiteral("inside"), &panel);
+        int sensorWindows = 0;
+        StatusItem item(*fixture.adapter, panel,
+                        DesktopActions{.openSensors =
+                                           [&] {
+                                               ++sensorWindows;
+                                           }},
+                        true);
+        for (auto* action : item.menu()->actions()) {
+            if (action->text() == QStringLiteral("Temperature Sensors")) {
+                action->trigger();
+            }
+        }
+        QCOMPARE(sensorWindows, 1);
+
+        QWidget elsewhere;
+        elsewhere.show();
+        item.togglePanel();
+        QVERIFY(panel.isVisible());
+        QTest::mouseClick(inside, Qt::LeftButton);
+        QVERIFY(panel.isVisible());
+        QTest::mouseClick(&elsewhere, Qt::LeftButton);
+        QVERIFY(!panel.isVisible());
+
+        // Another window taking the focus closes it too.
+        item.togglePanel();
+        QVERIFY(panel.isVisible());
+        elsewhere.activateWindow();
+        QTRY_VERIFY(!panel.isVisible());
     }
 
     void titleFollowsTheFans_data() {
