@@ -2,6 +2,7 @@
 #include "Support/SimulatedMachine.hpp"
 
 #include <cmath>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 namespace quorvane {
@@ -192,12 +193,9 @@ TEST(BridgeCapabilityTest, DisabledBridgeRefusesEverythingSilently) {
     int audited = 0;
     SimulatedMachine machine(tableProfile({SimulatedKey::ui8("F0Md", 0, 0xD0)}), SMCWriteCapability::disabled,
                              [&](const SMCWriteAuditEvent&) { ++audited; });
-    try {
-        machine.bridge->writeKey(SMCKey::fromString("F0Md"), SMCValue::uint8(1));
-        FAIL() << "write went through";
-    } catch (const SMCError& error) {
-        EXPECT_STREQ(error.what(), "SMC write failed: capability gate is disabled");
-    }
+    EXPECT_THAT([&] { machine.bridge->writeKey(SMCKey::fromString("F0Md"), SMCValue::uint8(1)); },
+                ::testing::ThrowsMessage<SMCError>(
+                    ::testing::StrEq("SMC write failed: capability gate is disabled")));
     EXPECT_EQ(audited, 0);
     EXPECT_TRUE(machine.log->inputs.empty());
 }
