@@ -1,8 +1,6 @@
 // Quorvane itself, headless, beside the real helper and a running simulated Mac. Bounded waits.
 #include "ProcessFixture.hpp"
 
-#include <sstream>
-
 namespace quorvane {
 namespace {
 
@@ -21,20 +19,6 @@ protected:
     }
     void workload(const std::string& name) {
         SimulatorControlClient((directory / "smc.sock").string()).setWorkload(name);
-    }
-    std::int64_t actual(int fan) { return std::llround(machine()["fans"][fan]["actualRPM"].get<double>()); }
-    bool manual(int fan) { return mode(fan) == 1; }
-
-    // The JSON objects the app printed so far.
-    static std::vector<nlohmann::json> polls(const ChildProcess& process) {
-        std::vector<nlohmann::json> objects;
-        std::istringstream lines(process.output());
-        for (std::string line; std::getline(lines, line);) {
-            if (!line.empty() && line.front() == '{') {
-                objects.push_back(nlohmann::json::parse(line, nullptr, false));
-            }
-        }
-        return objects;
     }
 };
 
@@ -77,15 +61,6 @@ TEST_F(AppProcessTest, ARunawayPutsEveryControlledFanAtMaximumWithinOnePoll) {
     EXPECT_TRUE(engagedThenMaximum) << quorvane->output();
 }
 
-TEST_F(AppProcessTest, AKilledAppIsRevertedWithinTheLease) {
-    startHelper();
-    auto quorvane = app({"--preset", "Smart Auto"});
-    ASSERT_TRUE(eventually([&] { return manual(0); }, 60s)) << quorvane->output();
-    quorvane->signal(SIGKILL);
-    ASSERT_TRUE(quorvane->wait(5s));
-    EXPECT_TRUE(eventually([&] { return handedBack(); }, 16s)) << machine().dump();
-}
-
 TEST_F(AppProcessTest, ACompetitorTakesTheFansBackAndItsExitLetsThePresetReturn) {
     startHelper();
     auto quorvane = app({"--preset", "Smart Auto"});
@@ -106,7 +81,8 @@ TEST_F(AppProcessTest, ACompetitorTakesTheFansBackAndItsExitLetsThePresetReturn)
     EXPECT_TRUE(eventually([&] { return manual(0) && manual(1); }, 60s)) << quorvane->output();
 }
 
-TEST_F(AppProcessTest, AHelperRestartMidControlIsRecoveredWithoutTheUser) {
+TEST_F(AppProcessTest,
+       AHelperRestartMidControlIsRecoveredWithoutTheUserAndAKilledAppIsRevertedWithinTheLease) {
     startHelper();
     auto quorvane = app({"--preset", "Smart Auto"});
     ASSERT_TRUE(eventually([&] { return manual(0) && manual(1); }, 60s)) << quorvane->output();
@@ -116,6 +92,10 @@ TEST_F(AppProcessTest, AHelperRestartMidControlIsRecoveredWithoutTheUser) {
     // The new helper's recovery hands back; the app notices the lost session and reapplies its preset.
     EXPECT_TRUE(eventually([&] { return manual(0) && manual(1); }, 60s)) << quorvane->output();
     EXPECT_EQ(polls(*quorvane).back()["activePreset"], "Smart Auto");
+
+    quorvane->signal(SIGKILL);
+    ASSERT_TRUE(quorvane->wait(5s));
+    EXPECT_TRUE(eventually([&] { return handedBack(); }, 16s)) << machine().dump();
 }
 
 class UnverifiedAppProcessTest : public AppProcessTest {

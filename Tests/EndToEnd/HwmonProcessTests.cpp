@@ -4,23 +4,10 @@
 #include "Support/HwmonTree.hpp"
 #include "Support/TemporaryDirectory.hpp"
 
-#include <sstream>
-
 namespace quorvane {
 namespace {
 
 using namespace quorvane::testing;
-
-std::vector<nlohmann::json> polls(const ChildProcess& process) {
-    std::vector<nlohmann::json> objects;
-    std::istringstream lines(process.output());
-    for (std::string line; std::getline(lines, line);) {
-        if (!line.empty() && line.front() == '{') {
-            objects.push_back(nlohmann::json::parse(line, nullptr, false));
-        }
-    }
-    return objects;
-}
 
 class HwmonProcessTest : public ProcessFixture {
 protected:
@@ -30,8 +17,6 @@ protected:
         return client(
             {"--headless", "--json", "--install-helper", "--run-supervised-test", "--preset", "Smart Auto"});
     }
-    bool manual(int fan) { return mode(fan) == 1; }
-    std::int64_t actual(int fan) { return std::llround(machine()["fans"][fan]["actualRPM"].get<double>()); }
     std::string target(int fan) {
         std::ifstream file(directory / "machine/hwmon/hwmon0" /
                            ("fan" + std::to_string(fan + 1) + "_target"));
@@ -69,18 +54,17 @@ TEST_F(HwmonProcessTest, SmartAutoDrivesTheFansThroughTheDriverAndQuittingHandsT
     EXPECT_TRUE(handedBack()) << machine().dump();
 }
 
-TEST_F(HwmonProcessTest, AKilledAppIsRevertedThroughTheDriverWithinTheLease) {
+// A killed app is reverted within the lease; a helper killed with it leaves the driver manual, and the
+// next helper's start hands that back.
+TEST_F(HwmonProcessTest, AKilledAppIsRevertedWithinTheLeaseAndAHelperAfterACrashHandsBackTheDriver) {
     startHelper();
     auto quorvane = smartAuto();
     ASSERT_TRUE(eventually([&] { return manual(0) && manual(1); }, 60s)) << quorvane->output();
     quorvane->signal(SIGKILL);
     ASSERT_TRUE(quorvane->wait(5s));
     EXPECT_TRUE(eventually([&] { return handedBack(); }, 16s)) << machine().dump();
-}
 
-TEST_F(HwmonProcessTest, AHelperStartedAfterACrashHandsBackWhatTheDriverKeptManual) {
-    startHelper();
-    auto quorvane = smartAuto();
+    quorvane = smartAuto();
     ASSERT_TRUE(eventually([&] { return manual(0) && manual(1); }, 60s)) << helper->output();
     quorvane->signal(SIGKILL);
     helper->signal(SIGKILL);

@@ -10,6 +10,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <sstream>
 
 namespace quorvane::testing {
 
@@ -25,6 +26,18 @@ inline bool eventually(const std::function<bool()>& condition, std::chrono::mill
         std::this_thread::sleep_for(20ms);
     }
     return true;
+}
+
+// The JSON objects an app run with --json printed so far.
+inline std::vector<nlohmann::json> polls(const ChildProcess& process) {
+    std::vector<nlohmann::json> objects;
+    std::istringstream lines(process.output());
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty() && line.front() == '{') {
+            objects.push_back(nlohmann::json::parse(line, nullptr, false));
+        }
+    }
+    return objects;
 }
 
 class ProcessFixture : public ::testing::Test {
@@ -101,6 +114,8 @@ protected:
         return SimulatorControlClient((directory / "smc.sock").string()).statusJSON();
     }
     int mode(int fan) { return machine()["fans"][fan]["mode"].get<int>(); }
+    bool manual(int fan) { return mode(fan) == 1; }
+    std::int64_t actual(int fan) { return std::llround(machine()["fans"][fan]["actualRPM"].get<double>()); }
     bool handedBack() {
         const auto status = machine();
         return status["Ftst"] == 0 && status["fans"][0]["mode"] != 1 && status["fans"][1]["mode"] != 1;

@@ -100,18 +100,11 @@ TEST_F(AppInstanceServiceTest, OneProcessHoldsTheNameAndAnotherOnesCallsReachIt)
         EXPECT_EQ(running.importPresets("/tmp/presets.json"), 2u);
         EXPECT_EQ(running.duplicatePreset("Quiet"), "Quiet Copy");
         running.renamePreset("Quiet", "Calm");
-        try {
-            running.activatePreset("Nope");
-            ADD_FAILURE() << "a refusal must reach the caller";
-        } catch (const AppInstanceError& error) {
-            EXPECT_STREQ(error.what(), "no preset is named \"Nope\"");
-        }
-        try {
-            running.importPresets("presets.json");
-            ADD_FAILURE() << "a relative path means nothing to the running app";
-        } catch (const AppInstanceError& error) {
-            EXPECT_THAT(error.what(), HasSubstr("absolute path"));
-        }
+        EXPECT_THAT(
+            [&] { running.activatePreset("Nope"); },
+            ::testing::ThrowsMessage<AppInstanceError>(::testing::StrEq("no preset is named \"Nope\"")));
+        EXPECT_THAT([&] { running.importPresets("presets.json"); },
+                    ::testing::ThrowsMessage<AppInstanceError>(HasSubstr("absolute path")));
     }
     EXPECT_THAT(commands.calls, ElementsAre("import /tmp/presets.json", "duplicate Quiet",
                                             "rename Quiet Calm", "activate Nope"));

@@ -44,13 +44,11 @@ protected:
     int hashed = 0;
 };
 
-TEST_F(ClientRequirementTest, HashesFilesAsLowercaseHex) {
+TEST_F(ClientRequirementTest, HashesFilesAsLowercaseHexAndFindsTheAppInTheBuildAndTheInstalledLayout) {
     write(root / "abc", "abc");
     EXPECT_EQ(sha256OfFile(root / "abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
     EXPECT_EQ(sha256OfFile(root / "missing"), std::nullopt);
-}
 
-TEST_F(ClientRequirementTest, FindsTheAppInTheBuildAndTheInstalledLayout) {
     write(root / "build" / "bin" / "OrvalithHelper", "helper");
     write(root / "build" / "bin" / "Quorvane", "app one");
     const auto built = ClientRequirement::forAppBeside(root / "build" / "bin" / "OrvalithHelper");

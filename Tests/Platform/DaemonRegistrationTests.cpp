@@ -9,6 +9,7 @@
 #include <fstream>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sstream>
 
 namespace quorvane {
 namespace {
@@ -351,9 +352,10 @@ TEST(LocalDaemonRegistration, RecordFileIsTheRegistration) {
     registration.registerDaemon([&](std::exception_ptr failure) { reported = failureOf(failure); });
     EXPECT_EQ(reported, "no error");
     EXPECT_EQ(registration.status(), 1);
-    std::string first;
-    std::getline(std::ifstream(registration.record()) >> std::ws, first);
-    EXPECT_EQ(first, "service=com.orvalith.quorvane.helper");
+    std::ostringstream recorded;
+    recorded << std::ifstream(registration.record()).rdbuf();
+    EXPECT_EQ(recorded.str(),
+              "service=com.orvalith.quorvane.helper\nplist=com.orvalith.quorvane.helper.plist\n");
 
     for (int time = 0; time < 2; ++time) { // the second finds nothing to remove, and that is fine
         reported = "not called";

@@ -93,12 +93,10 @@ TEST_F(HwmonSMCUserClientTest,
     controller.setFanRPM(0, 2400);
     EXPECT_EQ(tree.value("fan1_target"), "2400");
     EXPECT_EQ(controller.getFanInfo(0).mode, FanMode::manual);
-    try {
-        smc->writeKeyUnverified(SMCKey::fromString("F0Tg"), SMCValue::float32(9000));
-        FAIL() << "a target beyond the maximum was written";
-    } catch (const SMCError& error) {
-        EXPECT_STREQ(error.what(), "write bytes for F0Tg failed (IOKit 0xe00002c2)") << "the driver's EINVAL";
-    }
+    EXPECT_THAT([&] { smc->writeKeyUnverified(SMCKey::fromString("F0Tg"), SMCValue::float32(9000)); },
+                ::testing::ThrowsMessage<SMCError>(
+                    ::testing::StrEq("write bytes for F0Tg failed (IOKit 0xe00002c2)")))
+        << "the driver's EINVAL";
     EXPECT_EQ(tree.value("fan1_target"), "2400");
 
     controller.resetToAuto(0);
@@ -135,12 +133,9 @@ TEST_F(ReadOnlyHwmonTest, WithoutFanControlTheFansAreMonitoredOnlyAndWritesAreRe
     EXPECT_FALSE(capabilities.fans[0].canSetTarget);
     EXPECT_EQ(FanController(smc, clock).getFanInfo(0).mode, FanMode::automatic)
         << "a fan nobody can write was left by nobody";
-    try {
-        smc->writeKeyUnverified(SMCKey::fromString("F0Md"), SMCValue::uint8(1));
-        FAIL() << "a read-only target took a write";
-    } catch (const SMCError& error) {
-        EXPECT_STREQ(error.what(), "SMC write failed: F0Md metadata does not grant write access");
-    }
+    EXPECT_THAT([&] { smc->writeKeyUnverified(SMCKey::fromString("F0Md"), SMCValue::uint8(1)); },
+                ::testing::ThrowsMessage<SMCError>(
+                    ::testing::StrEq("SMC write failed: F0Md metadata does not grant write access")));
     EXPECT_EQ(tree.value("fan1_target"), "1203");
 }
 

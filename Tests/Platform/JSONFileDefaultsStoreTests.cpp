@@ -116,12 +116,9 @@ TEST_F(JSONFileDefaultsStoreTest, FailedWriteKeepsTheOldFileAndValueAndCleansUp)
     auto replacement = path.string() + ".moved";
     fs::rename(path, replacement);
     fs::create_directory(path); // the rename into place now fails
-    try {
-        store.setString("key", "new");
-        FAIL() << "write reported success";
-    } catch (const DefaultsStoreError& error) {
-        EXPECT_THAT(error.what(), HasSubstr("Settings could not be saved to " + path.string()));
-    }
+    EXPECT_THAT([&] { store.setString("key", "new"); },
+                ::testing::ThrowsMessage<DefaultsStoreError>(
+                    HasSubstr("Settings could not be saved to " + path.string())));
     EXPECT_EQ(store.string("key"), "old");
     EXPECT_THAT(entries(), ElementsAre("defaults.json", "defaults.json.lock", "defaults.json.moved"));
     EXPECT_EQ(readRaw(replacement), before);

@@ -4,6 +4,7 @@
 #include "Support/TemporaryDirectory.hpp"
 
 #include <fstream>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -25,27 +26,17 @@ TEST(UnixSocketListenerTest, ReplacesADeadSocketButNotALiveOneOrAFile) {
     {
         UnixSocketListener listener(io, path, 0660);
         EXPECT_EQ(std::filesystem::status(path).permissions(), std::filesystem::perms(0660));
-        try {
-            UnixSocketListener second(io, path);
-            FAIL() << "two listeners on one path";
-        } catch (const SocketError& error) {
-            EXPECT_EQ(std::string(error.what()), "Another process is already serving " + path);
-        }
+        EXPECT_THAT([&] { UnixSocketListener second(io, path); },
+                    ::testing::ThrowsMessage<SocketError>(
+                        ::testing::StrEq("Another process is already serving " + path)));
         EXPECT_TRUE(std::filesystem::exists(path));
     }
     EXPECT_FALSE(std::filesystem::exists(path));
 
     std::ofstream(path) << "not a socket";
-    EXPECT_THROW(
-        {
-            try {
-                UnixSocketListener listener(io, path);
-            } catch (const SocketError& error) {
-                EXPECT_EQ(std::string(error.what()), path + " exists and is not a socket");
-                throw;
-            }
-        },
-        SocketError);
+    EXPECT_THAT(
+        [&] { UnixSocketListener listener(io, path); },
+        ::testing::ThrowsMessage<SocketError>(::testing::StrEq(path + " exists and is not a socket")));
     EXPECT_THROW(UnixSocketListener(io, "/tmp/" + std::string(200, 'x')), SocketError);
 }
 

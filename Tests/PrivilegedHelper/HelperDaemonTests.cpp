@@ -111,7 +111,16 @@ protected:
     std::thread server;
 };
 
-TEST_F(HelperDaemonTest, AuthorizedClientIsServedInOrder) {
+TEST_F(HelperDaemonTest, ClientsThatAreNotThePinnedAppCannotExchangeAnything) {
+    options.isAuthorizedClient = [](const PeerProcess&) {
+        return false;
+    };
+    start();
+    auto connection = client();
+    EXPECT_EQ(call(*connection, HelperSelector::status), std::nullopt);
+}
+
+TEST_F(HelperDaemonTest, AuthorizedClientIsServedInOrderAndGarbageClosesOnlyThatConnection) {
     start();
     auto connection = client();
     const auto reply = status(*connection);
@@ -122,19 +131,8 @@ TEST_F(HelperDaemonTest, AuthorizedClientIsServedInOrder) {
     ASSERT_TRUE(refused && refused->error);
     EXPECT_EQ(refused->error->code(), 2);
     EXPECT_EQ(refused->id, 7u);
-}
 
-TEST_F(HelperDaemonTest, ClientsThatAreNotThePinnedAppCannotExchangeAnything) {
-    options.isAuthorizedClient = [](const PeerProcess&) {
-        return false;
-    };
-    start();
-    auto connection = client();
-    EXPECT_EQ(call(*connection, HelperSelector::status), std::nullopt);
-}
-
-TEST_F(HelperDaemonTest, GarbageClosesOnlyThatConnection) {
-    start();
+    // Garbage closes only the connection it came on.
     auto bad = client();
     const std::string garbage = "not a message";
     EXPECT_EQ(bad->request(std::vector<std::uint8_t>(garbage.begin(), garbage.end())), std::nullopt);

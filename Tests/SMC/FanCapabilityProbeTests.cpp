@@ -71,12 +71,11 @@ TEST(FanCapabilityProbeTest, IndicesAreIndependentAndStopAtNine) {
 
 TEST(FanCapabilityProbeTest, DiagnosticLockMustBeAWritableByte) {
     EXPECT_FALSE(probe(twoFanKeys()).hasDiagnosticLock);
-    auto floatLock = twoFanKeys();
-    floatLock.push_back(SimulatedKey::flt("Ftst", 0, 0xD0));
-    EXPECT_FALSE(probe(floatLock).hasDiagnosticLock);
-    auto readOnlyLock = twoFanKeys();
-    readOnlyLock.push_back(SimulatedKey::ui8("Ftst", 0, 0x80));
-    EXPECT_FALSE(probe(readOnlyLock).hasDiagnosticLock);
+    for (const auto& lock : {SimulatedKey::flt("Ftst", 0, 0xD0), SimulatedKey::ui8("Ftst", 0, 0x80)}) {
+        auto keys = twoFanKeys();
+        keys.push_back(lock);
+        EXPECT_FALSE(probe(keys).hasDiagnosticLock) << lock.dataType;
+    }
 }
 
 TEST(FanCapabilityProbeTest, NoFansOrAClosedConnectionYieldNothing) {

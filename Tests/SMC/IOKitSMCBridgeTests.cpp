@@ -175,10 +175,10 @@ TEST(IOKitSMCBridgeDecodeFailureTest, TemperaturesAcceptFltAndSp78Only) {
     EXPECT_DOUBLE_EQ(machine.bridge->readTemperature(SMCKey::fromString("TB0T")), -0.5);
     EXPECT_EQ(failureOf([&] { machine.bridge->readTemperature(SMCKey::fromString("F0Ac")); }),
               "Unsupported SMC data type: fpe2 for F0Ac");
-    EXPECT_EQ(failureOf([&] { machine.bridge->readTemperature(SMCKey::fromString("TNAN")); }),
-              "SMC read failed: TNAN returned a non-finite temperature");
-    EXPECT_EQ(failureOf([&] { machine.bridge->readTemperature(SMCKey::fromString("TINF")); }),
-              "SMC read failed: TINF returned a non-finite temperature");
+    for (const std::string key : {"TNAN", "TINF"}) {
+        EXPECT_EQ(failureOf([&] { machine.bridge->readTemperature(SMCKey::fromString(key)); }),
+                  "SMC read failed: " + key + " returned a non-finite temperature");
+    }
 }
 
 TEST(IOKitSMCBridgeDecodeFailureTest, FanSpeedsMustBeFiniteAndNotNegative) {
@@ -189,9 +189,10 @@ TEST(IOKitSMCBridgeDecodeFailureTest, FanSpeedsMustBeFiniteAndNotNegative) {
     const auto rpm = [&](const char* key) {
         return machine.bridge->readFanRPM(SMCKey::fromString(key));
     };
-    EXPECT_EQ(failureOf([&] { rpm("F0Ac"); }), "SMC read failed: F0Ac returned an invalid RPM");
-    EXPECT_EQ(failureOf([&] { rpm("F1Ac"); }), "SMC read failed: F1Ac returned an invalid RPM");
-    EXPECT_EQ(failureOf([&] { rpm("F6Ac"); }), "SMC read failed: F6Ac returned an invalid RPM");
+    for (const std::string key : {"F0Ac", "F1Ac", "F6Ac"}) { // negative, NaN, beyond any fan
+        EXPECT_EQ(failureOf([&] { rpm(key.c_str()); }),
+                  "SMC read failed: " + key + " returned an invalid RPM");
+    }
     EXPECT_EQ(rpm("F2Ac"), 0);
     EXPECT_EQ(rpm("F3Ac"), 1201);
     EXPECT_EQ(rpm("F4Ac"), 300);

@@ -21,12 +21,8 @@ TEST(SMCKeyTest, PacksBigEndianAndPrintsBack) {
     EXPECT_EQ(IOKitSMCBridge::stringFromKey(SMCKey(0x46FF4D64u)), "????");
     EXPECT_EQ(IOKitSMCBridge::stringFromCode(SMCKey::fromString("flt ").rawValue), "flt ");
     EXPECT_EQ(IOKitSMCBridge::trimmedStringFromCode(SMCKey::fromString("ui8 ").rawValue), "ui8");
-}
-
-TEST(SMCKeyTest, BuildsPerFanKeysUpToIndexNine) {
     EXPECT_EQ(SMCKey::fan(1, "Tg"), SMCKey::fromString("F1Tg"));
     EXPECT_EQ(SMCKey::fan(9, "Md"), SMCKey::fromString("F9Md"));
-    EXPECT_EQ(SMCKey::fanTestMode, SMCKey::fromString("Ftst"));
 }
 
 TEST(SMCKeyDeathTest, RejectsIndicesOutsideTheKeyRange) {
@@ -44,17 +40,10 @@ TEST(SMCValueTest, ComparesByCaseAndPayload) {
     EXPECT_NE(SMCValue::bytes({1, 2}), SMCValue::bytes({1, 2, 0}));
 }
 
+// The other texts are pinned where the bridge raises them (IOKitSMCBridgeTests).
 TEST(SMCErrorTest, MessagesAreTheUserVisibleText) {
-    EXPECT_STREQ(SMCError::firmwareFailed("read bytes", "F0Tg", 0x82).what(),
-                 "read bytes failed for F0Tg (SMC result 0x82)");
-    EXPECT_STREQ(SMCError::ioKitFailed("read key info for F0Ac", 0xe00002c1).what(),
-                 "read key info for F0Ac failed (IOKit 0xe00002c1)");
     EXPECT_STREQ(SMCError::ioKitFailed("x", 0x0a).what(), "x failed (IOKit 0xa)");
     EXPECT_STREQ(SMCError::connectionFailedWithCode(0x2c7).what(), "Failed to open AppleSMC (IOKit 0x2c7)");
-    EXPECT_STREQ(SMCError::keyNotFound("F3Ac").what(), "SMC key F3Ac was not found");
-    EXPECT_STREQ(SMCError::unsupportedType("ch8* for TX").what(), "Unsupported SMC data type: ch8* for TX");
-    EXPECT_STREQ(SMCError::connectionFailed().what(), "AppleSMC service was not found");
-    EXPECT_STREQ(SMCError::notOpen().what(), "The AppleSMC connection is not open");
     EXPECT_STREQ(SMCError::permissionDenied().what(), "Permission denied by AppleSMC");
     EXPECT_STREQ(SMCError::keyCountMismatch().what(), "SMC key enumeration count did not match #KEY");
 }
@@ -65,10 +54,13 @@ protected:
         tableProfile({SimulatedKey::flt("XTGT", 1998.0F, 0xC0), SimulatedKey::ui8("Ftst", 1, 0xD0)})};
 };
 
-TEST_F(SMCWaitTest, ZeroTimeoutReturnsWithoutReading) {
+TEST_F(SMCWaitTest, ZeroTimeoutReturnsWithoutReadingAndAValueOfAnotherCaseNeverMatches) {
     EXPECT_FALSE(machine.bridge->waitForUInt8(SMCKey::fanTestMode, 1, 0, machine.clock));
     EXPECT_FALSE(machine.bridge->waitForUInt8(SMCKey::fanTestMode, 1, -1, machine.clock));
     EXPECT_TRUE(machine.log->inputs.empty());
+    // A float 1.0 is not the byte 1.
+    EXPECT_FALSE(machine.bridge->waitForUInt8(SMCKey::fromString("XTGT"), 1, 1, machine.clock));
+    EXPECT_TRUE(machine.bridge->waitForUInt8(SMCKey::fanTestMode, 1, 1, machine.clock));
 }
 
 TEST_F(SMCWaitTest, FloatToleranceIsInclusive) {
@@ -84,12 +76,6 @@ TEST_F(SMCWaitTest, FailingReadsPollEvery200MillisecondsUntilTheDeadline) {
     EXPECT_FALSE(machine.bridge->waitForUInt8(SMCKey::fanTestMode, 1, 12, machine.clock));
     EXPECT_EQ(machine.clock.nowMilliseconds(), 12000);
     EXPECT_EQ(machine.clock.sleepCount(), 60);
-}
-
-TEST_F(SMCWaitTest, ValueOfAnotherCaseNeverMatches) {
-    // A float 1.0 is not the byte 1.
-    EXPECT_FALSE(machine.bridge->waitForUInt8(SMCKey::fromString("XTGT"), 1, 1, machine.clock));
-    EXPECT_TRUE(machine.bridge->waitForUInt8(SMCKey::fanTestMode, 1, 1, machine.clock));
 }
 
 } // namespace

@@ -90,6 +90,15 @@ TEST(SimulatedAppleSMCFanTest, ManualTargetsReadBackAtOnceAndTheFanSlewsTowardTh
     EXPECT_EQ(machine.writeFloat("F0Tg", 0), 0);
     machine.clock.advance(2500);
     EXPECT_EQ(machine.readFloat("F0Ac"), 500.0f);
+
+    // A target that never latches keeps its value; the other fan's still takes.
+    machine.writeByte("F1Md", 1);
+    machine.writeFloat("F0Tg", 2500);
+    machine.firmware.setTargetNeverLatches(0, true);
+    EXPECT_EQ(machine.writeFloat("F0Tg", 4000), 0);
+    EXPECT_EQ(machine.writeFloat("F1Tg", 4000), 0);
+    EXPECT_EQ(machine.readFloat("F0Tg"), 2500.0f);
+    EXPECT_EQ(machine.readFloat("F1Tg"), 4000.0f);
 }
 
 TEST(SimulatedAppleSMCFanTest, TheSystemCurveDrivesEveryFanItOwns) {
@@ -117,18 +126,6 @@ TEST(SimulatedAppleSMCFanTest, TheSystemCurveDrivesEveryFanItOwns) {
     machine.firmware.setAutomaticTarget(0, 0);
     machine.clock.advance(4000);
     EXPECT_EQ(machine.readFloat("F0Ac"), 0.0f);
-}
-
-TEST(SimulatedAppleSMCFanTest, ATargetThatNeverLatchesKeepsItsValue) {
-    FirmwareHarness machine(immediateMachine());
-    machine.writeByte("F0Md", 1);
-    machine.writeByte("F1Md", 1);
-    machine.writeFloat("F0Tg", 2500);
-    machine.firmware.setTargetNeverLatches(0, true);
-    EXPECT_EQ(machine.writeFloat("F0Tg", 4000), 0);
-    EXPECT_EQ(machine.writeFloat("F1Tg", 4000), 0);
-    EXPECT_EQ(machine.readFloat("F0Tg"), 2500.0f);
-    EXPECT_EQ(machine.readFloat("F1Tg"), 4000.0f);
 }
 
 TEST(SimulatedAppleSMCFanTest, AnAutomaticFanTakesAClientTargetUntilTheSystemDecidesAgain) {

@@ -54,9 +54,17 @@ TEST(SimulatorCommandLineTest, ControlsARunningMachine) {
     std::ofstream(timeline) << R"({"name": "ramp", "steps": [{"seconds": 60, "workload": "runaway"}]})";
     EXPECT_EQ(run({"ctl", "--socket", socket, "workload", timeline}).out, "Workload: ramp\n");
     EXPECT_EQ(sim.mac.status().workload, "ramp");
+
+    const auto probe = run({"probe", "--socket", socket});
+    EXPECT_EQ(probe.status, 0) << probe.err;
+    EXPECT_THAT(probe.out, HasSubstr("Simulated Mac Mac15,11 at " + socket));
+    EXPECT_THAT(probe.out, HasSubstr("SMC keys: 2808"));
+    EXPECT_THAT(probe.out, HasSubstr("Fan 1: controllable"));
+    EXPECT_THAT(run({"profiles"}).out, HasSubstr("Mac14,2\tMacBook Air, M2, fanless"));
 }
 
-TEST(SimulatorCommandLineTest, RefusesUnknownNamesWithAMessageAndStatus2) {
+// Unknown names are usage errors (status 2); a missing server or a refusal is status 1.
+TEST(SimulatorCommandLineTest, RefusesUnknownNamesWithStatus2AndAMissingServerOrARefusalWithStatus1) {
     RunningSimulator sim;
     const auto& socket = sim.socketPath();
     const auto workload = run({"ctl", "--socket", socket, "workload", "melt"});
@@ -79,10 +87,7 @@ TEST(SimulatorCommandLineTest, RefusesUnknownNamesWithAMessageAndStatus2) {
     const auto script = run({"serve", "--workload", broken, "--socket", socket});
     EXPECT_EQ(script.status, 2);
     EXPECT_THAT(script.err, HasSubstr(broken + ": line 2, column 26: syntax error while parsing object"));
-}
 
-TEST(SimulatorCommandLineTest, ReportsAMissingServerOrARefusalWithStatus1) {
-    RunningSimulator sim;
     const auto refused = run({"ctl", "--socket", sim.socketPath(), "fault", "missing", "ZZZZ"});
     EXPECT_EQ(refused.status, 1);
     EXPECT_EQ(refused.err, "quorvane-sim: The simulated Mac15,11 has no key \"ZZZZ\"\n");
@@ -95,17 +100,6 @@ TEST(SimulatorCommandLineTest, ReportsAMissingServerOrARefusalWithStatus1) {
     const auto twice = run({"serve", "--socket", sim.socketPath()});
     EXPECT_EQ(twice.status, 1);
     EXPECT_THAT(twice.err, HasSubstr("Another process is already serving"));
-}
-
-TEST(SimulatorCommandLineTest, ProbesOverTheSocketAndListsProfiles) {
-    RunningSimulator sim;
-    const auto probe = run({"probe", "--socket", sim.socketPath()});
-    EXPECT_EQ(probe.status, 0) << probe.err;
-    EXPECT_THAT(probe.out, HasSubstr("Simulated Mac Mac15,11 at " + sim.socketPath()));
-    EXPECT_THAT(probe.out, HasSubstr("SMC keys: 2808"));
-    EXPECT_THAT(probe.out, HasSubstr("Fan 1: controllable"));
-    const auto profiles = run({"profiles"});
-    EXPECT_THAT(profiles.out, HasSubstr("Mac14,2\tMacBook Air, M2, fanless"));
 }
 
 } // namespace

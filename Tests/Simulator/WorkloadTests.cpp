@@ -52,13 +52,8 @@ TEST(WorkloadTest, BuiltInsAreOrderedByHeatAndUnknownNamesAreRefused) {
     for (const auto& name : Workload::builtInNames()) {
         EXPECT_EQ(Workload::named(name).name(), name);
     }
-    try {
-        Workload::named("stedy");
-        FAIL() << "an unknown workload was accepted";
-    } catch (const SimulatorError& error) {
-        EXPECT_THAT(error.what(), HasSubstr("\"stedy\""));
-        EXPECT_THAT(error.what(), HasSubstr("gpu-heavy"));
-    }
+    EXPECT_THAT([] { Workload::named("stedy"); }, ::testing::ThrowsMessage<SimulatorError>(::testing::AllOf(
+                                                      HasSubstr("\"stedy\""), HasSubstr("gpu-heavy"))));
 }
 
 TEST(WorkloadScriptTest, StepsBecomeSegmentsAndOmittedClustersIdle) {
@@ -85,12 +80,8 @@ struct BadScript {
 class WorkloadScriptErrorTest : public ::testing::TestWithParam<BadScript> {};
 
 TEST_P(WorkloadScriptErrorTest, NamesTheFileAndThePlace) {
-    try {
-        WorkloadScript::parse(GetParam().text, "timeline.json");
-        FAIL() << "accepted: " << GetParam().text;
-    } catch (const SimulatorError& error) {
-        EXPECT_EQ(error.what(), std::string(GetParam().message));
-    }
+    EXPECT_THAT([] { WorkloadScript::parse(GetParam().text, "timeline.json"); },
+                ::testing::ThrowsMessage<SimulatorError>(::testing::StrEq(GetParam().message)));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -120,16 +111,9 @@ TEST(WorkloadScriptTest, LoadsFilesAndNamesOnesItCannotRead) {
     const auto path = directory.path() / "burst.json";
     std::ofstream(path) << R"({"steps": [{"seconds": 4, "workload": "bursty"}]})";
     EXPECT_EQ(WorkloadScript::load(path).durationMilliseconds(), 4000);
-    EXPECT_THROW(
-        {
-            try {
-                WorkloadScript::load(directory.path() / "absent.json");
-            } catch (const SimulatorError& error) {
-                EXPECT_THAT(error.what(), HasSubstr("absent.json: cannot read the timeline file"));
-                throw;
-            }
-        },
-        SimulatorError);
+    EXPECT_THAT(
+        [&] { WorkloadScript::load(directory.path() / "absent.json"); },
+        ::testing::ThrowsMessage<SimulatorError>(HasSubstr("absent.json: cannot read the timeline file")));
     EXPECT_TRUE(WorkloadScript::isPath("./steady"));
     EXPECT_TRUE(WorkloadScript::isPath("night.json"));
     EXPECT_FALSE(WorkloadScript::isPath("gpu-heavy"));
