@@ -87,12 +87,8 @@ private slots:
         QTest::addColumn<int>("rightRPM");
         QTest::addColumn<bool>("thirdFan");
         QTest::addColumn<QString>("title");
-        QTest::newRow("zone temperatures")
-            << true << 2430 << 980 << false << QStringLiteral("L62° R60° 2.4k·980");
         QTest::newRow("display temperature until zones")
             << false << 1900 << 1900 << false << QStringLiteral("58° 1.9k·1.9k");
-        QTest::newRow("1000 and 999 RPM")
-            << true << 1000 << 999 << false << QStringLiteral("L62° R60° 1.0k·999");
         QTest::newRow("third fan") << true << 1200 << 1300 << true
                                    << QStringLiteral("L62° R60° F259° 1.2k·1.3k·700");
     }
