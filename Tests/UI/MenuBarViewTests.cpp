@@ -226,14 +226,16 @@ private slots:
         fixture.defaults.setInteger("supervisedFanTestProtocolVersion", 0);
         auto& model = fixture.launch();
         std::map<QString, int> calls;
-        DesktopActions actions{.openDashboard = [&] { ++calls["dashboard"]; },
-                               .openSensors = [&] { ++calls["sensors"]; },
-                               .openSettings = [&] { ++calls["settings"]; },
-                               .checkForUpdates = [&] { ++calls["updates"]; },
-                               .quit =
-                                   [&] {
-                                       ++calls["quit"];
-                                   }};
+        const auto counted = [&calls](const char* key) {
+            return [&calls, key] {
+                ++calls[QString::fromUtf8(key)];
+            };
+        };
+        DesktopActions actions{.openDashboard = counted("dashboard"),
+                               .openSensors = counted("sensors"),
+                               .openSettings = counted("settings"),
+                               .checkForUpdates = counted("updates"),
+                               .quit = counted("quit")};
         MenuBarView view(*fixture.adapter, actions);
         view.show();
         auto unregistered = fixture.snapshot(62, 60);
