@@ -16,7 +16,7 @@ TEST_F(AppModelTest, supervisedTestUnlocksPresetsEndToEndOnTheSimulatedMac) {
     ASSERT_TRUE(model->thermalControlSupported());
     ASSERT_EQ(model->fans().size(), 2u);
 
-    const auto quiet = curve();
+    const auto quiet = curvePreset();
     model->activate(quiet);
     settle();
     EXPECT_EQ(model->lastError(), "Approve the helper and complete the supervised fan test first.");
@@ -141,7 +141,7 @@ TEST_F(AppModelTest, criticalOverrideRunsEveryControlledFanAtMaximumWhateverTheP
     startVerified();
     launch();
     feed(snapshot(50, 50));
-    model->activate(curve());
+    model->activate(curvePreset());
     settle();
     ASSERT_LT(firmwareTarget(0), 6900);
 
@@ -151,7 +151,7 @@ TEST_F(AppModelTest, criticalOverrideRunsEveryControlledFanAtMaximumWhateverTheP
     EXPECT_EQ(firmwareTarget(1), 7450);
 
     // Switching presets keeps the session; every activation target is the maximum too.
-    auto constant = curve("Steady");
+    auto constant = curvePreset("Steady");
     constant.strategy = ControlStrategy::constantRPM;
     constant.constantRPM = 2000;
     for (const auto& preset : {FanPreset::automatic, constant}) {
@@ -168,7 +168,7 @@ TEST_F(AppModelTest, curveWritesOnlyOutsideTheDeadband) {
     startVerified();
     launch();
     feed(snapshot(50, 50));
-    model->activate(curve());
+    model->activate(curvePreset());
     settle();
     const auto writes = [&] {
         auto selectors = helperProcess->selectors();
@@ -193,7 +193,7 @@ TEST_F(AppModelTest, sleepAndTerminationHandEveryFanBack) {
     startVerified();
     launch();
     feed(snapshot(60, 60));
-    model->activate(curve());
+    model->activate(curvePreset());
     settle();
     ASSERT_TRUE(fanIsManual(0) && fanIsManual(1));
     EXPECT_TRUE(power.controlActive) << "sleep waits for the hand-back while the fans are controlled";
@@ -244,7 +244,7 @@ TEST_F(AppModelTest, aSessionOpenedForACalledOffActivationIsHandedBack) {
     startVerified();
     launch();
     feed(snapshot(60, 60));
-    model->activate(curve());
+    model->activate(curvePreset());
     power.willSleep();
     main.runPending(); // the sleep is handled before the helper's answer arrives
     settle();
@@ -259,7 +259,7 @@ TEST_F(AppModelTest, aSessionOpenedForACalledOffActivationIsHandedBack) {
 
 TEST_F(AppModelTest, rememberedPresetIsRestoredAtStartAndAfterTheSessionIsLost) {
     startVerified();
-    const auto quiet = curve();
+    const auto quiet = curvePreset();
     FanCurveManager library(defaults);
     auto presets = library.loadCustomPresets();
     presets.push_back(quiet);
@@ -288,7 +288,7 @@ TEST_F(AppModelTest, competingControllerForcesAutomaticUntilItIsGone) {
     startVerified();
     launch();
     feed(snapshot(60, 60));
-    model->activate(curve());
+    model->activate(curvePreset());
     settle();
 
     competitorAppears();
@@ -342,7 +342,7 @@ TEST_F(AppModelTest, installingAndRemovingTheHelperFollowsTheRegistration) {
     EXPECT_EQ(model->helperState(), HelperInstallState::notRegistered);
     registration.currentStatus = 1; // approved by hand meanwhile
     feed(snapshot(60, 60));
-    model->activate(curve());
+    model->activate(curvePreset());
     settle();
     ASSERT_TRUE(fanIsManual(0));
     registration.answerRegistration();
@@ -362,7 +362,7 @@ TEST_F(AppModelTest, activationGatesLeaveTheSelectionAlone) {
     defaults.setString("fanControlOwnership.v1", "anotherApp");
     launch();
     feed(snapshot(60, 60));
-    model->activate(curve());
+    model->activate(curvePreset());
     EXPECT_EQ(model->lastError(), "Quorvane is in monitoring-only mode. Choose “Quorvane controls fans” in "
                                   "Settings before applying a preset.");
     EXPECT_EQ(model->activePreset().id, FanPreset::systemDefault.id);
@@ -377,7 +377,7 @@ TEST_F(AppModelTest, activationGatesLeaveTheSelectionAlone) {
     defaults.removeValue("fanControlOwnership.v1");
     launch();
     feed(snapshot(60, 60));
-    model->activate(curve());
+    model->activate(curvePreset());
     EXPECT_EQ(model->lastError(),
               "Fan control is hardware-verified only on Mac15,11. This Mac14,6 remains in safe "
               "monitoring-only mode until its sensor and fan topology is validated.");
@@ -424,7 +424,7 @@ TEST_F(AppModelTest, withoutTheCompositeReadingPollsMonitorAndControlIsRefusedIn
 
 TEST_F(AppModelTest, aRestoreThatFindsTheHelperBusyRetriesQuietlyFiveSecondsLater) {
     startVerified();
-    const auto quiet = curve();
+    const auto quiet = curvePreset();
     FanCurveManager library(defaults);
     library.saveCustomPresets({quiet});
     PresetSelectionStore(defaults).save(quiet);
@@ -448,7 +448,7 @@ TEST_F(AppModelTest, aFailedTargetWriteHandsBackKeepsTheSelectionAndRetries) {
     startVerified();
     launch();
     feed(snapshot(50, 50));
-    model->activate(curve());
+    model->activate(curvePreset());
     settle();
     ASSERT_TRUE(fanIsManual(0));
 
@@ -491,7 +491,7 @@ TEST_F(AppModelTest, answersThatShowAnUnsafeFanAreRefusedWithTheirOwnText) {
             (*response.reply)[HelperReplyKey::fanTestMode] = 1;
         }
     });
-    model->activate(curve());
+    model->activate(curvePreset());
     settle();
     EXPECT_EQ(model->lastError(), "The helper did not find a fan it can safely control on this Mac");
     EXPECT_FALSE(fanIsManual(0) || fanIsManual(1));

@@ -4,6 +4,7 @@
 #include "PrivilegedHelper/EngineFixture.hpp"
 #include "SMC/SMCKey.hpp"
 #include "Support/AppModelHarness.hpp"
+#include "Support/PresetFixtures.hpp"
 #include "Support/ScriptedSnapshot.hpp"
 
 #include <cmath>
@@ -65,16 +66,6 @@ protected:
         return std::lround(*firmware.floatValue(SMCKey::fromString("F" + std::to_string(fan) + "Tg")));
     }
     bool fanIsManual(int fan) { return byte(fan == 0 ? "F0Md" : "F1Md") == 1; }
-
-    // A curve preset whose targets follow the zone temperature between 40 and 80 °C.
-    static FanPreset curve(const std::string& name = "Quiet") {
-        return {.id = UUID::generate(),
-                .name = name,
-                .strategy = ControlStrategy::cpuCoreAverage,
-                .lowTemperature = 40,
-                .highTemperature = 80,
-                .hysteresis = 2};
-    }
 };
 
 } // namespace quorvane::testing

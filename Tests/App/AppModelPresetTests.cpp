@@ -33,7 +33,7 @@ protected:
 
 TEST_F(AppModelPresetTest, createDuplicateAndRenameKeepTheLibraryConsistent) {
     for (const char* name : {"A", "B", "C"}) {
-        model->savePreset(curve(name));
+        model->savePreset(curvePreset(name));
     }
     model->createCustomPreset();
     settle();
@@ -62,7 +62,7 @@ TEST_F(AppModelPresetTest, createDuplicateAndRenameKeepTheLibraryConsistent) {
 }
 
 TEST_F(AppModelPresetTest, deletingTheActivePresetReturnsFansToAutomatic) {
-    const auto quiet = curve();
+    const auto quiet = curvePreset();
     model->savePreset(quiet);
     model->activate(quiet);
     settle();
@@ -81,8 +81,8 @@ TEST_F(AppModelPresetTest, deletingTheActivePresetReturnsFansToAutomatic) {
 }
 
 TEST_F(AppModelPresetTest, importAddsValidPresetsUnderFreshIdsAndReportsEachFailure) {
-    auto valid = curve("Imported");
-    auto invalid = curve("Broken");
+    auto valid = curvePreset("Imported");
+    auto invalid = curvePreset("Broken");
     invalid.lowTemperature = 90;
     const auto document = [](int version, const std::vector<FanPreset>& presets) {
         return nlohmann::json{{"version", version}, {"presets", FanPreset::listToJSON(presets)}}.dump();
@@ -110,7 +110,7 @@ TEST_F(AppModelPresetTest, importAddsValidPresetsUnderFreshIdsAndReportsEachFail
 }
 
 TEST_F(AppModelPresetTest, exportWritesTheLibraryOrExplainsWhyNot) {
-    model->savePreset(curve("Mine"));
+    model->savePreset(curvePreset("Mine"));
     const auto exported = directory / "Quorvane-Presets.json";
     ASSERT_TRUE(model->exportCustomPresets(exported));
     EXPECT_TRUE(model->importCustomPresets(exported));
@@ -124,7 +124,7 @@ TEST_F(AppModelPresetTest, exportWritesTheLibraryOrExplainsWhyNot) {
 }
 
 TEST_F(AppModelPresetTest, anotherOwnerStopsControlButKeepsTheSelection) {
-    const auto quiet = curve();
+    const auto quiet = curvePreset();
     model->savePreset(quiet);
     model->activate(quiet);
     settle();

@@ -68,7 +68,7 @@ TEST_F(AppModelTest, staleTelemetryToleratesOneFailureThenHandsBackAndRecovers) 
     startVerified();
     launch();
     feed(snapshot(60, 60));
-    model->activate(curve());
+    model->activate(curvePreset());
     settle();
     ASSERT_TRUE(fanIsManual(0));
 

@@ -13,7 +13,10 @@ using ::testing::HasSubstr;
 
 class HeadlessFrontEndTest : public AppModelTest {
 protected:
+    void SetUp() override { startVerified(); }
+    // Launches the model and the front end over it.
     HeadlessFrontEnd& frontEnd(std::vector<std::string> arguments) {
+        launch();
         headless = std::make_unique<HeadlessFrontEnd>(*model, AppCommandLine::parse(arguments), output,
                                                       errors, [this](int status) { finished = status; });
         headless->start();
@@ -28,8 +31,6 @@ protected:
 };
 
 TEST_F(HeadlessFrontEndTest, PrintsEveryPollAndQuitsAfterTheRequestedCount) {
-    startVerified();
-    launch();
     frontEnd({"--headless", "--polls", "2"});
     pollAndFeed(snapshot(55, 48));
     EXPECT_EQ(finished, std::nullopt);
@@ -46,8 +47,6 @@ TEST_F(HeadlessFrontEndTest, PrintsEveryPollAndQuitsAfterTheRequestedCount) {
 }
 
 TEST_F(HeadlessFrontEndTest, JSONCarriesTheStateOfOnePoll) {
-    startVerified();
-    launch();
     frontEnd({"--headless", "--json", "--polls", "1"});
     pollAndFeed(snapshot(62, 50));
     const auto object = nlohmann::json::parse(output.str());
@@ -60,8 +59,6 @@ TEST_F(HeadlessFrontEndTest, JSONCarriesTheStateOfOnePoll) {
 }
 
 TEST_F(HeadlessFrontEndTest, AnUnknownPresetListsTheNamesAndQuits) {
-    startVerified();
-    launch();
     frontEnd({"--headless", "--preset", "Whisper"});
     pollAndFeed(snapshot(55, 48));
     EXPECT_EQ(finished, 2);
@@ -70,9 +67,7 @@ TEST_F(HeadlessFrontEndTest, AnUnknownPresetListsTheNamesAndQuits) {
 
 // The first poll may come before the helper's registration answers; the test must wait, not be skipped.
 TEST_F(HeadlessFrontEndTest, TheRequestedSupervisedTestWaitsForTheHelpersApproval) {
-    startVerified();
     defaults.removeValue("supervisedFanTestProtocolVersion");
-    launch();
     frontEnd({"--headless", "--run-supervised-test"});
     auto unapproved = snapshot(55, 48);
     unapproved.helperState = HelperInstallState::requiresApproval;

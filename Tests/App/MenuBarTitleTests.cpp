@@ -46,15 +46,11 @@ private:
 
 class MenuBarTitleTest : public ::testing::TestWithParam<TitleCase> {};
 
-TEST_P(MenuBarTitleTest, buildsTheStatusText) {
+TEST_P(MenuBarTitleTest, buildsTheStatusTextAlsoUnderACommaDecimalLocale) {
     const auto& c = GetParam();
     EXPECT_EQ(menuBarTitle(c.fans, c.temperatures, c.display), c.title);
-}
-
-TEST_P(MenuBarTitleTest, readsTheSameUnderACommaDecimalLocale) {
     CommaDecimalLocale locale;
     SKIP_WITHOUT_COMMA_DECIMAL_LOCALE(locale);
-    const auto& c = GetParam();
     EXPECT_EQ(menuBarTitle(c.fans, c.temperatures, c.display), c.title);
 }
 

@@ -28,7 +28,6 @@ protected:
             *model, main, openWindow, [this](const AppInstanceState& state) { published.push_back(state); });
         settle();
     }
-    void TearDown() override { running.reset(); }
 
     int forward(const std::vector<std::string>& arguments) {
         output.str("");

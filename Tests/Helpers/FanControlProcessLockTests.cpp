@@ -138,9 +138,5 @@ TEST_F(FanControlProcessLockTest, SymbolicLinksAndDirectoriesAreRefused) {
     EXPECT_STREQ(refusal(directoryLock).what(), "The Quorvane control lock file is not a safe regular file");
 }
 
-TEST(FanControlProcessLockDefaultsTest, DefaultPathDerivesFromTheBundleIdentifier) {
-    EXPECT_EQ(FanControlProcessLock::defaultURL(), "/var/run/com.orvalith.quorvane.fan-control.lock");
-}
-
 } // namespace
 } // namespace quorvane

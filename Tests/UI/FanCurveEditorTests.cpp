@@ -1,7 +1,8 @@
+#include "Support/PresetFixtures.hpp"
 #include "UI/CurvePreview.hpp"
 #include "UI/FanCurveEditor.hpp"
+#include "UI/WidgetSearch.hpp"
 
-#include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -14,35 +15,12 @@
 #include <QtTest>
 
 using namespace quorvane;
+using namespace quorvane::testing;
 
 namespace {
 
-FanPreset curvePreset() {
-    return {.id = UUID::generate(),
-            .name = "Quiet",
-            .kind = PresetKind::custom,
-            .strategy = ControlStrategy::cpuCoreAverage,
-            .lowTemperature = 35,
-            .highTemperature = 60,
-            .hysteresis = 1.5,
-            .linkedFans = true};
-}
-
-QAbstractButton* buttonWithText(const QWidget& root, const QString& text) {
-    for (auto* button : root.findChildren<QAbstractButton*>()) {
-        if (button->text() == text) {
-            return button;
-        }
-    }
-    return nullptr;
-}
-
-template <typename T> T* child(const QWidget& root, const char* name) {
-    auto* found = root.findChild<T*>(QString::fromLatin1(name));
-    if (!found) {
-        qFatal("no child named %s", name);
-    }
-    return found;
+FanPreset quiet() {
+    return quorvane::testing::curvePreset("Quiet", 35, 60);
 }
 
 } // namespace
@@ -52,7 +30,7 @@ class FanCurveEditorTests : public QObject {
 
 private slots:
     void rampWarningShowsWhileFullSpeedIsNotAboveRampStart() {
-        FanCurveEditor editor(curvePreset(), {0, 1});
+        FanCurveEditor editor(quiet(), {0, 1});
         const auto& shared = *child<QWidget>(editor, "sharedSettings");
         auto* warning = child<QWidget>(shared, "rampWarning");
         auto* fullSpeed = child<QSpinBox>(shared, "fullSpeed");
@@ -74,7 +52,7 @@ private slots:
     }
 
     void unlinkingStartsEveryFanFromTheSharedValuesThenTheyDiverge() {
-        auto preset = curvePreset();
+        auto preset = quiet();
         // Left over from an earlier unlinked edit; unlinking must not bring it back.
         preset.fan0Settings = FanCurveSettings{20, 90, std::nullopt};
         FanCurveEditor editor(preset, {0, 1});
@@ -102,7 +80,7 @@ private slots:
     }
 
     void saveHandsOverTheEditedCopyWithoutJudgingIt() {
-        FanCurveEditor editor(curvePreset(), {0, 1});
+        FanCurveEditor editor(quiet(), {0, 1});
         QSignalSpy saved(&editor, &FanCurveEditor::saveRequested);
         auto* name = child<QLineEdit>(editor, "presetName");
         QCOMPARE(name->placeholderText(), QStringLiteral("Name"));
@@ -120,7 +98,7 @@ private slots:
         child<QSlider>(editor, "hysteresis")->setValue(7);
         QCOMPARE(child<QLabel>(editor, "hysteresisValue")->text(), QStringLiteral("3.5"));
 
-        buttonWithText(editor, QStringLiteral("Save and Apply"))->click();
+        findButton(editor, QStringLiteral("Save and Apply"))->click();
 
         QCOMPARE(saved.count(), 1);
         const auto result = saved.at(0).at(0).value<FanPreset>();
@@ -132,10 +110,10 @@ private slots:
     }
 
     void deleteAsksFirstAndOnlyDeleteConfirms() {
-        FanCurveEditor editor(curvePreset(), {0, 1});
+        FanCurveEditor editor(quiet(), {0, 1});
         QSignalSpy deleted(&editor, &FanCurveEditor::deleteRequested);
         auto askToDelete = [&] {
-            buttonWithText(editor, QStringLiteral("Delete Preset"))->click();
+            findButton(editor, QStringLiteral("Delete Preset"))->click();
             return editor.findChild<QMessageBox*>();
         };
         const QString question =
@@ -144,14 +122,14 @@ private slots:
         auto* box = askToDelete();
         QVERIFY(box);
         QCOMPARE(box->text(), question);
-        buttonWithText(*box, QStringLiteral("Cancel"))->click();
+        findButton(*box, QStringLiteral("Cancel"))->click();
         QTRY_VERIFY(!editor.findChild<QMessageBox*>());
         QCOMPARE(deleted.count(), 0);
 
         box = askToDelete();
         QVERIFY(box);
         QCOMPARE(deleted.count(), 0);
-        buttonWithText(*box, QStringLiteral("Delete"))->click();
+        findButton(*box, QStringLiteral("Delete"))->click();
         QCOMPARE(deleted.count(), 1);
         QCOMPARE(deleted.at(0).at(0).value<FanPreset>().id, editor.preset().id);
     }

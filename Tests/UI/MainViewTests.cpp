@@ -1,4 +1,3 @@
-#include "UI/Banner.hpp"
 #include "UI/FanCard.hpp"
 #include "UI/FanCurveEditor.hpp"
 #include "UI/MainView.hpp"
@@ -13,15 +12,6 @@ using namespace quorvane;
 using namespace quorvane::testing;
 
 namespace {
-
-bool bannerShown(const QWidget& view, const QString& text) {
-    for (auto* banner : view.findChildren<Banner*>()) {
-        if (banner->text() == text && banner->isVisibleTo(&view)) {
-            return true;
-        }
-    }
-    return false;
-}
 
 QListWidgetItem* row(const MainView& view, const std::string& name) {
     const auto items = view.presetList()->findItems(QString::fromStdString(name), Qt::MatchExactly);

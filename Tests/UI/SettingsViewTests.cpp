@@ -1,7 +1,7 @@
 #include "UI/SettingsView.hpp"
 #include "UI/ViewModelFixture.hpp"
+#include "UI/WidgetSearch.hpp"
 
-#include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -12,23 +12,6 @@ using namespace quorvane;
 using namespace quorvane::testing;
 
 namespace {
-
-QAbstractButton* buttonWithText(const QWidget& root, const QString& text) {
-    for (auto* button : root.findChildren<QAbstractButton*>()) {
-        if (button->text() == text) {
-            return button;
-        }
-    }
-    qFatal("no button %s", qPrintable(text));
-}
-
-template <typename T> T* child(const QWidget& root, const char* name) {
-    auto* found = root.findChild<T*>(QString::fromLatin1(name));
-    if (!found) {
-        qFatal("no child named %s", name);
-    }
-    return found;
-}
 
 QString text(const QWidget& root, const char* label) {
     return child<QLabel>(root, label)->text();
@@ -133,7 +116,7 @@ private slots:
         QCOMPARE(h.model().overheatThreshold(), 96.4);
 
         const auto delivered = h.fixture.notifications.bodies.size();
-        buttonWithText(view, QStringLiteral("Send Test Notification"))->click();
+        findButton(view, QStringLiteral("Send Test Notification"))->click();
         h.fixture.settle();
         QCOMPARE(h.fixture.notifications.bodies.size(), delivered + 1);
     }
@@ -144,23 +127,23 @@ private slots:
         QCOMPARE(text(view, "helperStatus"), QStringLiteral("Approved"));
         QCOMPARE(text(view, "supervisedTest"), QStringLiteral("Passed"));
         QCOMPARE(text(view, "detectedWriter"), QStringLiteral("Inactive (monitoring only)"));
-        auto* install = buttonWithText(view, QStringLiteral("Install and Request Approval"));
+        auto* install = findButton(view, QStringLiteral("Install and Request Approval"));
         QVERIFY2(install->isHidden(), "nothing to install once the helper is approved");
 
-        buttonWithText(view, QStringLiteral("Uninstall"))->click();
+        findButton(view, QStringLiteral("Uninstall"))->click();
         h.fixture.settle();
         QCOMPARE(h.fixture.registration.unregisterCalls, 1);
         QCOMPARE(text(view, "helperStatus"), QStringLiteral("Not installed"));
         QVERIFY(!install->isHidden());
 
         h.fixture.registration.statusAfterRegister = 2;
-        buttonWithText(view, QStringLiteral("Install and Request Approval"))->click();
+        findButton(view, QStringLiteral("Install and Request Approval"))->click();
         h.fixture.settle();
         QCOMPARE(text(view, "helperStatus"), QStringLiteral("Approval required"));
         QCOMPARE(h.fixture.loginItemsOpened, 1);
 
-        buttonWithText(view, QStringLiteral("Open Login Items"))->click();
-        buttonWithText(view, QStringLiteral("Check for Updates…"))->click();
+        findButton(view, QStringLiteral("Open Login Items"))->click();
+        findButton(view, QStringLiteral("Check for Updates…"))->click();
         QCOMPARE(h.loginItems, 1);
         QCOMPARE(h.updateChecks, 1);
         QVERIFY(!text(view, "version").isEmpty());
@@ -180,7 +163,7 @@ private slots:
         h.fixture.settle();
         QCOMPARE(h.model().activePreset().id, FanPreset::fullBlast.id);
 
-        buttonWithText(*h.view, QStringLiteral("Return All Fans to Automatic"))->click();
+        findButton(*h.view, QStringLiteral("Return All Fans to Automatic"))->click();
         h.fixture.settle();
         QCOMPARE(h.model().activePreset().id, FanPreset::systemDefault.id);
         QVERIFY(!h.fixture.engine->activeSession());
@@ -200,8 +183,8 @@ private slots:
         const auto before = h.model().customPresets();
 
         nextFile = directory.filePath(QStringLiteral("Quorvane-Presets.json"));
-        buttonWithText(*h.view, QStringLiteral("Export Presets…"))->click();
-        buttonWithText(*h.view, QStringLiteral("Import Presets…"))->click();
+        findButton(*h.view, QStringLiteral("Export Presets…"))->click();
+        findButton(*h.view, QStringLiteral("Import Presets…"))->click();
         h.fixture.settle();
         QCOMPARE(requests, (std::vector{SettingsView::FileRequest::exportPresets,
                                         SettingsView::FileRequest::importPresets}));
@@ -218,7 +201,7 @@ private slots:
         QVERIFY(future.open(QIODevice::WriteOnly));
         future.write(R"({"version": 2, "presets": []})");
         future.close();
-        buttonWithText(*h.view, QStringLiteral("Import Presets…"))->click();
+        findButton(*h.view, QStringLiteral("Import Presets…"))->click();
         h.fixture.settle();
         QCOMPARE(h.model().customPresets().size(), after.size());
         QVERIFY(!child<QLabel>(*h.view, "error")->isHidden());

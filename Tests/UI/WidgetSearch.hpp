@@ -1,5 +1,7 @@
 #pragma once
 
+#include "UI/Banner.hpp"
+
 #include <QAbstractButton>
 #include <QLabel>
 #include <QWidget>
@@ -24,6 +26,25 @@ inline bool showsText(const QWidget& root, const QString& text) {
         }
     }
     return false;
+}
+
+// Whether a banner under `root` shows this text and is not hidden within it.
+inline bool bannerShown(const QWidget& root, const QString& text) {
+    for (auto* banner : root.findChildren<Banner*>()) {
+        if (banner->text() == text && banner->isVisibleTo(&root)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The child of this type and object name; a missing one ends the test program.
+template <typename T> T* child(const QWidget& root, const char* name) {
+    auto* found = root.findChild<T*>(QString::fromLatin1(name));
+    if (!found) {
+        qFatal("no child named %s", name);
+    }
+    return found;
 }
 
 } // namespace quorvane::testing
