@@ -104,9 +104,26 @@ std::optional<FramedConnection::Payload> SimulatorServer::serve(Session& session
     return SMCSocketProtocol::encodeReply(reply);
 }
 
+namespace {
+
+// A text field of a control command: empty when absent, and a malformed command when not text
+// (reading it as text would throw past the connection and take the machine down).
+std::string textField(const nlohmann::json& command, const char* key) {
+    const auto found = command.find(key);
+    if (found == command.end()) {
+        return {};
+    }
+    if (!found->is_string()) {
+        throw SimulatorError(std::string("Malformed control command: \"") + key + "\" must be text");
+    }
+    return found->get<std::string>();
+}
+
+} // namespace
+
 nlohmann::json SimulatorServer::control(Session& session, const nlohmann::json& command) {
-    const auto name = command.value("command", std::string());
     try {
+        const auto name = textField(command, "command");
         if (name == "status") {
             return {{"ok", true}, {"status", mac_.status().toJSON()}};
         }
@@ -117,9 +134,9 @@ nlohmann::json SimulatorServer::control(Session& session, const nlohmann::json& 
             throw SimulatorError("Only root or the user running the simulated Mac may change it");
         }
         if (name == "workload") {
-            const auto workload = command.value("workload", std::string());
+            const auto workload = textField(command, "workload");
             if (command.contains("script")) {
-                mac_.setWorkload(WorkloadScript::parse(command.value("script", std::string()), workload));
+                mac_.setWorkload(WorkloadScript::parse(textField(command, "script"), workload));
             } else {
                 mac_.setWorkload(Workload::named(workload));
             }
