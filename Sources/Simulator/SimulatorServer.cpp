@@ -97,7 +97,9 @@ std::optional<FramedConnection::Payload> SimulatorServer::serve(Session& session
         if (command.is_discarded() || !command.is_object()) {
             return std::nullopt;
         }
-        reply.text = control(session, command).dump();
+        // Error texts may quote the command's bytes (a parser's "last read" included), cut inside a
+        // character: replace what is not UTF-8 rather than throw past the connection.
+        reply.text = control(session, command).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
         break;
     }
     }
