@@ -28,11 +28,24 @@ struct Silent final : LogSink {
     void write(const LogRecord&) override {}
 };
 
+// Mac15,11 with latches of a few polls rather than seconds: the waits still run, in fewer rounds.
+SMCProfile quickProfile() {
+    SMCProfile profile = *SMCProfiles::named("Mac15,11");
+    profile.fanTimings.ftstLatchMilliseconds = 200;
+    profile.fanTimings.modeUnlockMilliseconds = 200;
+    profile.fanTimings.modeApplyMilliseconds = 100;
+    profile.fanTimings.releaseMilliseconds = 200;
+    return profile;
+}
+
 struct Helper {
-    Helper() : firmware(*SMCProfiles::named("Mac15,11"), clock) {
+    Helper() : firmware(quickProfile(), clock) {
         Logger::setSink(std::make_shared<Silent>());
-        directory =
-            std::filesystem::temp_directory_path() / ("helper-request-fuzz-" + std::to_string(::getpid()));
+        // The lock file is written on every session: in memory where /dev/shm exists.
+        const std::filesystem::path base = std::filesystem::is_directory("/dev/shm")
+                                               ? std::filesystem::path("/dev/shm")
+                                               : std::filesystem::temp_directory_path();
+        directory = base / ("helper-request-fuzz-" + std::to_string(::getpid()));
         std::filesystem::create_directories(directory);
         HelperEnginePaths paths;
         paths.controlLock = directory / "fan-control.lock";
