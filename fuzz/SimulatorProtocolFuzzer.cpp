@@ -34,6 +34,11 @@ struct Machine {
                  SimulatorServer::Options{.socketPath = (std::filesystem::temp_directory_path() /
                                                          ("sim-fuzz-" + std::to_string(::getpid()) + ".sock"))
                                                             .string()}) {}
+    // The server never started, so its socket file is still there.
+    ~Machine() {
+        std::error_code ignored;
+        std::filesystem::remove(server.socketPath(), ignored);
+    }
 
     VirtualClock clock{1'000'000};
     asio::io_context io;
