@@ -18,7 +18,8 @@ const std::vector<std::pair<std::string, std::string>>& knownExecutableSuffixes(
 
 std::optional<std::string> controllerName(const std::string& executablePath);
 
-// The first running competitor, scanning afresh; never throws.
+// The first running competitor, scanning afresh; never throws. A process whose executable cannot
+// be read (another user's) is matched by its command word's file name, then by its process name.
 std::optional<CompetingFanController> runningControllerDetails(ProcessTable& processes);
 
 } // namespace CompetingFanControllerDetector

@@ -38,6 +38,9 @@ PresetExportFile PresetExportFile::decode(std::string_view data) {
     } catch (const nlohmann::json::parse_error& error) {
         throw PresetLibraryError::importFailed("The file is not valid JSON (" +
                                                lineAndColumn(data, error.byte) + ").");
+    } catch (const nlohmann::json::out_of_range&) {
+        // A number beyond double's range ("1e400"): the parser stops without a position.
+        throw PresetLibraryError::importFailed("The file is not valid JSON (a number is too large).");
     }
     try {
         PresetJSONReader reader(document, "");

@@ -32,6 +32,8 @@ static_assert(isConcatenation(SensorReader::m3GPUClusterKeys,
                               {SensorReader::m3GPUClusterBankAKeys, SensorReader::m3GPUClusterBankBKeys}));
 
 constexpr std::size_t reservedSensorCount = 400;
+// Real tables have no gaps at all; transient errors come one or two at a time.
+constexpr int maxDiscoveryFailuresInARow = 32;
 
 bool contains(KeySpan keys, std::string_view name) {
     return std::find(keys.begin(), keys.end(), name) != keys.end();
@@ -136,14 +138,19 @@ std::vector<SMCKeyInfo> SensorReader::discoverTemperatureSensors() {
     const std::uint32_t count = smc_.getKeyCount();
     std::vector<SMCKeyInfo> found;
     found.reserve(reservedSensorCount);
-    for (std::uint32_t index = 0; index < count; ++index) {
+    // A key that cannot be fetched is skipped, but a long run of them means the count was wrong or the
+    // SMC went away: a firmware claiming four billion keys must not keep the caller asking for hours.
+    int failuresInARow = 0;
+    for (std::uint32_t index = 0; index < count && failuresInARow < maxDiscoveryFailuresInARow; ++index) {
         SMCKeyInfo info;
         try {
             const SMCKey key = smc_.getKeyFromIndex(index);
             info = smc_.getKeyInfo(key);
             info.key = key;
             info.keyName = IOKitSMCBridge::stringFromKey(key);
+            failuresInARow = 0;
         } catch (const SMCError&) {
+            ++failuresInARow;
             continue;
         }
         const std::string type = IOKitSMCBridge::trimmedStringFromCode(info.dataType);

@@ -27,6 +27,28 @@ std::string errnoText(int error) {
     return std::strerror(error);
 }
 
+// Settings nest a few levels at most. A deeper document is refused as unreadable (discarded), so no
+// copy or dump of it can recurse deep enough to overflow the stack.
+nlohmann::json parseSettings(const std::string& contents) {
+    constexpr int maxDepth = 32;
+    bool tooDeep = false;
+    const nlohmann::json::parser_callback_t limitDepth =
+        [&tooDeep](int depth, nlohmann::json::parse_event_t event, nlohmann::json&) {
+            if ((event == nlohmann::json::parse_event_t::object_start ||
+                 event == nlohmann::json::parse_event_t::array_start) &&
+                depth >= maxDepth) {
+                tooDeep = true;
+                return false;
+            }
+            return true;
+        };
+    auto document = nlohmann::json::parse(contents, limitDepth, false);
+    if (tooDeep) {
+        return nlohmann::json(nlohmann::json::value_t::discarded);
+    }
+    return document;
+}
+
 // Owns one descriptor. close() is never retried: after EINTR the descriptor is already gone.
 class OwnedDescriptor {
 public:
@@ -251,7 +273,7 @@ nlohmann::json JSONFileDefaultsStore::read(bool writing) {
     if (int error = readAll(file.get(), contents); error != 0) {
         return damaged("it could not be read: " + errnoText(error));
     }
-    auto document = nlohmann::json::parse(contents, nullptr, false);
+    auto document = parseSettings(contents);
     if (document.is_discarded()) {
         return damaged("it is not valid JSON");
     }

@@ -1,9 +1,30 @@
 #include "Platform/ProcFSProcessTable.hpp"
 
 #include <charconv>
+#include <fstream>
 #include <unistd.h>
 
 namespace quorvane {
+
+namespace {
+
+// The kernel marks the link of a process whose file was replaced or removed since it started (a
+// daemon whose package was upgraded); the process still runs that program.
+constexpr std::string_view deletedMark = " (deleted)";
+
+std::optional<std::string> readSmallFile(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        return std::nullopt;
+    }
+    // Enough for a command's first word; the rest is of no interest.
+    std::string content(4096, '\0');
+    file.read(content.data(), static_cast<std::streamsize>(content.size()));
+    content.resize(static_cast<std::size_t>(file.gcount()));
+    return content;
+}
+
+} // namespace
 
 std::vector<pid_t> ProcFSProcessTable::processIdentifiers() {
     std::vector<pid_t> identifiers;
@@ -26,7 +47,38 @@ std::optional<std::string> ProcFSProcessTable::executablePath(pid_t process) {
     if (error || target.empty()) {
         return std::nullopt;
     }
-    return target.string();
+    std::string path = target.string();
+    if (path.ends_with(deletedMark)) {
+        path.resize(path.size() - deletedMark.size());
+    }
+    return path;
+}
+
+std::optional<std::string> ProcFSProcessTable::commandName(pid_t process) {
+    auto arguments = readSmallFile(root_ / std::to_string(process) / "cmdline");
+    if (!arguments) {
+        return std::nullopt;
+    }
+    // Arguments are NUL-separated; kernel threads and zombies have none.
+    std::string first = arguments->substr(0, arguments->find('\0'));
+    if (first.empty()) {
+        return std::nullopt;
+    }
+    return first;
+}
+
+std::optional<std::string> ProcFSProcessTable::processName(pid_t process) {
+    auto name = readSmallFile(root_ / std::to_string(process) / "comm");
+    if (!name) {
+        return std::nullopt;
+    }
+    if (name->ends_with('\n')) {
+        name->pop_back();
+    }
+    if (name->empty()) {
+        return std::nullopt;
+    }
+    return name;
 }
 
 pid_t ProcFSProcessTable::ownProcessIdentifier() {

@@ -60,16 +60,26 @@ void FanController::requireControllable(int index) {
 
 FanMode FanController::readMode(int index) {
     const SMCValue value = smc_->readKey(SMCKey::fan(index, "Md"));
-    if (auto byte = value.asUInt8()) {
+    const std::optional<std::uint8_t> byte = value.asUInt8();
+    // Firmware idles fans in modes of its own (3 on Mac15,11), and every poll reads the mode: say so
+    // when a fan's mode changes, not on every read.
+    const auto last = reportedModes_.find(index);
+    const bool changed = last == reportedModes_.end() || last->second != byte;
+    reportedModes_[index] = byte;
+    if (byte) {
         if (auto mode = fanModeFromRaw(*byte)) {
             return *mode;
         }
-        logger_.notice("fan " + std::to_string(index) + " reported unrecognized mode " +
-                       std::to_string(*byte) + "; treating as automatic");
+        if (changed) {
+            logger_.notice("fan " + std::to_string(index) + " reported unrecognized mode " +
+                           std::to_string(*byte) + "; treating as automatic");
+        }
         return FanMode::automatic;
     }
-    logger_.error("fan " + std::to_string(index) +
-                  " mode key returned a non-ui8 value; treating as automatic");
+    if (changed) {
+        logger_.error("fan " + std::to_string(index) +
+                      " mode key returned a non-ui8 value; treating as automatic");
+    }
     return FanMode::automatic;
 }
 

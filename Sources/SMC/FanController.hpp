@@ -6,6 +6,7 @@
 #include "SMC/HardwareCapabilities.hpp"
 #include "SMC/SMCInterface.hpp"
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -47,6 +48,8 @@ private:
     Clock& clock_;
     Logger logger_;
     std::optional<HardwareCapabilities> cachedCapabilities_;
+    // The mode byte each fan last reported (none for a value that was not one byte).
+    std::map<int, std::optional<std::uint8_t>> reportedModes_;
 };
 
 } // namespace quorvane

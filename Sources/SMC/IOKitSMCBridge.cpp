@@ -180,7 +180,10 @@ std::pair<SMCKeyInfo, std::vector<std::uint8_t>> IOKitSMCBridge::readRaw(SMCKey 
 }
 
 SMCValue IOKitSMCBridge::readKey(SMCKey key) {
-    const auto [info, bytes] = readRaw(key);
+    // Named references, not a structured binding: clang before 16 cannot capture one in a lambda.
+    const auto raw = readRaw(key);
+    const SMCKeyInfo& info = raw.first;
+    const std::vector<std::uint8_t>& bytes = raw.second;
     const std::string type = trimmedStringFromCode(info.dataType);
     const auto require = [&](std::size_t count) {
         if (bytes.size() < count) {

@@ -3,6 +3,7 @@
 #include "Simulator/SimulatorError.hpp"
 
 #include <charconv>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <nlohmann/json.hpp>
@@ -104,6 +105,21 @@ void checkFan(int fan) {
     }
 }
 
+// A whole number within [least, most]. JSON numbers are converted only when they fit: a fraction or
+// an out-of-range value would wrap, or be undefined for a float, so it makes the fault malformed.
+std::int64_t wholeNumber(const nlohmann::json& fault, const char* key, std::int64_t least,
+                         std::int64_t most) {
+    const auto& field = fault.at(key);
+    const bool fits =
+        field.is_number_unsigned()  ? field.get<std::uint64_t>() <= static_cast<std::uint64_t>(most)
+        : field.is_number_integer() ? field.get<std::int64_t>() >= least && field.get<std::int64_t>() <= most
+                                    : false;
+    if (!fits) {
+        throw SimulatorError("Malformed fault: " + fault.dump());
+    }
+    return field.get<std::int64_t>();
+}
+
 } // namespace
 
 std::string SimulatedFault::description() const {
@@ -167,12 +183,12 @@ SimulatedFault SimulatedFault::fromJSON(const nlohmann::json& value) {
         fault.kind = kindNamed(value.at("kind").get<std::string>());
         switch (fault.kind) {
         case Kind::targetIgnored:
-            fault.fan = value.at("fan").get<int>();
+            fault.fan = static_cast<int>(wholeNumber(value, "fan", INT_MIN, INT_MAX));
             checkFan(fault.fan);
             return fault;
         case Kind::transient: {
-            fault.byte = value.at("result").get<std::uint8_t>();
-            fault.count = value.at("count").get<int>();
+            fault.byte = static_cast<std::uint8_t>(wholeNumber(value, "result", 0, 255));
+            fault.count = static_cast<int>(wholeNumber(value, "count", INT_MIN, INT_MAX));
             const auto scope = value.at("scope").get<std::string>();
             fault.scope = scope == "reads"    ? FaultScope::reads
                           : scope == "writes" ? FaultScope::writes
@@ -180,7 +196,7 @@ SimulatedFault SimulatedFault::fromJSON(const nlohmann::json& value) {
             break;
         }
         case Kind::stuck:
-            fault.byte = value.at("byte").get<std::uint8_t>();
+            fault.byte = static_cast<std::uint8_t>(wholeNumber(value, "byte", 0, 255));
             break;
         case Kind::spike:
             fault.celsius = value.at("celsius").get<double>();

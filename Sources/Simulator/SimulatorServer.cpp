@@ -99,16 +99,35 @@ std::optional<FramedConnection::Payload> SimulatorServer::serve(Session& session
         if (command.is_discarded() || !command.is_object()) {
             return std::nullopt;
         }
-        reply.text = control(session, command).dump();
+        // Error texts may quote the command's bytes (a parser's "last read" included), cut inside a
+        // character: replace what is not UTF-8 rather than throw past the connection.
+        reply.text = control(session, command).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
         break;
     }
     }
     return SMCSocketProtocol::encodeReply(reply);
 }
 
+namespace {
+
+// A text field of a control command: empty when absent, and a malformed command when not text
+// (reading it as text would throw past the connection and take the machine down).
+std::string textField(const nlohmann::json& command, const char* key) {
+    const auto found = command.find(key);
+    if (found == command.end()) {
+        return {};
+    }
+    if (!found->is_string()) {
+        throw SimulatorError(std::string("Malformed control command: \"") + key + "\" must be text");
+    }
+    return found->get<std::string>();
+}
+
+} // namespace
+
 nlohmann::json SimulatorServer::control(Session& session, const nlohmann::json& command) {
-    const auto name = command.value("command", std::string());
     try {
+        const auto name = textField(command, "command");
         if (name == "status") {
             auto status = mac_.status();
             status.exchangesByProcess = exchangesByProcess_;
@@ -121,9 +140,9 @@ nlohmann::json SimulatorServer::control(Session& session, const nlohmann::json& 
             throw SimulatorError("Only root or the user running the simulated Mac may change it");
         }
         if (name == "workload") {
-            const auto workload = command.value("workload", std::string());
+            const auto workload = textField(command, "workload");
             if (command.contains("script")) {
-                mac_.setWorkload(WorkloadScript::parse(command.value("script", std::string()), workload));
+                mac_.setWorkload(WorkloadScript::parse(textField(command, "script"), workload));
             } else {
                 mac_.setWorkload(Workload::named(workload));
             }

@@ -54,7 +54,7 @@ public:
     std::size_t connectionCount() const { return connectionCount_.load(); }
     const std::string& socketPath() const { return listener_.path(); }
 
-private:
+    // One connection: what its peer may do, and whether it opened the user client.
     struct Session {
         pid_t pid = 0;
         bool maySMCWrite = false;
@@ -62,10 +62,13 @@ private:
         bool open = false;
         std::weak_ptr<FramedConnection> connection;
     };
+    // The answer to one frame's payload; nullopt for a malformed one, which closes the connection.
+    std::optional<FramedConnection::Payload> serve(Session& session, std::span<const std::uint8_t> payload);
+
+private:
     using Sessions = std::list<std::shared_ptr<Session>>;
 
     void accept(UnixSocketListener::Socket socket);
-    std::optional<FramedConnection::Payload> serve(Session& session, std::span<const std::uint8_t> payload);
     nlohmann::json control(Session& session, const nlohmann::json& command);
     void scheduleTick();
 

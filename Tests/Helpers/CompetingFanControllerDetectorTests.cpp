@@ -25,8 +25,23 @@ TEST(CompetingFanControllerDetectorTest, FirstMatchingForeignProcessWins) {
                        {12, "/bin/bash"},
                        {13, "/opt/macfanctld"},
                        {14, "/usr/sbin/mbpfan"}};
+    // Names count only where the executable is unknown: the shell merely calls itself mbpfan.
+    table.names = {{10, "mbpfan"}, {11, "kworker/0:1"}, {12, "mbpfan"}};
+    table.commands = {{12, "mbpfan"}};
     EXPECT_EQ(CompetingFanControllerDetector::runningControllerDetails(table),
               (CompetingFanController{"macfanctld", "/opt/macfanctld", 13}));
+}
+
+TEST(CompetingFanControllerDetectorTest, AnUnreadableExecutableIsKnownByItsCommandThenItsName) {
+    FakeProcessTable table;
+    table.processes = {{20, std::nullopt}, {21, std::nullopt}, {22, std::nullopt}};
+    table.commands = {{20, "/usr/sbin/mbpfan.sh"}, {21, "/usr/bin/macfanctld"}};
+    table.names = {{20, "mbpfan.sh"}, {22, "mbpfan"}};
+    EXPECT_EQ(CompetingFanControllerDetector::runningControllerDetails(table),
+              (CompetingFanController{"macfanctld", "/usr/bin/macfanctld", 21}));
+    table.processes.erase(table.processes.begin() + 1);
+    EXPECT_EQ(CompetingFanControllerDetector::runningControllerDetails(table),
+              (CompetingFanController{"mbpfan", "mbpfan", 22}));
 }
 
 TEST(CompetingFanControllerDetectorTest, NoMatchOrAFailedListingMeansNone) {

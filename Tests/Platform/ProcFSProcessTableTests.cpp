@@ -39,5 +39,41 @@ TEST(ProcFSProcessTableTest, ScansAProcTreeAndSkipsWhatItCannotRead) {
     fs::remove_all(root);
 }
 
+// The app runs as the user: a root daemon's "exe" link cannot be read (a missing link here), but
+// its command line and kernel name can.
+class ProcFSCompetitorTest : public ::testing::Test {
+protected:
+    void SetUp() override { fs::create_directories(root / "50"); }
+    void TearDown() override { fs::remove_all(root); }
+
+    void write(const std::string& file, const std::string& content) {
+        std::ofstream(root / "50" / file, std::ios::binary) << content;
+    }
+    std::optional<CompetingFanController> scan() {
+        ProcFSProcessTable table(root);
+        return CompetingFanControllerDetector::runningControllerDetails(table);
+    }
+
+    const fs::path root = fs::temp_directory_path() / ("proc-competitor-" + std::to_string(::getpid()));
+};
+
+TEST_F(ProcFSCompetitorTest, AnUpgradedDaemonIsReportedWithoutTheDeletedMark) {
+    fs::create_symlink("/usr/sbin/mbpfan (deleted)", root / "50" / "exe");
+    EXPECT_EQ(scan(), (CompetingFanController{"mbpfan", "/usr/sbin/mbpfan", 50}));
+}
+
+TEST_F(ProcFSCompetitorTest, AnUnreadableExecutableFallsBackToTheCommandLineThenTheName) {
+    write("cmdline", std::string("/usr/sbin/macfanctld\0-f\0", 24));
+    write("comm", "bash\n");
+    EXPECT_EQ(scan(), (CompetingFanController{"macfanctld", "/usr/sbin/macfanctld", 50}));
+    write("cmdline", std::string("mbpfan\0-f\0", 10));
+    EXPECT_EQ(scan(), (CompetingFanController{"mbpfan", "mbpfan", 50}));
+    write("cmdline", "");
+    write("comm", "mbpfan\n");
+    EXPECT_EQ(scan(), (CompetingFanController{"mbpfan", "mbpfan", 50}));
+    write("comm", "mbpfand\n");
+    EXPECT_EQ(scan(), std::nullopt);
+}
+
 } // namespace
 } // namespace quorvane

@@ -72,12 +72,24 @@ TEST_F(FanControllerTest, ReadsFanInfoAndToleratesAnUnreadableTarget) {
     EXPECT_EQ(controller.getFanInfo(1).targetRPM, std::nullopt);
 }
 
-TEST_F(FanControllerTest, UnrecognisedModesReadAsAutomaticAndAreLogged) {
+// Mac15,11 idles its fans at mode 3: one line when a fan's mode changes, not one per poll.
+TEST_F(FanControllerTest, UnrecognisedModesReadAsAutomaticAndAreLoggedOncePerChange) {
     LogCapture logs;
     machine.firmware.setValueBytes(mode0, {3});
-    EXPECT_EQ(controller.getFanInfo(0).mode, FanMode::automatic);
+    machine.firmware.setValueBytes(SMCKey::fromString("F1Md"), {3});
+    for (int poll = 0; poll < 3; ++poll) {
+        EXPECT_EQ(controller.getFanInfo(0).mode, FanMode::automatic);
+        controller.getFanInfo(1);
+    }
+    machine.firmware.setValueBytes(mode0, {0});
+    controller.getFanInfo(0);
+    machine.firmware.setValueBytes(mode0, {3});
+    controller.getFanInfo(0);
+    controller.getFanInfo(0);
     EXPECT_THAT(logs.messagesContaining("unrecognized"),
-                ElementsAre("fan 0 reported unrecognized mode 3; treating as automatic"));
+                ElementsAre("fan 0 reported unrecognized mode 3; treating as automatic",
+                            "fan 1 reported unrecognized mode 3; treating as automatic",
+                            "fan 0 reported unrecognized mode 3; treating as automatic"));
 }
 
 TEST_F(FanControllerTest, SettingTheCurrentModeWritesNothing) {

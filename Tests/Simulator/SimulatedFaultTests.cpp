@@ -61,6 +61,13 @@ TEST(SimulatedFaultTest, RefusesWhatItCannotUse) {
     EXPECT_THAT(message({"target-ignored", "10"}), HasSubstr("Fan 10 does not exist"));
     EXPECT_THAT(message({"dropout", "TCMz", "--seconds", "3"}), HasSubstr("Unknown option \"--seconds\""));
     EXPECT_THAT(message({}), HasSubstr("Which fault?"));
+    // From a control connection: numbers that do not fit are refused, never wrapped or cast.
+    for (const char* wire :
+         {R"({"kind":"stuck","key":"F0Md","byte":300})", R"({"kind":"stuck","key":"F0Md","byte":2.5})",
+          R"({"kind":"target-ignored","fan":1e10})",
+          R"({"kind":"transient","key":"F0Md","result":130,"count":4294967297,"scope":"any"})"}) {
+        EXPECT_THROW(SimulatedFault::fromJSON(nlohmann::json::parse(wire)), SimulatorError) << wire;
+    }
 }
 
 struct FaultyMachine {
