@@ -16,6 +16,7 @@
 #include "Platform/JSONFileDefaultsStore.hpp"
 #include "Platform/LogindPowerMonitor.hpp"
 #include "Platform/ProcFSProcessTable.hpp"
+#include "Platform/Qt/TerminationSignals.hpp"
 #include "Platform/SMCMachine.hpp"
 #include "Platform/SocketHelperTransport.hpp"
 #include "Platform/XDGLaunchAtLogin.hpp"
@@ -34,16 +35,6 @@
 using namespace quorvane;
 
 namespace {
-
-// The signals that quit the app, always through the hand-back.
-sigset_t quitSignalSet() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGHUP);
-    return set;
-}
 
 // Answers the session bus on the headless loop whenever its connection has something to read.
 class BusWatch {
@@ -76,7 +67,7 @@ int main(int argc, char** argv) {
     // Before anything starts a thread: threads inherit this mask, so a termination signal can only
     // reach the main loop's signalfd or signal set, never a library's thread, whose default action
     // would end the process with the fans still in manual mode.
-    const sigset_t quitSignals = quitSignalSet();
+    const sigset_t quitSignals = TerminationSignals::signalSet();
     pthread_sigmask(SIG_BLOCK, &quitSignals, nullptr);
 
     AppCommandLine commandLine;

@@ -6,9 +6,7 @@
 
 namespace quorvane {
 
-namespace {
-
-sigset_t terminationSet() {
+sigset_t TerminationSignals::signalSet() {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
@@ -17,10 +15,8 @@ sigset_t terminationSet() {
     return set;
 }
 
-} // namespace
-
 TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent) {
-    const sigset_t set = terminationSet();
+    const sigset_t set = signalSet();
     pthread_sigmask(SIG_BLOCK, &set, &previousMask_);
     descriptor_ = FileDescriptor(::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC));
     if (descriptor_) {

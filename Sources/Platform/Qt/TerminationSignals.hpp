@@ -19,6 +19,9 @@ public:
     explicit TerminationSignals(QObject* parent = nullptr);
     ~TerminationSignals() override;
 
+    // The signals that quit the app, always through the hand-back.
+    static sigset_t signalSet();
+
 signals:
     void received(int signalNumber);
 
