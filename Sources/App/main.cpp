@@ -123,11 +123,12 @@ int main(int argc, char** argv) {
     }
 
     AsioMainExecutor mainExecutor;
+    // Outlives the scan queue, whose last scan may still be reading it while the app quits.
+    ProcFSProcessTable processes;
     AsioWorkQueue heartbeatQueue(AppBundleIdentifier + ".helper-heartbeat");
     AsioWorkQueue pollQueue(AppBundleIdentifier + ".smc-poll");
     AsioWorkQueue scanQueue(AppBundleIdentifier + ".controller-scan");
     JSONFileDefaultsStore defaults(JSONFileDefaultsStore::defaultPath());
-    ProcFSProcessTable processes;
     ConsoleNotificationCenter notifications;
     LogindPowerMonitor powerMonitor;
     XDGLaunchAtLogin launchAtLogin(XDGLaunchAtLogin::defaultEntry(), XDGLaunchAtLogin::currentExecutable());

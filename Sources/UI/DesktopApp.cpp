@@ -42,12 +42,11 @@ namespace quorvane {
 DesktopApp::DesktopApp(AppCommandLine commandLine, DaemonRegistration& registration,
                        AppInstanceService* instanceService)
     : commandLine_(std::move(commandLine)), signals_(std::make_unique<TerminationSignals>()),
-      mainExecutor_(std::make_unique<QtMainExecutor>()),
+      mainExecutor_(std::make_unique<QtMainExecutor>()), processes_(std::make_unique<ProcFSProcessTable>()),
       heartbeatQueue_(std::make_unique<AsioWorkQueue>(AppBundleIdentifier + ".helper-heartbeat")),
       pollQueue_(std::make_unique<AsioWorkQueue>(AppBundleIdentifier + ".smc-poll")),
       scanQueue_(std::make_unique<AsioWorkQueue>(AppBundleIdentifier + ".controller-scan")),
       defaults_(std::make_unique<JSONFileDefaultsStore>(JSONFileDefaultsStore::defaultPath())),
-      processes_(std::make_unique<ProcFSProcessTable>()),
       notifications_(std::make_unique<FreedesktopNotificationCenter>()),
       powerMonitor_(std::make_unique<QtLogindPowerMonitor>()),
       launchAtLogin_(std::make_unique<XDGLaunchAtLogin>(XDGLaunchAtLogin::defaultEntry(),

@@ -65,11 +65,12 @@ private:
     AppCommandLine commandLine_;
     std::unique_ptr<TerminationSignals> signals_;
     std::unique_ptr<QtMainExecutor> mainExecutor_;
+    // Outlives the scan queue, whose last scan may still be reading it while the app quits.
+    std::unique_ptr<ProcFSProcessTable> processes_;
     std::unique_ptr<AsioWorkQueue> heartbeatQueue_;
     std::unique_ptr<AsioWorkQueue> pollQueue_;
     std::unique_ptr<AsioWorkQueue> scanQueue_;
     std::unique_ptr<JSONFileDefaultsStore> defaults_;
-    std::unique_ptr<ProcFSProcessTable> processes_;
     std::unique_ptr<FreedesktopNotificationCenter> notifications_;
     std::unique_ptr<QtLogindPowerMonitor> powerMonitor_;
     std::unique_ptr<XDGLaunchAtLogin> launchAtLogin_;
