@@ -15,16 +15,28 @@ using namespace quorvane;
 
 namespace {
 
-void exchange(benchmark::State& state, SMCParamStruct::Command command) {
-    SocketSMCUserClient client;
-    if (client.open() != IOKitReturn::success) {
-        state.SkipWithError("no simulated Mac answers at the socket");
-        return;
+bool opened(benchmark::State& state, SocketSMCUserClient& client) {
+    if (client.open() == IOKitReturn::success) {
+        return true;
     }
+    state.SkipWithError("no simulated Mac answers at the socket");
+    return false;
+}
+
+SMCParamStruct request(SMCParamStruct::Command command) {
     SMCParamStruct input;
     input.setKey(SMCKey::fromString("TCMz").rawValue);
     input.setCommand(command);
     input.setDataSize(4);
+    return input;
+}
+
+void exchange(benchmark::State& state, SMCParamStruct::Command command) {
+    SocketSMCUserClient client;
+    if (!opened(state, client)) {
+        return;
+    }
+    const SMCParamStruct input = request(command);
     SMCParamStruct output;
     for (auto _ : state) {
         std::size_t outputSize = SMCParamStruct::size;
@@ -50,14 +62,10 @@ BENCHMARK(BM_SocketReadExchange);
 // is one poll's burst; `exchangesPerBurst` divides it.
 void BM_SocketReadExchangeInPollBursts(benchmark::State& state) {
     SocketSMCUserClient client;
-    if (client.open() != IOKitReturn::success) {
-        state.SkipWithError("no simulated Mac answers at the socket");
+    if (!opened(state, client)) {
         return;
     }
-    SMCParamStruct input;
-    input.setKey(SMCKey::fromString("TCMz").rawValue);
-    input.setCommand(SMCParamStruct::readBytes);
-    input.setDataSize(4);
+    const SMCParamStruct input = request(SMCParamStruct::readBytes);
     SMCParamStruct output;
     const auto burst = state.range(0);
     for (auto _ : state) {

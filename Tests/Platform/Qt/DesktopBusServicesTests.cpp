@@ -1,45 +1,20 @@
 #include "Platform/FileDescriptor.hpp"
 #include "Platform/Qt/FreedesktopNotificationCenter.hpp"
 #include "Platform/Qt/QtLogindPowerMonitor.hpp"
-#include "Platform/SystemCommand.hpp"
+#include "Support/PrivateBus.hpp"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusUnixFileDescriptor>
-#include <QTemporaryDir>
 #include <QtTest>
-#include <csignal>
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
 using namespace quorvane;
+using quorvane::testing::PrivateBus;
 
 namespace {
-
-// A private message bus for one test; not running without dbus-daemon.
-class PrivateBus {
-public:
-    PrivateBus() {
-        const auto started = SystemCommand::run({"dbus-daemon", "--session", "--fork", "--nopidfile",
-                                                 "--address=" + address().toStdString(), "--print-pid=1"});
-        if (started.exitStatus == 0) {
-            daemon_ = std::stoi(started.output);
-        }
-    }
-    ~PrivateBus() {
-        if (daemon_ > 0) {
-            ::kill(daemon_, SIGTERM);
-        }
-    }
-    bool running() const { return daemon_ > 0; }
-    QString address() const { return QStringLiteral("unix:path=%1/bus").arg(directory_.path()); }
-    QDBusConnection connect(const QString& name) { return QDBusConnection::connectToBus(address(), name); }
-
-private:
-    QTemporaryDir directory_;
-    pid_t daemon_ = 0;
-};
 
 // Stands in for the desktop's notification service and remembers what it was asked to show.
 class FakeNotificationService final : public QObject {
@@ -98,13 +73,15 @@ private slots:
         if (!bus.running()) {
             QSKIP("dbus-daemon is not available");
         }
-        FreedesktopNotificationCenter center(bus.connect(QStringLiteral("client")));
+        FreedesktopNotificationCenter center(
+            QDBusConnection::connectToBus(QString::fromStdString(bus.address()), QStringLiteral("client")));
         std::optional<bool> granted;
         center.requestAuthorization([&](bool answer, std::optional<std::string>) { granted = answer; });
         QTRY_VERIFY(granted.has_value());
         QVERIFY(!*granted);
 
-        auto serverConnection = bus.connect(QStringLiteral("server"));
+        auto serverConnection =
+            QDBusConnection::connectToBus(QString::fromStdString(bus.address()), QStringLiteral("server"));
         FakeNotificationService service;
         QVERIFY(serverConnection.registerObject(FreedesktopNotificationCenter::path, &service,
                                                 QDBusConnection::ExportAllSlots));
@@ -130,7 +107,8 @@ private slots:
         if (!bus.running()) {
             QSKIP("dbus-daemon is not available");
         }
-        auto logindConnection = bus.connect(QStringLiteral("logind"));
+        auto logindConnection =
+            QDBusConnection::connectToBus(QString::fromStdString(bus.address()), QStringLiteral("logind"));
         FakeLogind logind;
         QVERIFY(logindConnection.registerObject(QStringLiteral("/org/freedesktop/login1"), &logind,
                                                 QDBusConnection::ExportAllSlots));
@@ -143,7 +121,8 @@ private slots:
             return logindConnection.send(signal);
         };
 
-        QtLogindPowerMonitor monitor(bus.connect(QStringLiteral("app")));
+        QtLogindPowerMonitor monitor(
+            QDBusConnection::connectToBus(QString::fromStdString(bus.address()), QStringLiteral("app")));
         QStringList events;
         monitor.setControlActive(true);
         monitor.start([&] { events << "sleep"; }, [&] { events << "wake"; });
