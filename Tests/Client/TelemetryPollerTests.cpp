@@ -2,10 +2,10 @@
 #include "Platform/HwmonSMCUserClient.hpp"
 #include "SMC/SMCError.hpp"
 #include "Simulator/SMCProfiles.hpp"
-#include "Simulator/SimulatedAppleSMC.hpp"
 #include "Support/FakeDaemonRegistration.hpp"
 #include "Support/HwmonTree.hpp"
 #include "Support/ManualExecutor.hpp"
+#include "Support/SimulatedMachine.hpp"
 #include "Support/TemporaryDirectory.hpp"
 
 #include <gtest/gtest.h>
@@ -16,6 +16,7 @@ namespace {
 using testing::FakeDaemonRegistration;
 using testing::HwmonTree;
 using testing::ManualExecutor;
+using testing::SimulatedMachine;
 using testing::TemporaryDirectory;
 
 // One read, run to its completion.
@@ -46,13 +47,13 @@ std::optional<SMCError> failure(const TelemetryPoller::Result& result) {
 class TelemetryPollerTest : public ::testing::Test {
 protected:
     explicit TelemetryPollerTest(const char* profile = "Mac15,11")
-        : firmware(*SMCProfiles::named(profile), clock), pollQueue(clock),
+        : machine(*SMCProfiles::named(profile)), pollQueue(machine.clock),
           poller(firmware.makeUserClient(false), registration, pollQueue) {}
 
     TelemetryPoller::Result readNow() { return readOnce(poller, pollQueue); }
 
-    VirtualClock clock;
-    SimulatedAppleSMC firmware;
+    SimulatedMachine machine;
+    SimulatedAppleSMC& firmware = machine.firmware;
     ManualExecutor pollQueue;
     FakeDaemonRegistration registration;
     TelemetryPoller poller;
