@@ -25,7 +25,8 @@ protected:
 TEST_F(AppProcessTest, SmartAutoUnderLoadOutrunsTheSystemAndQuittingHandsBack) {
     startHelper();
     workload("steady");
-    std::this_thread::sleep_for(8s); // 80 simulated seconds of load under the system's own curve
+    // 80 simulated seconds of load under the system's own curve.
+    ASSERT_TRUE(eventually([&] { return machine()["workloadSeconds"].get<double>() >= 80; }, 60s));
     const auto automatic = actual(0);
     auto quorvane = app({"--preset", "Smart Auto"});
     ASSERT_TRUE(eventually([&] { return manual(0) && manual(1); }, 60s)) << quorvane->output();

@@ -1,7 +1,7 @@
 #include "Platform/SMCSocketProtocol.hpp"
 #include "Platform/SocketFrame.hpp"
+#include "Support/ScopedEnvironment.hpp"
 
-#include <cstdlib>
 #include <gtest/gtest.h>
 
 namespace quorvane {
@@ -67,17 +67,11 @@ TEST(SocketFrameTest, LengthsOutsideOneToTheCapAreRefused) {
 }
 
 TEST(SMCSocketProtocolTest, TheEnvironmentOverridesTheDefaultPath) {
-    const char* saved = std::getenv(Protocol::socketPathVariable);
-    const std::string previous = saved ? saved : "";
-    ::setenv(Protocol::socketPathVariable, "/tmp/elsewhere.sock", 1);
+    std::optional<testing::ScopedEnvironment> path(std::in_place, Protocol::socketPathVariable,
+                                                   "/tmp/elsewhere.sock");
     EXPECT_EQ(Protocol::socketPath(), "/tmp/elsewhere.sock");
-    ::setenv(Protocol::socketPathVariable, "", 1);
+    path.emplace(Protocol::socketPathVariable, "");
     EXPECT_EQ(Protocol::socketPath(), "/run/quorvane-sim.sock");
-    if (saved) {
-        ::setenv(Protocol::socketPathVariable, previous.c_str(), 1);
-    } else {
-        ::unsetenv(Protocol::socketPathVariable);
-    }
 }
 
 } // namespace

@@ -1,54 +1,38 @@
 #include "PrivilegedHelper/AsioEngineScheduler.hpp"
+#include "Support/Eventually.hpp"
 
-#include <condition_variable>
+#include <atomic>
 #include <gtest/gtest.h>
-#include <mutex>
 #include <vector>
 
 namespace quorvane {
 namespace {
 
-// Waits (bounded) until the condition holds; a correctness check, not a measurement.
-template <typename Condition>
-bool eventually(std::mutex& mutex, std::condition_variable& changed, Condition done) {
-    std::unique_lock lock(mutex);
-    return changed.wait_for(lock, std::chrono::seconds(5), done);
-}
+using testing::eventually;
 
-TEST(AsioEngineSchedulerTest, RunsPostedWorkInOrderOnOneThread) {
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<int> order;
-    std::vector<std::thread::id> threads;
+// Resets run in order on one thread of their own; stop() lets the queued ones finish, then no tick
+// or reset runs any more (a later one would touch this frame after it is gone).
+TEST(AsioEngineSchedulerTest, RunsPostedWorkInOrderOffTheCallerAndStopFinishesItThenEndsTicks) {
+    std::vector<std::pair<int, std::thread::id>> ran;
+    std::atomic<int> ticks = 0;
     AsioEngineScheduler scheduler;
-    for (int i = 0; i < 20; ++i) {
-        scheduler.post([&, i] {
-            std::lock_guard lock(mutex);
-            order.push_back(i);
-            threads.push_back(std::this_thread::get_id());
-            changed.notify_all();
-        });
+    scheduler.startRepeating(1, [&] { ++ticks; });
+    ASSERT_TRUE(eventually([&] { return ticks >= 3; }));
+    for (int i = 0; i < 200; ++i) {
+        scheduler.post([&, i] { ran.emplace_back(i, std::this_thread::get_id()); });
     }
-    ASSERT_TRUE(eventually(mutex, changed, [&] { return order.size() == 20; }));
-    for (int i = 0; i < 20; ++i) {
-        EXPECT_EQ(order[i], i);
-        EXPECT_EQ(threads[i], threads[0]);
+    scheduler.stop();
+    const int ticksAtStop = ticks;
+    ASSERT_EQ(ran.size(), 200u) << "stop() returned before the queued resets ran";
+    for (int i = 0; i < 200; ++i) {
+        EXPECT_EQ(ran[i].first, i);
+        EXPECT_EQ(ran[i].second, ran[0].second);
     }
-    EXPECT_NE(threads[0], std::this_thread::get_id());
-}
-
-TEST(AsioEngineSchedulerTest, TicksRepeatAndStopJoins) {
-    std::mutex mutex;
-    std::condition_variable changed;
-    int ticks = 0;
-    AsioEngineScheduler scheduler;
-    scheduler.startRepeating(5, [&] {
-        std::lock_guard lock(mutex);
-        ++ticks;
-        changed.notify_all();
-    });
-    EXPECT_TRUE(eventually(mutex, changed, [&] { return ticks >= 3; }));
-    scheduler.stop(); // joins both threads; a tick after this would touch a dead frame under ASan
+    EXPECT_NE(ran[0].second, std::this_thread::get_id());
+    scheduler.post([&] { ran.emplace_back(-1, std::this_thread::get_id()); });
+    EXPECT_FALSE(
+        eventually([&] { return ticks > ticksAtStop || ran.size() > 200; }, std::chrono::milliseconds(50)))
+        << "work ran after stop()";
 }
 
 } // namespace

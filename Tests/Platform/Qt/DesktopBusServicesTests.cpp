@@ -1,15 +1,9 @@
-#include "Platform/FileDescriptor.hpp"
 #include "Platform/Qt/FreedesktopNotificationCenter.hpp"
 #include "Platform/Qt/QtLogindPowerMonitor.hpp"
-#include "Support/PrivateBus.hpp"
+#include "Support/StandInLogind.hpp"
 
 #include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusUnixFileDescriptor>
 #include <QtTest>
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
 
 using namespace quorvane;
 using quorvane::testing::PrivateBus;
@@ -30,35 +24,6 @@ public slots:
                 const QStringList&, const QVariantMap&, int) {
         shown << application + ": " + summary + ": " + body;
         return static_cast<uint>(shown.size());
-    }
-};
-
-// logind as far as sleep goes: it hands out "delay" inhibitors and watches their descriptors, as
-// logind does, to learn when each is let go.
-class FakeLogind final : public QObject {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Manager")
-
-public:
-    QStringList requests;
-    std::vector<FileDescriptor> watched;
-
-    bool released(int inhibitor) const {
-        pollfd descriptor{watched.at(static_cast<std::size_t>(inhibitor)).get(), POLLIN, 0};
-        return ::poll(&descriptor, 1, 0) == 1 && (descriptor.revents & POLLHUP) != 0;
-    }
-
-public slots:
-    QDBusUnixFileDescriptor Inhibit(const QString& what, const QString& who, const QString& why,
-                                    const QString& mode) {
-        requests << QStringList{what, who, why, mode}.join(QLatin1Char(' '));
-        int ends[2];
-        if (::pipe2(ends, O_CLOEXEC) != 0) {
-            return {};
-        }
-        watched.emplace_back(ends[0]);
-        FileDescriptor handedOut(ends[1]);
-        return QDBusUnixFileDescriptor(handedOut.get()); // keeps a copy of its own
     }
 };
 
@@ -107,40 +72,14 @@ private slots:
         if (!bus.running()) {
             QSKIP("dbus-daemon is not available");
         }
-        auto logindConnection =
-            QDBusConnection::connectToBus(QString::fromStdString(bus.address()), QStringLiteral("logind"));
-        FakeLogind logind;
-        QVERIFY(logindConnection.registerObject(QStringLiteral("/org/freedesktop/login1"), &logind,
-                                                QDBusConnection::ExportAllSlots));
-        QVERIFY(logindConnection.registerService(QStringLiteral("org.freedesktop.login1")));
-        const auto announce = [&](bool sleeping) {
-            auto signal = QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/login1"),
-                                                     QStringLiteral("org.freedesktop.login1.Manager"),
-                                                     QStringLiteral("PrepareForSleep"));
-            signal << sleeping;
-            return logindConnection.send(signal);
-        };
-
-        QtLogindPowerMonitor monitor(
-            QDBusConnection::connectToBus(QString::fromStdString(bus.address()), QStringLiteral("app")));
-        QStringList events;
-        monitor.setControlActive(true);
-        monitor.start([&] { events << "sleep"; }, [&] { events << "wake"; });
-        QVERIFY(monitor.isListening());
-        QTRY_COMPARE(logind.requests,
-                     QStringList{QStringLiteral("sleep Quorvane Handing the fans back to the system delay")});
-
-        QVERIFY(announce(true));
-        QTRY_COMPARE(events, QStringList{"sleep"});
-        QVERIFY2(!logind.released(0), "sleep waits until the session has handed the fans back");
-        monitor.setControlActive(false);
-        QTRY_VERIFY(logind.released(0));
-
-        monitor.setControlActive(true);
-        QVERIFY(announce(false));
-        QTRY_COMPARE(events, (QStringList{"sleep", "wake"}));
-        QTRY_COMPARE(logind.requests.size(), 2);
-        QVERIFY(!logind.released(1));
+        const auto failure = quorvane::testing::sleepWaitsForTheHandBack(
+            bus,
+            [](const std::string& address) {
+                return std::make_unique<QtLogindPowerMonitor>(
+                    QDBusConnection::connectToBus(QString::fromStdString(address), QStringLiteral("app")));
+            },
+            [](auto condition) { return QTest::qWaitFor(condition, 10000); });
+        QVERIFY2(!failure, failure.value_or("").c_str());
     }
 };
 
