@@ -112,24 +112,17 @@ private slots:
     void deleteAsksFirstAndOnlyDeleteConfirms() {
         FanCurveEditor editor(quiet(), {0, 1});
         QSignalSpy deleted(&editor, &FanCurveEditor::deleteRequested);
-        auto askToDelete = [&] {
+        for (const auto& answer : {QStringLiteral("Cancel"), QStringLiteral("Delete")}) {
             findButton(editor, QStringLiteral("Delete Preset"))->click();
-            return editor.findChild<QMessageBox*>();
-        };
-        const QString question =
-            QStringLiteral("This cannot be undone. If this preset is active, both fans return to Automatic.");
-
-        auto* box = askToDelete();
-        QVERIFY(box);
-        QCOMPARE(box->text(), question);
-        findButton(*box, QStringLiteral("Cancel"))->click();
-        QTRY_VERIFY(!editor.findChild<QMessageBox*>());
-        QCOMPARE(deleted.count(), 0);
-
-        box = askToDelete();
-        QVERIFY(box);
-        QCOMPARE(deleted.count(), 0);
-        findButton(*box, QStringLiteral("Delete"))->click();
+            auto* box = editor.findChild<QMessageBox*>();
+            QVERIFY(box);
+            QCOMPARE(box->text(),
+                     QStringLiteral(
+                         "This cannot be undone. If this preset is active, both fans return to Automatic."));
+            QCOMPARE(deleted.count(), 0);
+            findButton(*box, answer)->click();
+            QTRY_VERIFY(!editor.findChild<QMessageBox*>());
+        }
         QCOMPARE(deleted.count(), 1);
         QCOMPARE(deleted.at(0).at(0).value<FanPreset>().id, editor.preset().id);
     }
