@@ -7,6 +7,7 @@
 #include "Support/Collected.hpp"
 #include "Support/FakeDaemonRegistration.hpp"
 #include "Support/ManualExecutor.hpp"
+#include "Support/TemporaryDirectory.hpp"
 #include "XPC/HelperXPCError.hpp"
 
 #include <asio/executor_work_guard.hpp>
@@ -98,10 +99,8 @@ protected:
         };
     }
 
-    const std::string path = (std::filesystem::temp_directory_path() /
-                              ("qvh-" + std::to_string(::getpid()) + "-" + std::to_string(next++) + ".sock"))
-                                 .string();
-    static inline int next = 0;
+    testing::TemporaryDirectory socketFolder;
+    const std::string path = (socketFolder.path() / "helper.sock").string();
     Collected<Outcome> outcomes;
     Collected<bool> invalidations;
 };

@@ -1,4 +1,5 @@
 #include "Helpers/FanControlProcessLock.hpp"
+#include "Support/TemporaryDirectory.hpp"
 
 #include <fstream>
 #include <gmock/gmock.h>
@@ -14,15 +15,6 @@ using ::testing::MatchesRegex;
 
 class FanControlProcessLockTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        directory =
-            fs::temp_directory_path() / ("lock-test-" + std::to_string(::getpid()) + "-" +
-                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(directory);
-        path = directory / "fan-control.lock";
-    }
-    void TearDown() override { fs::remove_all(directory); }
-
     std::string contents() const {
         std::ifstream file(path);
         return std::string(std::istreambuf_iterator<char>(file), {});
@@ -39,8 +31,9 @@ protected:
         return FanControlProcessLockError::unsafeLockFile();
     }
 
-    fs::path directory;
-    fs::path path;
+    testing::TemporaryDirectory folder;
+    fs::path directory = folder.path();
+    fs::path path = directory / "fan-control.lock";
 };
 
 TEST_F(FanControlProcessLockTest, FirstHolderCreatesAPrivateFileWithOneOwnerLine) {
@@ -88,20 +81,16 @@ TEST_F(FanControlProcessLockTest, EmptyOrBlankOwnerRecords) {
     EXPECT_EQ(refusal(second).owner(), std::nullopt);
 }
 
-TEST_F(FanControlProcessLockTest, AcquiringTwiceKeepsTheFirstLine) {
-    FanControlProcessLock lock(path);
-    lock.acquire("first");
-    const std::string line = contents();
-    lock.acquire("second");
-    EXPECT_EQ(contents(), line);
-    lock.release();
-    lock.release();
-    EXPECT_EQ(contents(), line);
-}
-
-TEST_F(FanControlProcessLockTest, ReleaseOnDestruction) {
+TEST_F(FanControlProcessLockTest, AcquiringTwiceKeepsTheFirstLineAndDestructionReleases) {
     {
         FanControlProcessLock lock(path);
+        lock.acquire("first");
+        const std::string line = contents();
+        lock.acquire("second");
+        EXPECT_EQ(contents(), line);
+        lock.release();
+        lock.release();
+        EXPECT_EQ(contents(), line);
         lock.acquire("scoped");
     }
     FanControlProcessLock other(path);

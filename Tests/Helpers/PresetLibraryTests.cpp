@@ -4,6 +4,7 @@
 #include "Helpers/PresetLibraryError.hpp"
 #include "Helpers/PresetSelectionStore.hpp"
 #include "Support/LogCapture.hpp"
+#include "Support/MessageOf.hpp"
 #include "Support/PresetFixtures.hpp"
 
 #include <gmock/gmock.h>
@@ -26,12 +27,7 @@ protected:
         defaults.setString(FanCurveManager::storageKey, FanPreset::listToJSON(presets).dump());
     }
     std::string failureOf(const std::function<void()>& operation) {
-        try {
-            operation();
-        } catch (const PresetLibraryError& error) {
-            return error.what();
-        }
-        return "no error";
+        return testing::messageOf<PresetLibraryError>(operation);
     }
 
     InMemoryDefaultsStore defaults;

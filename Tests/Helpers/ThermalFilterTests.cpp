@@ -43,12 +43,12 @@ TEST(FanZoneThermalFilterTest, FallsOnlyAfterASustainedDrop) {
     EXPECT_EQ(filter.update(59.0, 2.0), 60.0); // a drop of exactly the threshold starts the hold
     EXPECT_EQ(filter.coolingSince(), 2.0);
     EXPECT_EQ(filter.update(58.5, 9.9), 60.0);
-    EXPECT_NEAR(filter.update(58.5, 10.0), 60.0 - 1.5 * 0.18, 1e-12);
-    EXPECT_NEAR(filter.update(58.0, 11.0), 59.73 - 1.73 * 0.18, 1e-12); // the hold stays open
-    EXPECT_NEAR(filter.update(59.3, 12.0), 59.4186, 1e-12);             // within the deadband
+    EXPECT_NEAR(filter.update(58.5, 10.0), 59.73, 1e-12);
+    EXPECT_NEAR(filter.update(58.0, 11.0), 59.4186, 1e-12); // the hold stays open
+    EXPECT_NEAR(filter.update(59.3, 12.0), 59.4186, 1e-12); // within the deadband
     EXPECT_FALSE(filter.coolingSince().has_value());
     EXPECT_NEAR(filter.update(57.0, 30.0), 59.4186, 1e-12); // a new drop starts a new hold
-    EXPECT_NEAR(filter.update(61.4186, 31.0), 59.4186 + 2 * 0.45, 1e-12);
+    EXPECT_NEAR(filter.update(61.4186, 31.0), 60.3186, 1e-12);
     EXPECT_FALSE(filter.coolingSince().has_value());
     EXPECT_NEAR(filter.update(nan, 32.0), 60.3186, 1e-12);
 }
@@ -59,8 +59,8 @@ TEST(SustainedDieHeatFilterTest, FollowsTheMedianOfThreeSoASpikeNeverShows) {
     EXPECT_EQ(filter.update(90), std::nullopt);
     EXPECT_EQ(filter.update(nan), std::nullopt);
     EXPECT_EQ(filter.update(52), 52.0);
-    EXPECT_EQ(filter.update(53), 53.0);                 // median of 90, 52, 53 rises at full weight
-    EXPECT_NEAR(*filter.update(40), 53.0 - 0.1, 1e-12); // median 52 falls at a tenth
+    EXPECT_EQ(filter.update(53), 53.0);           // median of 90, 52, 53 rises at full weight
+    EXPECT_NEAR(*filter.update(40), 52.9, 1e-12); // median 52 falls at a tenth
 
     // One miss keeps the state; a sample in between resets the count; two in a row clear it.
     EXPECT_NEAR(*filter.noteMissingSample(), 52.9, 1e-12);
@@ -77,9 +77,9 @@ TEST(TemperatureDisplayPipelineTest, ShowsTheFirstSampleThenOnlySmoothedMedians)
     EXPECT_EQ(pipeline.update(50.0), 50.0);
     EXPECT_FALSE(pipeline.isEstablished());
     EXPECT_EQ(pipeline.update(95.0), 50.0); // a spike is held back
-    EXPECT_NEAR(*pipeline.update(52.0), 50.0 + 2.0 * 0.65, 1e-12);
+    EXPECT_NEAR(*pipeline.update(52.0), 51.3, 1e-12);
     EXPECT_TRUE(pipeline.isEstablished());
-    EXPECT_NEAR(*pipeline.update(40.0), 51.3 + (52.0 - 51.3) * 0.65, 1e-12);
+    EXPECT_NEAR(*pipeline.update(40.0), 51.755, 1e-12);
     pipeline.reset();
     EXPECT_FALSE(pipeline.isEstablished() || pipeline.value() || pipeline.smoother().value());
     EXPECT_EQ(pipeline.update(30.0), 30.0);

@@ -85,14 +85,5 @@ TEST(FanCapabilityProbeTest, NoFansOrAClosedConnectionYieldNothing) {
     EXPECT_EQ(FanCapabilityProbe(*machine.bridge).probe(), HardwareCapabilities{});
 }
 
-TEST(FanCapabilityProbeTest, SupervisedFanPrefersTheFirstControllable) {
-    HardwareCapabilities capabilities;
-    capabilities.fans = {FanCapability{0, true, false, true, 1200, 6000},
-                         FanCapability{1, true, true, true, 1200, 6000}};
-    EXPECT_EQ(capabilities.supervisedFanIndex(), 1);
-    capabilities.fans[1].canSetTarget = false;
-    EXPECT_EQ(capabilities.supervisedFanIndex(), 0);
-}
-
 } // namespace
 } // namespace quorvane

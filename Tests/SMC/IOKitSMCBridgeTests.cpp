@@ -1,11 +1,11 @@
 #include "SMC/IOKitReturn.hpp"
 #include "SMC/IOKitSMCBridge.hpp"
+#include "Support/MessageOf.hpp"
 #include "Support/SimulatedMachine.hpp"
 
 #include <cmath>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <limits>
 
 namespace quorvane {
 namespace {
@@ -18,12 +18,7 @@ using testing::tableProfile;
 using testing::UnavailableUserClient;
 
 template <typename Operation> std::string failureOf(Operation&& operation) {
-    try {
-        operation();
-    } catch (const SMCError& error) {
-        return error.what();
-    }
-    return "no error";
+    return testing::messageOf<SMCError>(operation);
 }
 
 SimulatedKey rawKey(const char* name, const char* type, std::vector<std::uint8_t> bytes) {
@@ -197,13 +192,6 @@ TEST(IOKitSMCBridgeDecodeFailureTest, FanSpeedsMustBeFiniteAndNotNegative) {
     EXPECT_EQ(rpm("F3Ac"), 1201);
     EXPECT_EQ(rpm("F4Ac"), 300);
     EXPECT_EQ(failureOf([&] { rpm("F5Ac"); }), "Unsupported SMC data type: ui16 for F5Ac");
-}
-
-TEST(IOKitSMCBridgeDecodeFailureTest, EveryTypedReadCostsTwoExchanges) {
-    SimulatedMachine machine(tableProfile({SimulatedKey::flt("TCMz", 50)}));
-    machine.bridge->readTemperature(SMCKey::fromString("TCMz"));
-    machine.bridge->readKey(SMCKey::fromString("TCMz"));
-    EXPECT_EQ(machine.log->inputs.size(), 4u);
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "Simulator/ScaledClock.hpp"
 #include "Simulator/SimulatedMac.hpp"
 #include "Simulator/SimulatorServer.hpp"
+#include "Support/Eventually.hpp"
 #include "Support/TemporaryDirectory.hpp"
 
 #include <asio/io_context.hpp>
@@ -13,9 +14,7 @@
 #include <asio/post.hpp>
 #include <asio/write.hpp>
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <memory>
 #include <poll.h>
 #include <stdexcept>
@@ -24,19 +23,6 @@
 #include <vector>
 
 namespace quorvane::testing {
-
-// Polls a condition until it holds or the deadline passes; for state another thread or process changes.
-inline bool eventually(const std::function<bool()>& condition,
-                       std::chrono::milliseconds deadline = std::chrono::seconds(5)) {
-    const auto end = std::chrono::steady_clock::now() + deadline;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
 
 // A simulated Mac served on a socket in a temporary directory from its own thread. Its clock
 // stands still; tests step it.

@@ -1,4 +1,5 @@
-#include "FirmwareHarness.hpp"
+#include "Simulator/SMCProfiles.hpp"
+#include "Support/FirmwareHarness.hpp"
 
 #include <gtest/gtest.h>
 
@@ -17,15 +18,11 @@ SMCProfile smallTable() {
     return profile;
 }
 
-std::string keyText(std::uint32_t raw) {
-    return {static_cast<char>(raw >> 24), static_cast<char>(raw >> 16), static_cast<char>(raw >> 8),
-            static_cast<char>(raw)};
-}
-
 class SimulatedAppleSMCTest : public ::testing::Test {
 protected:
     std::string keyAt(std::uint32_t index) {
-        return keyText(machine.call(SMCParamStruct::keyByIndex, "", 0, {}, index).key());
+        return IOKitSMCBridge::stringFromKey(
+            SMCKey(machine.call(SMCParamStruct::keyByIndex, "", 0, {}, index).key()));
     }
 
     FirmwareHarness machine{smallTable()};
@@ -41,12 +38,6 @@ TEST_F(SimulatedAppleSMCTest, EnumeratesASortedTableCountedByKEY) {
               SMCParamStruct::keyIndexOutOfRange);
     EXPECT_EQ(machine.read("#KEY"), (std::vector<std::uint8_t>{0, 0, 0, 6}));
     EXPECT_EQ(machine.read("BCyc"), (std::vector<std::uint8_t>{0x01, 0x38}));
-
-    machine.firmware.addKey(SimulatedKey::flt("B0AC", 2.0f));
-    machine.firmware.addKey(SimulatedKey::flt("TCMz", 51.0f)); // replaces
-    EXPECT_EQ(machine.read("#KEY"), (std::vector<std::uint8_t>{0, 0, 0, 7}));
-    EXPECT_EQ(keyAt(2), "B0AC");
-    EXPECT_EQ(machine.readFloat("TCMz"), 51.0f);
 }
 
 struct ResultCase {
@@ -101,81 +92,48 @@ TEST_F(SimulatedAppleSMCTest, TheKernelRefusesMalformedCallsAndUnprivilegedWrite
     EXPECT_EQ(output.bytes()[0], 80);
 }
 
-struct TransientCase {
-    const char* label;
-    FaultScope scope;
-    std::vector<std::uint8_t> results; // of read, write, read, write, read, write
-    std::vector<std::uint8_t> values;  // stored after each write
-};
+// Timings short and distinct enough that an off-by-one shows: unlock 100 ms, window 400 ms, mode
+// latch 30 ms, release 350 ms.
+TEST(SimulatedAppleSMCFanTest, SystemKeepsTheFansUntilTheUnlockHasSettled) {
+    auto profile = SMCProfiles::mac15_11();
+    profile.fanTimings = FanTimings{true, 100, 400, 30, 350, 1000.0};
+    FirmwareHarness machine(profile);
+    EXPECT_EQ(machine.writeByte("F0Md", 1), 0);
+    machine.clock.advance(5000);
+    EXPECT_EQ(machine.readByte("F0Md"), 3);
 
-class SimulatedAppleSMCTransientTest : public SimulatedAppleSMCTest,
-                                       public ::testing::WithParamInterface<TransientCase> {};
+    EXPECT_EQ(machine.writeByte("Ftst", 1), 0);
+    machine.clock.advance(99);
+    EXPECT_EQ(machine.readByte("Ftst"), 0);
+    EXPECT_EQ(machine.writeByte("Ftst", 1), 0); // does not restart the latch
+    machine.clock.advance(1);
+    EXPECT_EQ(machine.readByte("Ftst"), 1);
 
-TEST_P(SimulatedAppleSMCTransientTest, CountsOnlyTheExchangesInScope) {
-    machine.firmware.injectTransient(SMCKey::fromString("BRSC"), 0x83, 2, GetParam().scope);
-    std::vector<std::uint8_t> results;
-    std::vector<std::uint8_t> values;
-    for (std::uint8_t value = 1; value <= 3; ++value) {
-        results.push_back(machine.call(SMCParamStruct::readBytes, "BRSC", 1).result());
-        results.push_back(machine.writeByte("BRSC", value));
-        values.push_back(machine.firmware.valueBytes(SMCKey::fromString("BRSC"))->at(0));
-    }
-    EXPECT_EQ(results, GetParam().results);
-    EXPECT_EQ(values, GetParam().values);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Scopes, SimulatedAppleSMCTransientTest,
-    ::testing::Values(TransientCase{"reads", FaultScope::reads, {0x83, 0, 0x83, 0, 0, 0}, {1, 2, 3}},
-                      TransientCase{"writes", FaultScope::writes, {0, 0x83, 0, 0x83, 0, 0}, {80, 80, 3}},
-                      TransientCase{"any", FaultScope::any, {0x83, 0x83, 0, 0, 0, 0}, {80, 2, 3}}),
-    [](const auto& info) { return std::string(info.param.label); });
-
-TEST_F(SimulatedAppleSMCTest, FaultsLastUntilCleared) {
-    machine.firmware.injectTransient(SMCKey::fromString("TCMz"), 0x82, -1, FaultScope::reads);
-    machine.firmware.hideKey(SMCKey::fromString("BRSC"));
-    EXPECT_EQ(machine.call(SMCParamStruct::readBytes, "TCMz", 4).result(), 0x82);
-    EXPECT_EQ(machine.call(SMCParamStruct::readBytes, "TCMz", 4).result(), 0x82);
-    // A hidden key answers nothing but keeps its place, so the count stays honest.
-    EXPECT_EQ(machine.call(SMCParamStruct::keyInfo, "BRSC").result(), 0x84);
-    EXPECT_EQ(machine.call(SMCParamStruct::readBytes, "BRSC", 1).result(), 0x84);
-    EXPECT_EQ(machine.writeByte("BRSC", 1), 0x84);
-    EXPECT_EQ(keyAt(3), "BRSC");
-    EXPECT_EQ(machine.read("#KEY"), (std::vector<std::uint8_t>{0, 0, 0, 6}));
-
-    machine.firmware.clearFaults();
-    EXPECT_EQ(machine.readFloat("TCMz"), 50.0f);
-    EXPECT_EQ(machine.readByte("BRSC"), 80);
-}
-
-TEST_F(SimulatedAppleSMCTest, StuckKeysReadTheirByteAndIgnoreWrites) {
-    machine.firmware.stickValue(SMCKey::fromString("TCMz"), 0xAB);
-    machine.firmware.stickValue(SMCKey::fromString("BRSC"), 3);
-    EXPECT_EQ(machine.read("TCMz"), (std::vector<std::uint8_t>{0xAB, 0xAB, 0xAB, 0xAB}));
-    EXPECT_EQ(machine.writeByte("BRSC", 1), 0);
-    EXPECT_EQ(machine.readByte("BRSC"), 3);
-    // The real state is untouched underneath.
-    EXPECT_EQ(machine.firmware.valueBytes(SMCKey::fromString("BRSC")), std::vector<std::uint8_t>{80});
-    EXPECT_EQ(machine.firmware.floatValue(SMCKey::fromString("TCMz")), 50.0f);
-}
-
-TEST_F(SimulatedAppleSMCTest, EmptyValuesAreServedAsNoBytesEvenOnFanKeys) {
-    machine.firmware.addKey(SimulatedKey::raw("XZRO", "ch8*", {}));
-    machine.firmware.addKey(SimulatedKey::raw("F0Md", "ui8 ", {}, 0xD0));
-    EXPECT_EQ(machine.call(SMCParamStruct::keyInfo, "XZRO").dataSize(), 0u);
-    EXPECT_EQ(machine.call(SMCParamStruct::readBytes, "XZRO", 0).result(), 0);
-    EXPECT_EQ(machine.call(SMCParamStruct::writeBytes, "F0Md", 0).result(), 0);
+    // One millisecond short of the unlock window a write is accepted and lost; at its end it takes.
+    machine.clock.advance(399);
+    EXPECT_EQ(machine.writeByte("F1Md", 1), 0);
+    machine.clock.advance(1);
+    EXPECT_EQ(machine.writeByte("F0Md", 1), 0);
+    machine.clock.advance(20);
+    EXPECT_EQ(machine.writeByte("F0Md", 1), 0); // same value: the delay runs on
+    machine.clock.advance(9);
+    EXPECT_EQ(machine.readByte("F0Md"), 3);
+    machine.clock.advance(1);
+    EXPECT_EQ(machine.readByte("F0Md"), 1);
     machine.clock.advance(1000);
-    EXPECT_EQ(machine.firmware.valueBytes(SMCKey::fromString("F0Md")), std::vector<std::uint8_t>{});
-}
+    EXPECT_EQ(machine.readByte("F1Md"), 3);
 
-TEST_F(SimulatedAppleSMCTest, StateSettersRefuseWhatTheTableCannotHold) {
-    EXPECT_THROW(machine.firmware.setFloat(SMCKey::fromString("ZZZZ"), 1), std::out_of_range);
-    EXPECT_THROW(machine.firmware.setFloat(SMCKey::fromString("BRSC"), 1), std::invalid_argument);
-    EXPECT_THROW(machine.firmware.setValueBytes(SMCKey::fromString("BRSC"), {1, 2}), std::invalid_argument);
-    EXPECT_THROW(machine.firmware.addKey(
-                     SimulatedKey{SMCKey::fromString("HUGE"), 0, 0x80, std::vector<std::uint8_t>(33)}),
-                 std::invalid_argument);
+    // Handing back: the flag clears at once, the fans follow after the release delay.
+    EXPECT_EQ(machine.writeByte("Ftst", 0), 0);
+    EXPECT_EQ(machine.readByte("Ftst"), 0);
+    machine.clock.advance(349);
+    EXPECT_EQ(machine.readByte("F0Md"), 1);
+    machine.clock.advance(1);
+    EXPECT_EQ(machine.readByte("F0Md"), 3);
+    // Locked again: a fresh mode write does not latch.
+    EXPECT_EQ(machine.writeByte("F0Md", 1), 0);
+    machine.clock.advance(1000);
+    EXPECT_EQ(machine.readByte("F0Md"), 3);
 }
 
 } // namespace

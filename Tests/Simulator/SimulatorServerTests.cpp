@@ -5,13 +5,12 @@
 #include "SMC/SMCError.hpp"
 #include "Simulator/SimulatorControlClient.hpp"
 #include "Simulator/SimulatorError.hpp"
+#include "Support/Eventually.hpp"
+#include "Support/UnixSocketAddress.hpp"
 
-#include <csignal>
-#include <cstring>
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -43,41 +42,15 @@ Protocol::Request callRequest(std::uint8_t command, std::string_view key, std::u
     return Protocol::call(SMCUserClient::smcSelector, record, SMCParamStruct::size);
 }
 
-TEST(SimulatorServerTest, ConnectionsShareOneMachineAndItsLatchDelays) {
+// Latch timings are the firmware's (SimulatedAppleSMCTests); here only that both see one machine.
+TEST(SimulatorServerTest, ConnectionsShareOneMachine) {
     RunningSimulator sim;
     auto helper = sim.bridge(SMCWriteCapability::privilegedHelper);
     auto app = sim.bridge(SMCWriteCapability::disabled);
-
     helper->writeKeyUnverified(ftst, SMCValue::uint8(1));
-    sim.advance(999);
-    EXPECT_EQ(byteOf(*app, ftst), 0);
-    sim.advance(1);
+    sim.advance(5000);
     EXPECT_EQ(byteOf(*app, ftst), 1);
-
-    // Before the unlock window has passed the system takes a mode write back.
-    helper->writeKeyUnverified(SMCKey::fan(0, "Md"), SMCValue::uint8(1));
-    sim.advance(1000);
-    EXPECT_EQ(byteOf(*app, SMCKey::fan(0, "Md")), 3);
-    sim.advance(3000);
-    helper->writeKeyUnverified(SMCKey::fan(0, "Md"), SMCValue::uint8(1));
-    sim.advance(299);
-    EXPECT_EQ(byteOf(*app, SMCKey::fan(0, "Md")), 3);
-    sim.advance(1);
-    EXPECT_EQ(byteOf(*app, SMCKey::fan(0, "Md")), 1);
-
-    helper->writeKey(SMCKey::fan(0, "Tg"), SMCValue::float32(3000));
-    sim.advance(2000);
-    EXPECT_EQ(app->readFanRPM(SMCKey::fan(0, "Ac")), 3000);
-    EXPECT_EQ(app->readTemperature(SMCKey::fromString("TCMz")),
-              helper->readTemperature(SMCKey::fromString("TCMz")));
     EXPECT_EQ(sim.server.connectionCount(), 2u);
-
-    // Handing back: every fan returns to system mode after the release delay.
-    helper->writeKeyUnverified(ftst, SMCValue::uint8(0));
-    sim.advance(3499);
-    EXPECT_EQ(byteOf(*app, SMCKey::fan(0, "Md")), 1);
-    sim.advance(1);
-    EXPECT_EQ(byteOf(*app, SMCKey::fan(0, "Md")), 3);
 }
 
 TEST(SimulatorServerTest, APeerThePolicyRefusesCanReadButNotWriteOrControl) {
@@ -107,23 +80,6 @@ TEST(SimulatorServerTest, APeerThePolicyRefusesCanReadButNotWriteOrControl) {
     EXPECT_GT(control.status().exchangesByProcess.at(::getpid()), status.exchanges);
     EXPECT_THROW(control.setWorkload("steady"), SimulatorError);
     EXPECT_EQ(sim.mac.status().workload, "idle");
-}
-
-sockaddr_un addressOf(const std::string& path) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
-    return address;
-}
-
-// For children after fork(): only system calls, on data prepared before.
-int connectOrExit(const sockaddr_un& address) {
-    const int descriptor = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    if (descriptor < 0 ||
-        ::connect(descriptor, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
-        ::_exit(11);
-    }
-    return descriptor;
 }
 
 // The child runs only system calls on data prepared before fork(), so it is safe beside the
@@ -174,7 +130,7 @@ TEST(SimulatorServerTest, ARealNonRootProcessCannotWrite) {
     }
     RunningSimulator sim;
     std::filesystem::permissions(sim.directory.path(), std::filesystem::perms(0755));
-    const auto address = addressOf(sim.socketPath());
+    const auto address = testing::unixSocketAddress(sim.socketPath());
     const auto open = frame(Protocol::simple(Protocol::MessageType::open));
     const auto write = frame(callRequest(SMCParamStruct::writeBytes, "Ftst", 1, 1));
     const auto read = frame(callRequest(SMCParamStruct::keyInfo, "TCMz"));
@@ -190,36 +146,6 @@ TEST(SimulatorServerTest, ARealNonRootProcessCannotWrite) {
     EXPECT_EQ(WEXITSTATUS(status), 0);
     sim.advance(5000);
     EXPECT_EQ(byteOf(*sim.bridge(), ftst), 0);
-}
-
-TEST(SimulatorServerTest, AClientKilledMidFrameLeavesTheServerServing) {
-    RunningSimulator sim;
-    auto survivor = sim.bridge(SMCWriteCapability::disabled);
-    const auto address = addressOf(sim.socketPath());
-    auto partial = frame(Protocol::simple(Protocol::MessageType::open));
-    const auto call = frame(callRequest(SMCParamStruct::keyInfo, "TCMz"));
-    partial.insert(partial.end(), call.begin(), call.begin() + 20);
-
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::alarm(10);
-        const int descriptor = connectOrExit(address);
-        if (::write(descriptor, partial.data(), partial.size()) != static_cast<ssize_t>(partial.size())) {
-            ::_exit(12);
-        }
-        ::pause();
-        ::_exit(0);
-    }
-    EXPECT_TRUE(eventually([&] { return sim.server.connectionCount() == 2; }));
-    ::kill(child, SIGKILL);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
-
-    EXPECT_TRUE(eventually([&] { return sim.server.connectionCount() == 1; }));
-    EXPECT_GT(survivor->readTemperature(SMCKey::fromString("TCMz")), 20.0);
-    EXPECT_EQ(sim.bridge()->getKeyCount(), 2808u);
 }
 
 struct Garbage {
@@ -240,6 +166,7 @@ TEST_P(SimulatorServerGarbageTest, ClosesOnlyTheConnectionThatSentIt) {
     }
     EXPECT_TRUE(offender.closedByPeer());
     EXPECT_TRUE(eventually([&] { return sim.server.connectionCount() == 1; }));
+    // The M3 Max enumerates 2,808 keys.
     EXPECT_EQ(bystander->getKeyCount(), 2808u);
     EXPECT_EQ(sim.bridge()->getKeyCount(), 2808u);
 }
@@ -260,23 +187,17 @@ INSTANTIATE_TEST_SUITE_P(
                       Garbage{"TruncatedThenHangUp", withHeader(89, {0x03, 2, 0, 0, 0}), true}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(SimulatorServerTest, WithoutAServerTheServiceIsMissing) {
+TEST(SimulatorServerTest, WithoutAServerTheServiceIsMissingAndARestartIsPickedUp) {
     testing::TemporaryDirectory directory;
-    IOKitSMCBridge bridge(std::make_unique<SocketSMCUserClient>((directory.path() / "none.sock").string()));
+    const auto path = (directory.path() / "smc.sock").string();
+    IOKitSMCBridge bridge(std::make_unique<SocketSMCUserClient>(path, std::chrono::seconds(5)));
     try {
         bridge.open();
         FAIL() << "opened a service that does not exist";
     } catch (const SMCError& error) {
         EXPECT_EQ(error.kind(), SMCError::Kind::connectionFailed);
     }
-    EXPECT_FALSE(bridge.isOpen());
-}
-
-TEST(SimulatorServerTest, CallsAfterTheServerHasGoneFailAndARestartIsPickedUp) {
-    testing::TemporaryDirectory directory;
-    const auto path = (directory.path() / "smc.sock").string();
     auto sim = std::make_unique<RunningSimulator>(SMCProfiles::mac15_11(), PeerPolicy::standard(), path);
-    IOKitSMCBridge bridge(std::make_unique<SocketSMCUserClient>(path, std::chrono::seconds(5)));
     bridge.open();
     sim.reset();
     try {
@@ -287,7 +208,7 @@ TEST(SimulatorServerTest, CallsAfterTheServerHasGoneFailAndARestartIsPickedUp) {
         EXPECT_EQ(error.code(), IOKitReturn::notResponding);
     }
     sim = std::make_unique<RunningSimulator>(SMCProfiles::mac14_6(), PeerPolicy::standard(), path);
-    EXPECT_EQ(bridge.getKeyCount(), 1512u);
+    EXPECT_EQ(bridge.getKeyCount(), SMCProfiles::mac14_6().keys.size());
 }
 
 } // namespace

@@ -1,9 +1,8 @@
 #pragma once
 
-#include "Helpers/Clock.hpp"
 #include "SMC/IOKitReturn.hpp"
 #include "SMC/SMCParamStruct.hpp"
-#include "Simulator/SimulatedAppleSMC.hpp"
+#include "Support/SimulatedMachine.hpp"
 
 #include <gtest/gtest.h>
 #include <limits>
@@ -12,9 +11,9 @@
 
 namespace quorvane::testing {
 
-// A firmware on a virtual clock, spoken to in raw records the way a bridge would.
-struct FirmwareHarness {
-    explicit FirmwareHarness(SMCProfile profile) : firmware(std::move(profile), clock) {}
+// The simulated machine spoken to in raw records the way a bridge would, past the bridge's checks.
+struct FirmwareHarness : SimulatedMachine {
+    explicit FirmwareHarness(SMCProfile profile) : SimulatedMachine(std::move(profile)) {}
 
     static SMCParamStruct record(std::uint8_t command, std::string_view key, std::uint32_t dataSize = 0,
                                  const std::vector<std::uint8_t>& bytes = {}, std::uint32_t index = 0) {
@@ -66,9 +65,6 @@ struct FirmwareHarness {
     float readFloat(std::string_view key) {
         return SimulatedKey::floatFromBytes(read(key)).value_or(std::numeric_limits<float>::quiet_NaN());
     }
-
-    VirtualClock clock;
-    SimulatedAppleSMC firmware;
 };
 
 } // namespace quorvane::testing
