@@ -94,7 +94,9 @@ HelperDaemon::HelperDaemon(HelperDaemonOptions options)
          authorized = options_.isAuthorizedClient](FileDescriptor connection) -> PeerCheckQueue::Verdict {
             auto peer = PeerProcess::ofSocket(connection.get());
             if (!peer || !authorized || !authorized(*peer)) {
-                return [daemon, pid = peer ? peer->pid() : 0] {
+                // Closed once the refusal is counted.
+                return [daemon, pid = peer ? peer->pid() : 0,
+                        connection = std::make_shared<FileDescriptor>(std::move(connection))] {
                     daemon->refuse(pid);
                 };
             }
