@@ -236,25 +236,13 @@ TEST_F(HelperDaemonTest, LosingTheSessionConnectionHandsTheFansBack) {
 }
 
 TEST_F(HelperDaemonTest, APeerThatTakesLongToCheckHoldsUpNoOtherConnection) {
-    std::promise<void> release;
-    std::shared_future<void> released = release.get_future().share();
-    std::atomic<int> checks{0};
-    options.isAuthorizedClient = [&checks, released](const PeerProcess& peer) {
-        if (checks++ == 0) {
-            released.wait();
-        }
-        return isThisProcess(peer);
-    };
+    StallingCheck stalls(1);
+    options.isAuthorizedClient = stalls.check();
     start();
     auto slow = client();
-    ASSERT_TRUE(slow->isConnected());
-    while (checks.load() == 0) {
-        std::this_thread::sleep_for(1ms);
-    }
-    auto quick = client();
-    EXPECT_TRUE(status(*quick));
-    release.set_value();
-    EXPECT_TRUE(status(*slow));
+    stalls.awaitStalled();
+    EXPECT_TRUE(status(*client()));
+    stalls.release.set_value();
 }
 
 // A silent connection holds one of the two places until the idle timeout closes it.
