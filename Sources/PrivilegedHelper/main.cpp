@@ -4,6 +4,7 @@
 #include "PrivilegedHelper/HelperDaemon.hpp"
 #include "PrivilegedHelper/HelperError.hpp"
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -26,6 +27,14 @@ int main(int argc, char** argv) {
         std::fputs(usage, help ? stdout : stderr);
         return help ? 0 : 2;
     }
+    // A stop that arrives while the app is hashed or the fans are recovered waits for the daemon's
+    // handler, which takes it once serving starts; every thread started from here inherits the mask.
+    sigset_t stops;
+    sigemptyset(&stops);
+    for (const int stop : {SIGTERM, SIGINT, SIGHUP}) {
+        sigaddset(&stops, stop);
+    }
+    pthread_sigmask(SIG_BLOCK, &stops, nullptr);
     try {
         if (::geteuid() != 0) {
             throw HelperError::abnormalPreflight("helper must run as root");

@@ -56,6 +56,7 @@ $units/com.orvalith.quorvane.helper.socket
 usr/share/applications/com.orvalith.quorvane.desktop
 usr/share/icons/hicolor/scalable/apps/com.orvalith.quorvane.svg
 usr/share/metainfo/com.orvalith.quorvane.metainfo.xml
+usr/share/polkit-1/actions/com.orvalith.quorvane.policy
 usr/share/man/man1/Quorvane.1.gz
 usr/share/man/man1/quorvane-sim.1.gz
 usr/share/man/man8/OrvalithHelper.8.gz"
