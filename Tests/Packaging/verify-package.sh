@@ -55,7 +55,6 @@ usr/bin/quorvane-sim
 usr/libexec/quorvane/OrvalithHelper
 $units/com.orvalith.quorvane.helper.service
 $units/com.orvalith.quorvane.helper.socket
-usr/lib/systemd/system-preset/50-quorvane.preset
 usr/lib/tmpfiles.d/quorvane.conf
 usr/share/polkit-1/rules.d/com.orvalith.quorvane.rules
 usr/share/applications/com.orvalith.quorvane.desktop
