@@ -3,12 +3,21 @@
 #include "Platform/PeerProcess.hpp"
 #include "PrivilegedHelper/HelperDaemon.hpp"
 #include "PrivilegedHelper/HelperError.hpp"
+#include "SMC/SMCError.hpp"
 
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <unistd.h>
+
+namespace {
+
+// EX_UNAVAILABLE: this machine has no SMC. The unit lists it in RestartPreventExitStatus=, as
+// restarting cannot make one appear.
+constexpr int noSMCExitStatus = 69;
+
+} // namespace
 
 int main(int argc, char** argv) {
     using namespace quorvane;
@@ -52,6 +61,9 @@ int main(int argc, char** argv) {
         };
         HelperDaemon daemon(std::move(options));
         return daemon.run();
+    } catch (const SMCError& error) {
+        std::fprintf(stderr, "OrvalithHelper: %s\n", error.what());
+        return error.kind() == SMCError::Kind::connectionFailed ? noSMCExitStatus : 1;
     } catch (const std::exception& error) {
         std::fprintf(stderr, "OrvalithHelper: %s\n", error.what());
         return 1;

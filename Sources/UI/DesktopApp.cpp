@@ -27,13 +27,13 @@
 #include "UI/SettingsView.hpp"
 #include "UI/StatusItem.hpp"
 #include "UI/SymbolIcon.hpp"
+#include "UI/TrayHostWait.hpp"
 #include "UI/UpdateManager.hpp"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QScrollArea>
 #include <QSocketNotifier>
-#include <QSystemTrayIcon>
 #include <QTimer>
 #include <iostream>
 
@@ -107,14 +107,13 @@ DesktopApp::DesktopApp(AppCommandLine commandLine, DaemonRegistration& registrat
     scroll->setWidget(panel_);
     scroll->resize(MenuBarView::defaultWidth, MenuBarView::defaultHeight);
     panelWindow_ = std::move(scroll);
-    const bool tray = QSystemTrayIcon::isSystemTrayAvailable();
-    if (tray) {
-        panelWindow_->setWindowFlags(Qt::Tool);
-    } else {
-        Logger(AppBundleIdentifier, "Setup").notice("no system tray; the panel is a window of its own");
-    }
     panelWindow_->installEventFilter(this);
-    statusItem_ = std::make_unique<StatusItem>(*adapter_, *panelWindow_, actions, tray);
+    // At login the panel, and its tray, may come up after the app.
+    constexpr int trayCheckMilliseconds = 250;
+    constexpr int trayChecks = 20;
+    trayWait_ =
+        std::make_unique<TrayHostWait>(TrayHostWait::Probes{}, trayCheckMilliseconds, trayChecks,
+                                       [this, actions](bool tray) { setUpStatusItem(actions, tray); });
 
     connect(adapter_.get(), &AppModelAdapter::changed, this, [this](const AppModelAdapter::Changes& changes) {
         if (changes.contains(AppModel::Property::lastTemperatureSampleDate)) {
@@ -123,6 +122,22 @@ DesktopApp::DesktopApp(AppCommandLine commandLine, DaemonRegistration& registrat
     });
     if (instanceService != nullptr) {
         serveInstance(*instanceService);
+    }
+}
+
+void DesktopApp::setUpStatusItem(const DesktopActions& actions, bool tray) {
+    const bool panelShown = panelWindow_->isVisible();
+    if (tray) {
+        panelWindow_->setWindowFlags(Qt::Tool);
+    } else {
+        Logger(AppBundleIdentifier, "Setup").notice("no system tray; the panel is a window of its own");
+    }
+    statusItem_ = std::make_unique<StatusItem>(*adapter_, *panelWindow_, actions, tray);
+    if (!tray) {
+        // Nothing in a tray to click: the panel is the app's window.
+        panelWindow_->show();
+    } else if (panelShown) {
+        statusItem_->togglePanel();
     }
 }
 
@@ -147,10 +162,6 @@ DesktopApp::~DesktopApp() = default;
 int DesktopApp::run() {
     model_->start();
     launchActions_->start();
-    if (!statusItem_->hasTray()) {
-        // Nothing in a tray to click: the panel is the app's window.
-        panelWindow_->show();
-    }
     for (const auto& name : commandLine_.openWindows) {
         openWindow(name);
     }
@@ -185,7 +196,8 @@ void DesktopApp::requestQuit(int status) {
 
 bool DesktopApp::eventFilter(QObject* watched, QEvent* event) {
     // Without a tray, closing the panel window is the only way to leave: treat it as Quit.
-    if (watched == panelWindow_.get() && event->type() == QEvent::Close && !statusItem_->hasTray()) {
+    if (watched == panelWindow_.get() && event->type() == QEvent::Close && statusItem_ &&
+        !statusItem_->hasTray()) {
         event->ignore();
         requestQuit(0);
         return true;
@@ -234,7 +246,10 @@ void DesktopApp::openSettings() {
 }
 
 void DesktopApp::showPanel() {
-    if (!panelWindow_->isVisible()) {
+    if (!statusItem_) {
+        // Still waiting for a tray: a plain window until it is known.
+        present(*panelWindow_);
+    } else if (!panelWindow_->isVisible()) {
         statusItem_->togglePanel();
     }
 }
