@@ -57,6 +57,7 @@ $units/com.orvalith.quorvane.helper.service
 $units/com.orvalith.quorvane.helper.socket
 usr/lib/tmpfiles.d/quorvane.conf
 usr/share/polkit-1/rules.d/com.orvalith.quorvane.rules
+usr/share/polkit-1/actions/com.orvalith.quorvane.policy
 usr/share/applications/com.orvalith.quorvane.desktop
 usr/share/icons/hicolor/scalable/apps/com.orvalith.quorvane.svg
 usr/share/icons/hicolor/symbolic/apps/com.orvalith.quorvane-symbolic.svg
@@ -69,9 +70,6 @@ usr/share/man/man1/quorvane-sim.1.gz
 usr/share/man/man8/OrvalithHelper.8.gz"
 for size in 16 22 24 32 48 64 128 256; do
     expected+=$'\n'"usr/share/icons/hicolor/${size}x${size}/apps/com.orvalith.quorvane.png"
-done
-for policy in "$source"/packaging/*.policy; do
-    [ -f "$policy" ] && expected+=$'\n'"usr/share/polkit-1/actions/$(basename "$policy")"
 done
 actual=$(cd "$root" && find . ! -type d | sed 's|^\./||' | sort)
 if [ "$actual" != "$(echo "$expected" | sort)" ]; then
