@@ -92,12 +92,18 @@ TEST(SimulatorPhysicsTest, IdleSettlesAtTheWarmIdleReadingsWithTheFansStill) {
 
 TEST(SimulatorPhysicsTest, LoadHeatsTheDieTheSystemCurveSpinsTheFansAndFullFansCoolItNoticeably) {
     std::map<std::string, double> hottest;
+    std::map<std::string, double> systemPower;
     double automaticPalmRest = 0;
     for (const char* workload : {"idle", "light", "steady"}) {
         Machine machine;
         machine.mac.setWorkload(Workload::named(workload));
         machine.run(900);
         hottest[workload] = machine.hottestCore();
+        // The whole machine draws more than its SoC; settled, the heat pipes carry all the SoC's heat.
+        const double soc = machine.mac.effectivePower().total();
+        systemPower[workload] = *machine.mac.temperature("PSTR");
+        EXPECT_GT(systemPower[workload], soc) << workload;
+        EXPECT_NEAR(*machine.mac.temperature("PHPC"), soc, 0.05 * soc) << workload;
         if (std::string(workload) == "steady") {
             EXPECT_GT(hottest[workload], 90.0);
             EXPECT_LE(hottest[workload], 115.0);
@@ -108,6 +114,8 @@ TEST(SimulatorPhysicsTest, LoadHeatsTheDieTheSystemCurveSpinsTheFansAndFullFansC
     }
     EXPECT_LT(hottest["idle"] + 3, hottest["light"]);
     EXPECT_LT(hottest["light"] + 20, hottest["steady"]);
+    EXPECT_LT(systemPower["idle"] + 3, systemPower["light"]);
+    EXPECT_LT(systemPower["light"] + 20, systemPower["steady"]);
 
     Machine pinned;
     pinned.pinFansAtMaximum();
@@ -197,6 +205,9 @@ TEST(SimulatorPhysicsTest, AFanlessMachineThrottlesInsteadOfBurning) {
     EXPECT_GT(machine.hottestCore(), 100.0);
     EXPECT_LT(machine.hottestCore(), 115.0);
     EXPECT_LT(machine.mac.effectivePower().total(), 60.0);
+    // No fans, no heat pipes: only the machine's own draw is published.
+    EXPECT_GT(*machine.mac.temperature("PSTR"), machine.mac.effectivePower().total());
+    EXPECT_EQ(machine.mac.temperature("PHPC"), std::nullopt);
 }
 
 } // namespace
