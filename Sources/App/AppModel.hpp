@@ -83,6 +83,7 @@ public:
         overheatThreshold,
         history,
         sensorReadings,
+        electricalReadings,
         activeConflictMessage,
     };
 
@@ -166,12 +167,15 @@ public:
     double overheatThreshold() const { return overheatThreshold_; }
     const std::vector<HistorySample>& history() const { return history_; }
     const std::vector<SensorReading>& sensorReadings() const { return sensorReadings_; }
+    // Power, voltage and current channels; shown and recorded, never a temperature.
+    const std::vector<SensorReading>& electricalReadings() const { return electricalReadings_; }
     // The banner text of a competing-controller conflict.
     const std::optional<std::string>& activeConflictMessage() const { return activeConflictMessage_; }
     // The error to show, except the conflict message, which has a banner of its own.
     std::optional<std::string> visibleError() const;
 
-    // Per sensor key, one value per history sample (NaN where the sensor was missing).
+    // Per sensor key, temperatures and electrical channels alike, one value per history sample
+    // (NaN where the sensor was missing).
     const std::map<std::string, std::vector<float>>& sensorHistory() const { return sensorHistory_; }
     const std::string& hardwareModelIdentifier() const { return hardwareModelIdentifier_; }
     const std::string& smcMachine() const { return smcMachine_; }
@@ -364,6 +368,7 @@ private:
     double overheatThreshold_ = 85.0;
     std::vector<HistorySample> history_;
     std::vector<SensorReading> sensorReadings_;
+    std::vector<SensorReading> electricalReadings_;
     std::optional<std::string> activeConflictMessage_;
 
     // Observers; the map is copied before each notification so an observer may unsubscribe.

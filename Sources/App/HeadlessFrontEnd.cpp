@@ -145,12 +145,20 @@ nlohmann::json HeadlessFrontEnd::jsonObject() const {
     for (const auto& reading : model_.sensorReadings()) {
         sensors.push_back({{"key", reading.keyName}, {"temperature", reading.value}});
     }
+    nlohmann::json electrical = nlohmann::json::array();
+    for (const auto& reading : model_.electricalReadings()) {
+        electrical.push_back({{"key", reading.keyName},
+                              {"label", reading.displayName},
+                              {"value", reading.value},
+                              {"unit", reading.unit}});
+    }
     return {
         {"title", menuBarTitle(model_.fans(), model_.fanControlTemperatures(), model_.displayTemperature())},
         {"displayTemperature", optionalNumber(model_.displayTemperature())},
         {"controlTemperature", optionalNumber(model_.controlTemperature())},
         {"fans", std::move(fans)},
         {"sensors", std::move(sensors)},
+        {"electrical", std::move(electrical)},
         {"activePreset", model_.activePreset().name},
         {"helperState", rawValue(model_.helperState())},
         {"supervisedTestPassed", model_.supervisedTestPassed()},

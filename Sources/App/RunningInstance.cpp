@@ -37,6 +37,7 @@ AppInstanceState RunningInstance::state() const {
         .displayTemperature = model_.displayTemperature(),
         .controlTemperature = model_.controlTemperature(),
         .zoneTemperatures = model_.fanControlTemperatures(),
+        .electricalReadings = model_.electricalReadings(),
         .fans = model_.fans(),
         .activePreset = model_.activePreset().name,
         .presets = {},

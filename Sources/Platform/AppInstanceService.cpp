@@ -41,6 +41,7 @@ static const sd_bus_vtable instanceVTable[] = {
     SD_BUS_PROPERTY("DisplayTemperature", "d", &AppInstanceService::property, 0, emitsChange),
     SD_BUS_PROPERTY("ControlTemperature", "d", &AppInstanceService::property, 0, emitsChange),
     SD_BUS_PROPERTY("ZoneTemperatures", "a{id}", &AppInstanceService::property, 0, emitsChange),
+    SD_BUS_PROPERTY("ElectricalReadings", "a(ssds)", &AppInstanceService::property, 0, emitsChange),
     SD_BUS_PROPERTY("Fans", "a(ixxxsx)", &AppInstanceService::property, 0, emitsChange),
     SD_BUS_PROPERTY("ActivePreset", "s", &AppInstanceService::property, 0, emitsChange),
     SD_BUS_PROPERTY("Presets", "as", &AppInstanceService::property, 0, emitsChange),
@@ -136,6 +137,7 @@ void AppInstanceService::publish(const AppInstanceState& state) {
     compare("DisplayTemperature", state.displayTemperature != state_.displayTemperature);
     compare("ControlTemperature", state.controlTemperature != state_.controlTemperature);
     compare("ZoneTemperatures", state.zoneTemperatures != state_.zoneTemperatures);
+    compare("ElectricalReadings", state.electricalReadings != state_.electricalReadings);
     compare("Fans", state.fans != state_.fans);
     compare("ActivePreset", state.activePreset != state_.activePreset);
     compare("Presets", state.presets != state_.presets);
@@ -180,6 +182,17 @@ int AppInstanceService::property(sd_bus*, const char*, const char*, const char* 
         for (auto [fan, temperature] : state.zoneTemperatures) {
             if (result >= 0) {
                 result = sd_bus_message_append(reply, "{id}", fan, temperature);
+            }
+        }
+        return result < 0 ? result : sd_bus_message_close_container(reply);
+    }
+    if (property == "ElectricalReadings") {
+        int result = sd_bus_message_open_container(reply, 'a', "(ssds)");
+        for (const auto& reading : state.electricalReadings) {
+            if (result >= 0) {
+                result =
+                    sd_bus_message_append(reply, "(ssds)", reading.keyName.c_str(),
+                                          reading.displayName.c_str(), reading.value, reading.unit.c_str());
             }
         }
         return result < 0 ? result : sd_bus_message_close_container(reply);
