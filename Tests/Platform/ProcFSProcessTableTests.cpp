@@ -26,6 +26,7 @@ TEST(ProcFSProcessTableTest, ScansAProcTreeAndSkipsWhatItCannotRead) {
     fs::create_directories(root / "77");
     fs::create_directories(root / "9x");
     fs::create_symlink("/usr/sbin/mbpfan", root / "77" / "exe");
+    std::ofstream(root / "77" / "comm") << "mbpfan\n";
     std::ofstream(root / "status") << "not a process";
 
     ProcFSProcessTable table(root);
@@ -59,20 +60,36 @@ protected:
 
 TEST_F(ProcFSCompetitorTest, AnUpgradedDaemonIsReportedWithoutTheDeletedMark) {
     fs::create_symlink("/usr/sbin/mbpfan (deleted)", root / "50" / "exe");
+    write("comm", "mbpfan\n");
     EXPECT_EQ(scan(), (CompetingFanController{"mbpfan", "/usr/sbin/mbpfan", 50}));
 }
 
 TEST_F(ProcFSCompetitorTest, AnUnreadableExecutableFallsBackToTheCommandLineThenTheName) {
     write("cmdline", std::string("/usr/sbin/macfanctld\0-f\0", 24));
-    write("comm", "bash\n");
+    write("comm", "macfanctld\n");
     EXPECT_EQ(scan(), (CompetingFanController{"macfanctld", "/usr/sbin/macfanctld", 50}));
-    write("cmdline", std::string("mbpfan\0-f\0", 10));
-    EXPECT_EQ(scan(), (CompetingFanController{"mbpfan", "mbpfan", 50}));
     write("cmdline", "");
     write("comm", "mbpfan\n");
     EXPECT_EQ(scan(), (CompetingFanController{"mbpfan", "mbpfan", 50}));
     write("comm", "mbpfand\n");
     EXPECT_EQ(scan(), std::nullopt);
+}
+
+TEST_F(ProcFSCompetitorTest, TheHelperCountsOnlyARootProcessThatHasNotExited) {
+    write("comm", "mbpfan\n");
+    const auto privileged = [&] {
+        ProcFSProcessTable table(root);
+        return CompetingFanControllerDetector::runningControllerDetails(
+                   table, CompetingFanControllerDetector::Scope::rootProcesses)
+            .has_value();
+    };
+    write("status", "Name:\tmbpfan\nState:\tS (sleeping)\nUid:\t1000\t0\t0\t0\n");
+    EXPECT_TRUE(privileged());
+    write("status", "Name:\tmbpfan\nState:\tZ (zombie)\nUid:\t0\t0\t0\t0\n");
+    EXPECT_FALSE(privileged());
+    write("status", "Name:\tmbpfan\nState:\tR (running)\nUid:\t1000\t1000\t1000\t1000\n");
+    EXPECT_FALSE(privileged());
+    EXPECT_TRUE(scan());
 }
 
 } // namespace

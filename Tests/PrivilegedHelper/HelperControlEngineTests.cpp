@@ -1,5 +1,6 @@
 #include "EngineFixture.hpp"
 
+#include <array>
 #include <gmock/gmock.h>
 
 namespace quorvane {
@@ -15,13 +16,7 @@ using Stage = HelperControlEngine::FirstRunStage;
 // ---- start-up ------------------------------------------------------------------------------
 
 TEST_F(EngineFixture, StartupReturnsFansLeftInManualToTheSystem) {
-    // What a crashed helper leaves behind: the unlock latched and a fan in manual.
-    IOKitSMCBridge crashed(firmware.makeUserClient(), SMCWriteCapability::privilegedHelper);
-    crashed.open();
-    crashed.writeKeyUnverified(SMCKey::fanTestMode, SMCValue::uint8(1));
-    clock.advance(6000);
-    crashed.writeKeyUnverified(SMCKey::fromString("F0Md"), SMCValue::uint8(1));
-    clock.advance(1000);
+    crashLeavingFanZeroManual();
     ASSERT_EQ(byte("F0Md"), 1);
     start();
     EXPECT_EQ(byte("Ftst"), 0);
@@ -34,23 +29,36 @@ TEST_F(EngineFixture, StartupReturnsFansLeftInManualToTheSystem) {
     EXPECT_FALSE(engine->capabilityVerified());
 }
 
-TEST_F(EngineFixture, StartupRecoveryIsSkippedForACompetitorOrAForeignOwner) {
-    setByte("F0Md", 1);
+// Skipped only while the other utility or owner remains: the next session, or the first idle tick
+// after it has gone, hands back what the last helper left out.
+TEST_F(EngineFixture, StartupRecoveryWaitsForACompetitorOrAForeignOwnerToGo) {
+    crashLeavingFanZeroManual();
     competitorAppears();
-    start();
+    startVerified();
+    scheduler.tick();
+    scheduler.runPending();
     EXPECT_EQ(byte("F0Md"), 1);
     EXPECT_THAT(
         logs.messagesContaining("startup recovery skipped"),
         ElementsAre("startup recovery skipped: competing controller mbpfan pid=4242 path=/usr/sbin/mbpfan"));
+    processes.processes.clear();
+    EXPECT_NO_THROW(engine->beginSession("A"));
+    engine->endSession("A");
 
     engine.reset();
-    processes.processes.clear();
+    crashLeavingFanZeroManual();
     FanControlProcessLock foreign(paths.controlLock);
     foreign.acquire("Quorvane session other");
     start();
+    scheduler.tick();
+    scheduler.runPending();
     EXPECT_EQ(byte("F0Md"), 1);
     EXPECT_THAT(logs.messagesContaining("startup recovery skipped: Quorvane session other pid="),
                 Not(IsEmpty()));
+    foreign.release();
+    scheduler.tick();
+    scheduler.runPending();
+    EXPECT_EQ(byte("F0Md"), 0);
 }
 
 TEST_F(EngineFixture, AnUnsafeLockFileOrAMissingSMCStopsTheStart) {
@@ -273,6 +281,21 @@ TEST_F(EngineFixture, ACompetitorBlocksWritesAndTheWatchdogEndsTheSession) {
         "automatically reapply your saved preset once it is gone.");
 }
 
+// Another user's program, or one that has exited, cannot hold every user's fans on the system's curve.
+TEST_F(EngineFixture, OnlyALiveRootCompetitorHoldsTheHelperBack) {
+    competitorAppears();
+    processes.statuses[4242] = ProcessStatus{1000, 1000, 1000, false};
+    processes.processes.push_back({4243, std::nullopt});
+    processes.names[4243] = "mbpfan";
+    processes.statuses[4243] = ProcessStatus{0, 0, 0, true};
+    startVerified();
+    EXPECT_THAT(logs.messagesContaining("startup recovery skipped"), IsEmpty());
+    engine->beginSession("A");
+    EXPECT_NO_THROW(engine->setMode(0, true, "A"));
+    scheduler.tick();
+    EXPECT_EQ(engine->activeSession(), "A");
+}
+
 TEST_F(EngineFixture, ResetTriesEveryFanAndReportsTheFirstRealFailure) {
     startVerified();
     engine->beginSession("A");
@@ -356,6 +379,49 @@ TEST_F(UnlockFreeEngineTest, SessionsStartWithoutTheDiagnosticKey) {
     engine->setMode(1, true, "A");
     EXPECT_EQ(byte("F1Md"), 1);
 }
+
+// Without "Ftst" a failed hand-back leaves a fan manual: it stays owed until a reset succeeds, on an
+// idle tick (logged sparingly), before the next session's preflight, or at termination.
+enum class SettledBy { idleTick, nextSession, shutdown };
+
+class OwedHandBackTest : public UnlockFreeEngineTest, public ::testing::WithParamInterface<SettledBy> {};
+
+TEST_P(OwedHandBackTest, AFailedHandBackIsRetriedUntilItSucceeds) {
+    startVerified();
+    engine->beginSession("A");
+    engine->setMode(1, true, "A");
+    firmware.injectTransient(SMCKey::fromString("F1Md"), 0x82, -1, FaultScope::writes);
+    EXPECT_THROW(engine->endSession("A"), SMCError);
+    for (int tick = 0; tick < 8; ++tick) {
+        scheduler.tick();
+        scheduler.runPending();
+    }
+    EXPECT_EQ(byte("F1Md"), 1);
+    EXPECT_EQ(logs.messagesContaining("hand-back attempt").size(), 4u); // attempts 1, 2, 4 and 8
+    firmware.clearFaults();
+    switch (GetParam()) {
+    case SettledBy::idleTick:
+        scheduler.tick();
+        scheduler.runPending();
+        break;
+    case SettledBy::nextSession:
+        EXPECT_NO_THROW(engine->beginSession("B"));
+        engine->endSession("B");
+        break;
+    case SettledBy::shutdown:
+        engine->shutdown();
+        break;
+    }
+    firmware.advanceToNow();
+    EXPECT_NE(byte("F1Md"), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ways, OwedHandBackTest,
+    ::testing::Values(SettledBy::idleTick, SettledBy::nextSession, SettledBy::shutdown),
+    [](const auto& info) {
+        return std::array{"idleTick", "nextSession", "shutdown"}[static_cast<int>(info.param)];
+    });
 
 // Without "Ftst" nothing else hands the fans back: the lock decides whether termination resets.
 TEST_F(UnlockFreeEngineTest, AnExpiredSessionsQueuedResetNeverTakesTheLockFromTheNextSession) {
