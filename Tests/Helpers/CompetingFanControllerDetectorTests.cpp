@@ -45,34 +45,6 @@ TEST(CompetingFanControllerDetectorTest, AnUnreadableExecutableIsKnownByItsComma
               (CompetingFanController{"mbpfan", "mbpfan", 22}));
 }
 
-// Only root can write fan keys: the helper yields to a root process that still runs, while the app
-// shows whatever it sees.
-struct ScopeCase {
-    const char* what;
-    ProcessStatus status;
-    bool countsForTheHelper;
-};
-
-class CompetitorScopeTest : public ::testing::TestWithParam<ScopeCase> {};
-
-TEST_P(CompetitorScopeTest, OnlyALiveRootProcessHoldsTheHelperBack) {
-    FakeProcessTable table;
-    table.processes = {{30, "/home/ann/x/mbpfan"}};
-    table.statuses = {{30, GetParam().status}};
-    const CompetingFanController found{"mbpfan", "/home/ann/x/mbpfan", 30};
-    EXPECT_EQ(CompetingFanControllerDetector::runningControllerDetails(table), found);
-    EXPECT_EQ(CompetingFanControllerDetector::runningControllerDetails(
-                  table, CompetingFanControllerDetector::Scope::rootProcesses),
-              GetParam().countsForTheHelper ? std::optional(found) : std::nullopt);
-}
-
-INSTANTIATE_TEST_SUITE_P(Statuses, CompetitorScopeTest,
-                         ::testing::Values(ScopeCase{"root", {0, 0, 0, false}, true},
-                                           ScopeCase{"aUser", {1000, 1000, 1000, false}, false},
-                                           ScopeCase{"rootSetAside", {1000, 1000, 0, false}, true},
-                                           ScopeCase{"aZombie", {0, 0, 0, true}, false}),
-                         [](const auto& info) { return std::string(info.param.what); });
-
 TEST(CompetingFanControllerDetectorTest, NoMatchOrAFailedListingMeansNone) {
     FakeProcessTable table;
     table.processes = {{2, "/bin/bash"}};

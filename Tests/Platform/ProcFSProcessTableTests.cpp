@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace quorvane {
@@ -75,21 +76,21 @@ TEST_F(ProcFSCompetitorTest, AnUnreadableExecutableFallsBackToTheCommandLineThen
     EXPECT_EQ(scan(), std::nullopt);
 }
 
+// The helper counts a process that is root or can become root again (saved id) and has not exited.
 TEST_F(ProcFSCompetitorTest, TheHelperCountsOnlyARootProcessThatHasNotExited) {
     write("comm", "mbpfan\n");
-    const auto privileged = [&] {
+    for (const auto& [state, uids, counts] : {std::tuple{"S (sleeping)", "1000\t0\t0", true},
+                                              {"Z (zombie)", "0\t0\t0", false},
+                                              {"R (running)", "1000\t1000\t1000", false}}) {
+        write("status", std::string("Name:\tmbpfan\nState:\t") + state + "\nUid:\t" + uids + "\t0\n");
         ProcFSProcessTable table(root);
-        return CompetingFanControllerDetector::runningControllerDetails(
-                   table, CompetingFanControllerDetector::Scope::rootProcesses)
-            .has_value();
-    };
-    write("status", "Name:\tmbpfan\nState:\tS (sleeping)\nUid:\t1000\t0\t0\t0\n");
-    EXPECT_TRUE(privileged());
-    write("status", "Name:\tmbpfan\nState:\tZ (zombie)\nUid:\t0\t0\t0\t0\n");
-    EXPECT_FALSE(privileged());
-    write("status", "Name:\tmbpfan\nState:\tR (running)\nUid:\t1000\t1000\t1000\t1000\n");
-    EXPECT_FALSE(privileged());
-    EXPECT_TRUE(scan());
+        EXPECT_EQ(CompetingFanControllerDetector::runningControllerDetails(
+                      table, CompetingFanControllerDetector::Scope::rootProcesses)
+                      .has_value(),
+                  counts)
+            << state << " " << uids;
+        EXPECT_TRUE(scan());
+    }
 }
 
 } // namespace
