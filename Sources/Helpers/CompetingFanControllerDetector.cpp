@@ -1,5 +1,7 @@
 #include "Helpers/CompetingFanControllerDetector.hpp"
 
+#include <string_view>
+
 namespace quorvane::CompetingFanControllerDetector {
 
 const std::vector<std::pair<std::string, std::string>>& knownExecutableSuffixes() {
@@ -25,10 +27,11 @@ namespace {
 // The kernel keeps at most this much of the file name a process was started from.
 constexpr std::size_t processNameLength = 15;
 
-std::optional<std::string> controllerForProcessName(const std::string& processName) {
-    for (const auto& [suffix, name] : knownExecutableSuffixes()) {
-        if (suffix.compare(1, processNameLength, processName) == 0) {
-            return name;
+// The utility whose file name begins with (at most `length` characters of) name.
+std::optional<std::string> controllerForFileName(std::string_view name, std::size_t length) {
+    for (const auto& [suffix, controller] : knownExecutableSuffixes()) {
+        if (std::string_view(suffix).substr(1, length) == name) {
+            return controller;
         }
     }
     return std::nullopt;
@@ -40,8 +43,9 @@ CompetingFanController byName(ProcessTable& processes, pid_t process, const std:
                               const std::string& processName) {
     if (auto command = processes.commandName(process)) {
         const auto slash = command->rfind('/');
-        if (controllerName("/" + (slash == std::string::npos ? *command : command->substr(slash + 1))) ==
-            name) {
+        const std::string_view fileName =
+            std::string_view(*command).substr(slash == std::string::npos ? 0 : slash + 1);
+        if (controllerForFileName(fileName, std::string_view::npos) == name) {
             return CompetingFanController{name, *command, process};
         }
     }
@@ -58,7 +62,8 @@ std::optional<CompetingFanController> runningControllerDetails(ProcessTable& pro
                 continue;
             }
             const auto processName = processes.processName(process);
-            const auto name = processName ? controllerForProcessName(*processName) : std::nullopt;
+            const auto name =
+                processName ? controllerForFileName(*processName, processNameLength) : std::nullopt;
             if (!name) {
                 continue;
             }
