@@ -61,6 +61,7 @@ private:
     void countPoll();
     void startScreenshots();
     void serveInstance(AppInstanceService& service);
+    AppInstanceService* instanceService_ = nullptr;
 
     AppCommandLine commandLine_;
     std::unique_ptr<TerminationSignals> signals_;
