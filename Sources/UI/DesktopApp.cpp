@@ -35,6 +35,7 @@
 #include <QSocketNotifier>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <iostream>
 
 namespace quorvane {
 
