@@ -19,7 +19,7 @@ namespace quorvane {
 namespace {
 
 const std::string notificationsOffMessage =
-    "Notifications are off for Quorvane; enable them in System Settings → Notifications.";
+    "Notifications are off for Quorvane; enable them in your desktop's notification settings.";
 
 std::string describe(const std::exception_ptr& error) {
     if (!error) {

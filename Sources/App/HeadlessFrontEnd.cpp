@@ -44,21 +44,8 @@ void HeadlessFrontEnd::start() {
     launchActions_.start();
     observer_ = model_.addObserver([this](AppModel::Property property) { changed(property); });
     // Export and import are one-shot jobs: do them, report, and quit.
-    if (commandLine_.importPresets || commandLine_.exportPresets) {
-        bool succeeded = true;
-        if (commandLine_.importPresets) {
-            succeeded = model_.importCustomPresets(*commandLine_.importPresets) && succeeded;
-        }
-        if (commandLine_.exportPresets && succeeded) {
-            succeeded = model_.exportCustomPresets(*commandLine_.exportPresets);
-        }
-        if (!succeeded) {
-            errors_ << "Quorvane: " << model_.lastError().value_or("the preset file could not be processed")
-                    << "\n";
-        } else {
-            output_ << "Presets: " << model_.customPresets().size() << " in the library\n";
-        }
-        requestTermination(succeeded ? 0 : 1);
+    if (auto status = launchActions_.runPresetFileJobs(output_, errors_)) {
+        requestTermination(*status);
     }
 }
 
@@ -104,6 +91,9 @@ void HeadlessFrontEnd::requestTermination(int status) {
         return;
     }
     terminating_ = true;
+    if (quitting_) {
+        quitting_();
+    }
     launchActions_.cancel();
     model_.prepareForTermination([finish = finish_, status] { finish(status); });
 }

@@ -142,8 +142,16 @@ void DesktopApp::setUpStatusItem(const DesktopActions& actions, bool tray) {
 }
 
 void DesktopApp::serveInstance(AppInstanceService& service) {
+    instanceService_ = &service;
     runningInstance_ = std::make_unique<RunningInstance>(
-        *model_, *mainExecutor_, [this](const std::string& name) { openWindow(name); },
+        *model_, *mainExecutor_,
+        [this](const std::string& name, const std::string& activationToken) {
+            // The Wayland platform activates the next window it raises with this token, then drops it.
+            if (!activationToken.empty()) {
+                qputenv("XDG_ACTIVATION_TOKEN", QByteArray::fromStdString(activationToken));
+            }
+            openWindow(name);
+        },
         [&service](const AppInstanceState& state) { service.publish(state); });
     service.attach(*runningInstance_);
     busNotifier_ = std::make_unique<QSocketNotifier>(service.descriptor(), QSocketNotifier::Read);
@@ -189,6 +197,9 @@ void DesktopApp::requestQuit(int status) {
     }
     terminationPending_ = true;
     exitStatus_ = status;
+    if (instanceService_ != nullptr) {
+        instanceService_->release();
+    }
     launchActions_->cancel();
     // exit(), not quit(): quit() first asks every window to close, and the tray-less panel refuses.
     model_->prepareForTermination([this] { QCoreApplication::exit(exitStatus_); });

@@ -65,6 +65,7 @@ private:
     void serveInstance(AppInstanceService& service);
     // Once it is known whether there is a tray: the status item, and without a tray the panel window.
     void setUpStatusItem(const DesktopActions& actions, bool tray);
+    AppInstanceService* instanceService_ = nullptr;
 
     AppCommandLine commandLine_;
     std::unique_ptr<TerminationSignals> signals_;
