@@ -42,7 +42,9 @@ SMCMachine SMCMachine::choose(const Roots& roots) {
 
 std::unique_ptr<SMCUserClient> SMCMachine::makeUserClient(bool controlling) const {
     if (kind_ == Kind::hwmon) {
-        return std::make_unique<HwmonSMCUserClient>(location_, HwmonSMCUserClient::Options{controlling});
+        HwmonSMCUserClient::Options options;
+        options.assumeManualUntilWritten = controlling;
+        return std::make_unique<HwmonSMCUserClient>(location_, options);
     }
     return std::make_unique<SocketSMCUserClient>(location_);
 }

@@ -104,11 +104,51 @@ TEST_F(HwmonSMCUserClientTest,
     EXPECT_EQ(controller.getFanInfo(0).mode, FanMode::automatic);
 
     // A target written to an automatic fan must not take it out of automatic, as any target written
-    // to fanX_target would; it reads back as the SMC's target key would.
+    // to fanX_target would; the target reads as the SMC's own.
+    tree.set("fan1_target", "1850\n");
     smc->writeKeyUnverified(SMCKey::fromString("F0Tg"), SMCValue::float32(1200));
-    EXPECT_EQ(tree.value("fan1_target"), "0");
-    EXPECT_EQ(smc->readFanRPM(SMCKey::fromString("F0Tg")), 1200);
+    EXPECT_EQ(tree.value("fan1_target"), "1850");
+    EXPECT_EQ(smc->readFanRPM(SMCKey::fromString("F0Tg")), 1850);
 }
+
+// The driver's failures on a hand-back: every SMC failure is EIO and a slow one ETIMEDOUT, both retried;
+// after the failed write nobody knows the driver's flag, so the fan gets its minimum, then 0.
+class FailingHwmonWriteTest : public HwmonSMCUserClientTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(FailingHwmonWriteTest, AFailedHandBackIsRetriedWithTheMinimumFirst) {
+    std::vector<std::string> written;
+    int failures = 0;
+    HwmonSMCUserClient::Options options;
+    options.writeFile = [&](const std::filesystem::path& file, const std::string& text) {
+        if (failures > 0) {
+            --failures;
+            return GetParam();
+        }
+        written.push_back(text);
+        std::ofstream(file) << text;
+        return 0;
+    };
+    auto smc = std::make_shared<IOKitSMCBridge>(std::make_unique<HwmonSMCUserClient>(tree.device(), options),
+                                                SMCWriteCapability::privilegedHelper);
+    smc->open();
+    FanController controller(smc, clock);
+    controller.setFanMode(0, FanMode::manual);
+    controller.setFanRPM(0, 2400);
+    failures = 1;
+    if (GetParam() == EOPNOTSUPP) {
+        EXPECT_THAT(
+            [&] { controller.resetToAuto(0); },
+            ::testing::ThrowsMessage<SMCError>(::testing::StrEq(
+                "Fan control is off in the kernel's macsmc_hwmon driver; it takes fan speeds only when "
+                "loaded with fan_control=1 (melt_my_mac=1 on older kernels).")));
+        return;
+    }
+    controller.resetToAuto(0);
+    EXPECT_THAT(written, ElementsAre("2400\n", "1200\n", "0\n"));
+    EXPECT_EQ(controller.getFanInfo(0).mode, FanMode::automatic);
+}
+
+INSTANTIATE_TEST_SUITE_P(DriverErrors, FailingHwmonWriteTest, ::testing::Values(EIO, ETIMEDOUT, EOPNOTSUPP));
 
 TEST_F(HwmonSMCUserClientTest, AControllingTransportHandsBackWhatACrashedPredecessorLeftManual) {
     tree.set("fan2_target", "3000\n"); // left by a helper that was killed
