@@ -223,6 +223,10 @@ int probe(const Arguments& arguments, std::ostream& out) {
     if (!arguments.option("--profile")) {
         // The machine the app and the helper would use.
         const auto machine = SMCMachine::fromEnvironment();
+        if (machine.kind() == SMCMachine::Kind::missingDriver) {
+            out << machine.description() << "\n";
+            return failure;
+        }
         IOKitSMCBridge bridge(machine.makeUserClient());
         bridge.open();
         printProbe(bridge, machine.modelIdentifier() + " through " + machine.description(), out);

@@ -179,14 +179,20 @@ TEST_F(ReadOnlyHwmonTest, WithoutFanControlTheFansAreMonitoredOnlyAndWritesAreRe
     EXPECT_EQ(tree.value("fan1_target"), "1203");
 }
 
-TEST_F(HwmonSMCUserClientTest, MachineSelectionPrefersTheSocketVariableThenTheDriverThenTheDefaultSocket) {
+TEST_F(HwmonSMCUserClientTest, MachineSelectionPrefersTheSocketThenTheDriverAndSaysWhenAnAppleBoardHasNone) {
     const SMCMachine::Roots withSocket{"/tmp/sim.sock", tree.hwmonRoot(), tree.deviceTree()};
     EXPECT_EQ(SMCMachine::choose(withSocket).kind(), SMCMachine::Kind::simulated);
     EXPECT_EQ(SMCMachine::choose(withSocket).location(), "/tmp/sim.sock");
     tree.set("name", "nvme\n");
-    const auto fallback = machine();
-    EXPECT_EQ(fallback.kind(), SMCMachine::Kind::simulated);
-    EXPECT_EQ(fallback.description(), "simulated Mac at /run/quorvane-sim.sock");
+    const auto missing = machine();
+    EXPECT_EQ(missing.kind(), SMCMachine::Kind::missingDriver) << "not a simulated Mac passing for this one";
+    EXPECT_EQ(
+        missing.description(),
+        "No macsmc_hwmon device on this Apple-silicon Mac (apple,j314s): the kernel's macsmc_hwmon driver "
+        "reads its SMC, in Fedora Asahi Remix kernels and in mainline Linux from 6.19 once the board's "
+        "device tree lists its channels; check with \"cat /sys/class/hwmon/*/name\".");
+    EXPECT_THROW(IOKitSMCBridge(missing.makeUserClient()).open(), SMCError);
+    EXPECT_EQ(missing.modelIdentifier(), "MacBookPro18,3");
 
     std::ofstream(tree.deviceTree() / "compatible", std::ios::binary)
         << std::string("apple,j999\0apple,t6000\0", 24);
@@ -194,6 +200,9 @@ TEST_F(HwmonSMCUserClientTest, MachineSelectionPrefersTheSocketVariableThenTheDr
     sources.smcSocketPath.reset();
     sources.deviceTreePath = tree.deviceTree().string();
     EXPECT_EQ(HardwareModel::identifier(sources), "Unknown Mac (apple,j999)");
+    std::ofstream(tree.deviceTree() / "compatible", std::ios::binary)
+        << std::string("pine64,rockpro64\0", 17);
+    EXPECT_EQ(machine().description(), "simulated Mac at /run/quorvane-sim.sock");
 }
 
 } // namespace
