@@ -1,11 +1,14 @@
 // The helper's costs: one status round trip over its socket (the peer checked again on every frame),
-// and one watchdog tick's process scan.
+// one watchdog tick's process scan, and the check of a peer running a copy of the app that was refused
+// before.
 #include "BenchMain.hpp"
 #include "Helpers/CompetingFanControllerDetector.hpp"
 #include "Helpers/Logger.hpp"
+#include "Platform/ClientRequirement.hpp"
 #include "Platform/FramedSocketClient.hpp"
 #include "Platform/PeerProcess.hpp"
 #include "Platform/ProcFSProcessTable.hpp"
+#include "Platform/SHA256.hpp"
 #include "PrivilegedHelper/HelperDaemon.hpp"
 #include "Simulator/SMCProfiles.hpp"
 #include "Simulator/SimulatedAppleSMC.hpp"
@@ -13,6 +16,7 @@
 
 #include <benchmark/benchmark.h>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 #include <unistd.h>
 
@@ -68,6 +72,38 @@ void BM_WatchdogProcessScan(benchmark::State& state) {
     state.counters["processes"] = static_cast<double>(count);
 }
 BENCHMARK(BM_WatchdogProcessScan)->Unit(benchmark::kMicrosecond);
+
+// This process plays a patched copy of the app: the pin is this program changed in one byte, so the
+// peer's executable has the pinned size and is hashed once; a flood of its connections costs no more.
+void BM_RefusedCopyCheck(benchmark::State& state) {
+    const fs::path directory = fs::temp_directory_path() / ("helper-bench-pin-" + std::to_string(::getpid()));
+    const fs::path self = fs::read_symlink("/proc/self/exe");
+    const fs::path pinned = directory / self.filename();
+    fs::create_directories(directory);
+    fs::copy_file(self, pinned, fs::copy_options::overwrite_existing);
+    {
+        std::fstream file(pinned, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(100);
+        file.put(static_cast<char>(file.peek() ^ 0x5a));
+    }
+    int hashes = 0;
+    const auto requirement = ClientRequirement::forApp(pinned, [&hashes](const fs::path& path) {
+        ++hashes;
+        return sha256OfFile(path);
+    });
+    const auto peer = PeerProcess::ofProcess(::getpid(), ::getuid(), PeerProcess::openPidfd(::getpid()));
+    if (!requirement || !peer) {
+        state.SkipWithError("no pin or no peer");
+        return;
+    }
+    hashes = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(requirement->admits(*peer));
+    }
+    state.counters["peer hashes"] = hashes;
+    fs::remove_all(directory);
+}
+BENCHMARK(BM_RefusedCopyCheck)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 

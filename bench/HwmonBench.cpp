@@ -1,9 +1,10 @@
 // Cost of the SMC through a macsmc_hwmon device, on the simulated Mac15,11's device in a temporary
-// folder: one temperature read, one whole app poll (fans, composite, every channel) and one refresh of
-// the device by `quorvane-sim serve --hwmon`.
+// folder: one channel file, one temperature read, one whole app poll (fans, composite, every channel)
+// and one refresh of the device by `quorvane-sim serve --hwmon`.
 #include "BenchMain.hpp"
 #include "Client/TelemetryPoller.hpp"
 #include "Helpers/Clock.hpp"
+#include "Platform/FileDescriptor.hpp"
 #include "Platform/HwmonSMCUserClient.hpp"
 #include "Platform/LocalDaemonRegistration.hpp"
 #include "SMC/IOKitSMCBridge.hpp"
@@ -13,7 +14,9 @@
 
 #include <benchmark/benchmark.h>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
+#include <unistd.h>
 
 using namespace quorvane;
 
@@ -47,10 +50,23 @@ void BM_ReadTemperatureThroughHwmon(benchmark::State& state) {
     IOKitSMCBridge bridge(std::make_unique<HwmonSMCUserClient>(machine.hwmon()));
     bridge.open();
     for (auto _ : state) {
-        benchmark::DoNotOptimize(bridge.readTemperature(SMCKey::fromString("TCMz")));
+        benchmark::DoNotOptimize(bridge.readTemperature(SMCKey::fromString("TW0P")));
     }
 }
 BENCHMARK(BM_ReadTemperatureThroughHwmon);
+
+// What one channel costs the app at the least: open, read and close its file. measure-headless --hwmon
+// multiplies it by the app's reads per poll for the floor a poll cannot go below.
+void BM_ChannelFileRead(benchmark::State& state) {
+    Device machine;
+    const auto file = machine.hwmon() / "temp1_input";
+    char buffer[64];
+    for (auto _ : state) {
+        FileDescriptor descriptor(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+        benchmark::DoNotOptimize(::read(descriptor.get(), buffer, sizeof buffer));
+    }
+}
+BENCHMARK(BM_ChannelFileRead);
 
 void BM_PollThroughHwmon(benchmark::State& state) {
     Device machine;

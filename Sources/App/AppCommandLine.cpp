@@ -43,7 +43,7 @@ AppCommandLine AppCommandLine::parse(const std::vector<std::string>& arguments) 
             const std::string& text = value();
             if (text == "quorvane") {
                 line.ownership = FanControlOwnership::quorvane;
-            } else if (text == "another-app") {
+            } else if (text == "another-app" || text == "anotherApp") {
                 line.ownership = FanControlOwnership::anotherApp;
             } else {
                 throw AppCommandLineError("--ownership takes quorvane or another-app, not \"" + text + "\"");

@@ -19,7 +19,7 @@ namespace quorvane {
 namespace {
 
 const std::string notificationsOffMessage =
-    "Notifications are off for Quorvane; enable them in System Settings → Notifications.";
+    "Notifications are off for Quorvane; enable them in your desktop's notification settings.";
 
 std::string describe(const std::exception_ptr& error) {
     if (!error) {
@@ -352,6 +352,7 @@ void AppModel::applySnapshot(const TelemetrySnapshot& snapshot) {
     publish(Property::controlTemperature, controlTemperature_, control);
     // Before the sample date, which observers take as "the poll is in".
     publish(Property::sensorReadings, sensorReadings_, snapshot.readings);
+    publish(Property::electricalReadings, electricalReadings_, snapshot.electricalReadings);
     publish(Property::lastTemperatureSampleDate, lastTemperatureSampleDate_, std::optional<Date>(date));
 
     if (consecutiveTelemetryFailures_ >= 1 && lastError_ != activeConflictMessage_) {
@@ -461,13 +462,15 @@ void AppModel::recordHistory(const TelemetrySnapshot& snapshot, Date date) {
     }
     history_.push_back(std::move(sample));
 
-    for (const auto& reading : snapshot.readings) {
-        auto& series = sensorHistory_[reading.keyName];
-        // New series are back-filled so that entry `index` lines up with this sample.
-        if (series.size() < index + 1) {
-            series.insert(series.begin(), index + 1 - series.size(), missing);
+    for (const auto* readings : {&snapshot.readings, &snapshot.electricalReadings}) {
+        for (const auto& reading : *readings) {
+            auto& series = sensorHistory_[reading.keyName];
+            // New series are back-filled so that entry `index` lines up with this sample.
+            if (series.size() < index + 1) {
+                series.insert(series.begin(), index + 1 - series.size(), missing);
+            }
+            series[index] = static_cast<float>(reading.value);
         }
-        series[index] = static_cast<float>(reading.value);
     }
     HistoryRetention::trim(history_, sensorHistory_, historySampleLimit, historyTrimBatchSize);
     notify(Property::history);

@@ -83,6 +83,7 @@ public:
         overheatThreshold,
         history,
         sensorReadings,
+        electricalReadings,
         activeConflictMessage,
     };
 
@@ -166,12 +167,15 @@ public:
     double overheatThreshold() const { return overheatThreshold_; }
     const std::vector<HistorySample>& history() const { return history_; }
     const std::vector<SensorReading>& sensorReadings() const { return sensorReadings_; }
+    // Power, voltage and current channels; shown and recorded, never a temperature.
+    const std::vector<SensorReading>& electricalReadings() const { return electricalReadings_; }
     // The banner text of a competing-controller conflict.
     const std::optional<std::string>& activeConflictMessage() const { return activeConflictMessage_; }
     // The error to show, except the conflict message, which has a banner of its own.
     std::optional<std::string> visibleError() const;
 
-    // Per sensor key, one value per history sample (NaN where the sensor was missing).
+    // Per sensor key, temperatures and electrical channels alike, one value per history sample
+    // (NaN where the sensor was missing).
     const std::map<std::string, std::vector<float>>& sensorHistory() const { return sensorHistory_; }
     const std::string& hardwareModelIdentifier() const { return hardwareModelIdentifier_; }
     const std::string& smcMachine() const { return smcMachine_; }
@@ -191,7 +195,9 @@ public:
     void sendTestNotification();
 
     // ---- control ----
-    void activate(const FanPreset& preset, bool quietTransientRetry = false);
+    // The refusal when the preset cannot even be tried now (the sentence lastError also shows, or why
+    // the model is not free to take it); absent once it is being applied.
+    std::optional<std::string> activate(const FanPreset& preset, bool quietTransientRetry = false);
     // Hands every fan back to the system. The completion runs on the main executor.
     void resetToAutomatic(const std::string& reason, bool preservingSelection, bool resumePolling,
                           std::function<void()> completion = {});
@@ -200,8 +206,13 @@ public:
     bool isTerminating() const { return isTerminating_; }
 
     // ---- supervised test, helper registration ----
-    void runSupervisedFan0Test();
-    void installHelper();
+    // Why an operation that needs the fans is refused while a hand-over, sleep or quit is under way.
+    static constexpr const char* busyRefusal = "Quorvane is busy with the fans; try again in a moment.";
+    // An outcome reported once an operation has finished: absent, or the sentence that says why not.
+    using Finished = std::function<void(std::optional<std::string> failure)>;
+    void runSupervisedFan0Test(Finished finished = {});
+    // `finished` runs when the registration has its answer; approval still pending is no failure.
+    void installHelper(Finished finished = {});
     void uninstallHelper();
     // The banner text while `controllerName` keeps its helper running.
     std::string conflictMessage(const std::string& controllerName) const;
@@ -303,6 +314,7 @@ private:
     // Supervised test and competing controllers (AppModelSupervision.cpp).
     void handleTestSession(std::optional<nlohmann::json> reply, std::optional<XPCError> error);
     void finishFailedTest(const XPCError& error);
+    void reportTestOutcome(const std::optional<std::string>& failure);
     void requestCompetingControllerScan();
     void runCompetingControllerRefresh();
     void applyCompetingController(const std::optional<std::string>& name);
@@ -329,6 +341,8 @@ private:
     std::string hardwareModelIdentifier_;
     std::string smcMachine_;
     std::function<void()> openLoginItems_;
+    // Who waits for the supervised test that runs now.
+    std::vector<Finished> testFinished_;
     std::function<void()> activateApp_;
     Logger logger_;
 
@@ -364,6 +378,7 @@ private:
     double overheatThreshold_ = 85.0;
     std::vector<HistorySample> history_;
     std::vector<SensorReading> sensorReadings_;
+    std::vector<SensorReading> electricalReadings_;
     std::optional<std::string> activeConflictMessage_;
 
     // Observers; the map is copied before each notification so an observer may unsubscribe.

@@ -84,9 +84,9 @@ void AppModel::resetSmartAutoState() {
 
 // ---- activation -----------------------------------------------------------------------------
 
-void AppModel::activate(const FanPreset& preset, bool quietTransientRetry) {
+std::optional<std::string> AppModel::activate(const FanPreset& preset, bool quietTransientRetry) {
     if (isBusy_ || powerLifecycle_.isSleeping() || isTerminating_) {
-        return;
+        return std::string(busyRefusal);
     }
     nextRestoreAttempt_ = distantPast;
 
@@ -97,21 +97,21 @@ void AppModel::activate(const FanPreset& preset, bool quietTransientRetry) {
             setLastError(std::nullopt);
         }
         resetToAutomatic("apple default selected", false, true);
-        return;
+        return std::nullopt;
     }
 
     if (fanControlOwnership_ != FanControlOwnership::quorvane) {
         setLastError(
             "Quorvane is in monitoring-only mode. Choose “Quorvane controls fans” in Settings before "
             "applying a preset.");
-        return;
+        return lastError_;
     }
     if (!thermalControlSupported_) {
         setLastError(unsupportedControlMessage());
         if (helper_->sessionID()) {
             resetToAutomatic("unverified hardware topology", true, true);
         }
-        return;
+        return unsupportedControlMessage();
     }
 
     publish(Property::activePreset, activePreset_, preset);
@@ -126,7 +126,7 @@ void AppModel::activate(const FanPreset& preset, bool quietTransientRetry) {
         setActiveConflictMessage(message);
         setLastError(message);
         nextRestoreAttempt_ = distantFuture;
-        return;
+        return message;
     }
 
     std::optional<std::string> refusal;
@@ -141,7 +141,7 @@ void AppModel::activate(const FanPreset& preset, bool quietTransientRetry) {
             nextRestoreAttempt_ = now() + restoreRetryDelay;
             resetToAutomatic(*refusal, true, true);
         }
-        return;
+        return refusal;
     }
 
     setBusy(true);
@@ -149,13 +149,14 @@ void AppModel::activate(const FanPreset& preset, bool quietTransientRetry) {
         // Switching presets keeps the session: its opening preflight stands, and the fans are
         // already in manual mode, so a fresh preflight could never pass.
         handleSessionAnswer(preset, generation, quietTransientRetry, std::nullopt, std::nullopt, true);
-        return;
+        return std::nullopt;
     }
     helper_->beginSession(onMain([this, preset, generation, quietTransientRetry](
                                      std::optional<nlohmann::json> reply, std::optional<XPCError> error) {
         handleSessionAnswer(preset, generation, quietTransientRetry, std::move(reply), std::move(error),
                             false);
     }));
+    return std::nullopt;
 }
 
 void AppModel::handleSessionAnswer(const FanPreset& preset, std::uint64_t generation,

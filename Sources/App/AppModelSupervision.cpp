@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 namespace quorvane {
 
@@ -16,19 +17,33 @@ constexpr std::int64_t testRaiseRPM = 500;
 
 // ---- supervised fan test --------------------------------------------------------------------
 
-void AppModel::runSupervisedFan0Test() {
+void AppModel::runSupervisedFan0Test(Finished finished) {
+    const auto refuse = [&](std::string sentence, bool shown) {
+        if (shown) {
+            setLastError(sentence);
+        }
+        if (finished) {
+            finished(std::move(sentence));
+        }
+    };
     if (fanControlOwnership_ != FanControlOwnership::quorvane) {
-        setLastError("Quorvane is in monitoring-only mode. Change fan-control ownership in Settings before "
-                     "running the write test.");
-        return;
+        return refuse("Quorvane is in monitoring-only mode. Change fan-control ownership in Settings before "
+                      "running the write test.",
+                      true);
     }
     if (!thermalControlSupported_) {
-        setLastError("The supervised write test is unavailable because this Mac's fan topology has not been "
-                     "hardware-validated. Monitoring remains available.");
-        return;
+        return refuse("The supervised write test is unavailable because this Mac's fan topology has not been "
+                      "hardware-validated. Monitoring remains available.",
+                      true);
     }
-    if (helperState_ != HelperInstallState::enabled || isBusy_) {
-        return;
+    if (helperState_ != HelperInstallState::enabled) {
+        return refuse("Approve the helper before running the supervised fan test.", false);
+    }
+    if (isBusy_ || powerLifecycle_.isSleeping() || isTerminating_) {
+        return refuse(busyRefusal, false);
+    }
+    if (finished) {
+        testFinished_.push_back(std::move(finished));
     }
     setBusy(true);
     setLastError(std::nullopt);
@@ -84,6 +99,7 @@ void AppModel::handleTestSession(std::optional<nlohmann::json> reply, std::optio
                         helper_->endSession();
                         setBusy(false);
                         poll();
+                        reportTestOutcome(std::nullopt);
                     }));
                 }));
         }));
@@ -93,19 +109,27 @@ void AppModel::finishFailedTest(const XPCError& failure) {
     helper_->resetAll(
         onMain([this, failure](std::optional<nlohmann::json>, std::optional<XPCError> resetError) {
             helper_->endSession(onMain([this, failure, resetError](std::optional<XPCError>) {
-                setLastError(std::string(resetError ? resetError->what() : failure.what()));
+                const std::string sentence = resetError ? resetError->what() : failure.what();
+                setLastError(sentence);
                 setBusy(false);
                 poll();
+                reportTestOutcome(sentence);
             }));
         }));
 }
 
+void AppModel::reportTestOutcome(const std::optional<std::string>& failure) {
+    for (auto& finished : std::exchange(testFinished_, {})) {
+        finished(failure);
+    }
+}
+
 // ---- helper registration --------------------------------------------------------------------
 
-void AppModel::installHelper() {
+void AppModel::installHelper(Finished finished) {
     logger_.notice("installHelper invoked");
     // The system may ask the user for a password first: polling and control go on meanwhile.
-    helper_->install(onMain([this](std::optional<XPCError> error) {
+    helper_->install(onMain([this, finished = std::move(finished)](std::optional<XPCError> error) {
         const auto state = helper_->installState();
         publish(Property::helperState, helperState_, state);
         if (error) {
@@ -119,6 +143,11 @@ void AppModel::installHelper() {
         }
         if (state == HelperInstallState::requiresApproval && openLoginItems_) {
             openLoginItems_();
+        }
+        if (finished) {
+            finished(error && state != HelperInstallState::requiresApproval
+                         ? std::optional<std::string>(error->what())
+                         : std::nullopt);
         }
     }));
 }

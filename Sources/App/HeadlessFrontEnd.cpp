@@ -44,21 +44,8 @@ void HeadlessFrontEnd::start() {
     launchActions_.start();
     observer_ = model_.addObserver([this](AppModel::Property property) { changed(property); });
     // Export and import are one-shot jobs: do them, report, and quit.
-    if (commandLine_.importPresets || commandLine_.exportPresets) {
-        bool succeeded = true;
-        if (commandLine_.importPresets) {
-            succeeded = model_.importCustomPresets(*commandLine_.importPresets) && succeeded;
-        }
-        if (commandLine_.exportPresets && succeeded) {
-            succeeded = model_.exportCustomPresets(*commandLine_.exportPresets);
-        }
-        if (!succeeded) {
-            errors_ << "Quorvane: " << model_.lastError().value_or("the preset file could not be processed")
-                    << "\n";
-        } else {
-            output_ << "Presets: " << model_.customPresets().size() << " in the library\n";
-        }
-        requestTermination(succeeded ? 0 : 1);
+    if (auto status = launchActions_.runPresetFileJobs(output_, errors_)) {
+        requestTermination(*status);
     }
 }
 
@@ -104,6 +91,9 @@ void HeadlessFrontEnd::requestTermination(int status) {
         return;
     }
     terminating_ = true;
+    if (quitting_) {
+        quitting_();
+    }
     launchActions_.cancel();
     model_.prepareForTermination([finish = finish_, status] { finish(status); });
 }
@@ -145,12 +135,20 @@ nlohmann::json HeadlessFrontEnd::jsonObject() const {
     for (const auto& reading : model_.sensorReadings()) {
         sensors.push_back({{"key", reading.keyName}, {"temperature", reading.value}});
     }
+    nlohmann::json electrical = nlohmann::json::array();
+    for (const auto& reading : model_.electricalReadings()) {
+        electrical.push_back({{"key", reading.keyName},
+                              {"label", reading.displayName},
+                              {"value", reading.value},
+                              {"unit", reading.unit}});
+    }
     return {
         {"title", menuBarTitle(model_.fans(), model_.fanControlTemperatures(), model_.displayTemperature())},
         {"displayTemperature", optionalNumber(model_.displayTemperature())},
         {"controlTemperature", optionalNumber(model_.controlTemperature())},
         {"fans", std::move(fans)},
         {"sensors", std::move(sensors)},
+        {"electrical", std::move(electrical)},
         {"activePreset", model_.activePreset().name},
         {"helperState", rawValue(model_.helperState())},
         {"supervisedTestPassed", model_.supervisedTestPassed()},

@@ -25,6 +25,8 @@ public:
     void start();
     // Quit as the menu would: every fan back to the system first. Later requests change nothing.
     void requestTermination(int status);
+    // Runs once, the moment quitting begins.
+    void onQuitting(std::function<void()> quitting) { quitting_ = std::move(quitting); }
 
     // What one poll prints.
     std::string textLine() const;
@@ -39,6 +41,7 @@ private:
     std::ostream& output_;
     std::ostream& errors_;
     std::function<void(int)> finish_;
+    std::function<void()> quitting_;
     LaunchActions launchActions_;
     AppModel::ObserverToken observer_{};
     int reportedPolls_ = 0;

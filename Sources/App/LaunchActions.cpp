@@ -21,6 +21,26 @@ void LaunchActions::start() {
     presetPending_ = commandLine_.preset.has_value();
 }
 
+std::optional<int> LaunchActions::runPresetFileJobs(std::ostream& output, std::ostream& errors) {
+    if (!commandLine_.importPresets && !commandLine_.exportPresets) {
+        return std::nullopt;
+    }
+    bool succeeded = true;
+    if (commandLine_.importPresets) {
+        succeeded = model_.importCustomPresets(*commandLine_.importPresets);
+    }
+    if (commandLine_.exportPresets && succeeded) {
+        succeeded = model_.exportCustomPresets(*commandLine_.exportPresets);
+    }
+    if (!succeeded) {
+        errors << "Quorvane: " << model_.lastError().value_or("the preset file could not be processed")
+               << "\n";
+        return 1;
+    }
+    output << "Presets: " << model_.customPresets().size() << " in the library\n";
+    return 0;
+}
+
 void LaunchActions::cancel() {
     presetPending_ = false;
     commandLine_.runSupervisedTest = false;

@@ -4,6 +4,8 @@
 #include "App/AppModel.hpp"
 
 #include <functional>
+#include <optional>
+#include <ostream>
 #include <string>
 
 namespace quorvane {
@@ -21,6 +23,9 @@ public:
     LaunchActions& operator=(const LaunchActions&) = delete;
 
     void start();
+    // The one-shot preset file jobs (import, then export), reported on `output` or `errors`: the exit
+    // status to quit with, or absent when none was asked for.
+    std::optional<int> runPresetFileJobs(std::ostream& output, std::ostream& errors);
     // Stops acting, e.g. once the app quits.
     void cancel();
 

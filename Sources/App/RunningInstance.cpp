@@ -5,8 +5,7 @@
 
 namespace quorvane {
 
-RunningInstance::RunningInstance(AppModel& model, MainExecutor& mainExecutor,
-                                 std::function<void(const std::string&)> openWindow,
+RunningInstance::RunningInstance(AppModel& model, MainExecutor& mainExecutor, OpenWindow openWindow,
                                  std::function<void(const AppInstanceState&)> publish)
     : model_(model), mainExecutor_(mainExecutor), openWindow_(std::move(openWindow)),
       publish_(std::move(publish)) {
@@ -37,6 +36,7 @@ AppInstanceState RunningInstance::state() const {
         .displayTemperature = model_.displayTemperature(),
         .controlTemperature = model_.controlTemperature(),
         .zoneTemperatures = model_.fanControlTemperatures(),
+        .electricalReadings = model_.electricalReadings(),
         .fans = model_.fans(),
         .activePreset = model_.activePreset().name,
         .presets = {},
@@ -68,7 +68,9 @@ FanPreset RunningInstance::find(const std::string& preset) const {
 }
 
 void RunningInstance::activatePreset(const std::string& preset) {
-    model_.activate(find(preset));
+    if (auto refusal = model_.activate(find(preset))) {
+        throw AppInstanceError(*refusal);
+    }
 }
 
 std::string RunningInstance::createPreset() {
@@ -121,20 +123,25 @@ std::size_t RunningInstance::exportPresets(const std::filesystem::path& file) {
     return model_.customPresets().size();
 }
 
-std::string RunningInstance::installHelper() {
-    model_.installHelper();
-    return rawValue(model_.helperState());
+void RunningInstance::installHelper(Finished finished) {
+    model_.installHelper([this, finished = std::move(finished)](std::optional<std::string> failure) {
+        finished({std::string(rawValue(model_.helperState())), std::move(failure)});
+    });
 }
 
-void RunningInstance::runSupervisedTest() {
+void RunningInstance::runSupervisedTest(Finished finished) {
     if (model_.supervisedTestPassed()) {
+        finished({});
         return;
     }
-    model_.runSupervisedFan0Test();
+    model_.runSupervisedFan0Test([finished = std::move(finished)](std::optional<std::string> failure) {
+        finished({{}, failure});
+    });
 }
 
 void RunningInstance::setOwnership(const std::string& owner) {
-    const auto ownership = fanControlOwnershipFromRaw(owner);
+    // The command line's spelling is accepted too.
+    const auto ownership = fanControlOwnershipFromRaw(owner == "another-app" ? "anotherApp" : owner);
     if (!ownership) {
         throw AppInstanceError("The fan-control owner is \"quorvane\" or \"anotherApp\", not \"" + owner +
                                "\".");
@@ -142,7 +149,7 @@ void RunningInstance::setOwnership(const std::string& owner) {
     model_.setFanControlOwnership(*ownership);
 }
 
-void RunningInstance::open(const std::string& window) {
+void RunningInstance::open(const std::string& window, const std::string& activationToken) {
     if (!openWindow_) {
         throw AppInstanceError("The running Quorvane is headless and has no windows.");
     }
@@ -150,7 +157,7 @@ void RunningInstance::open(const std::string& window) {
         throw AppInstanceError("There is no window \"" + window +
                                "\"; the windows are dashboard, sensors, settings and panel.");
     }
-    openWindow_(window);
+    openWindow_(window, activationToken);
 }
 
 } // namespace quorvane

@@ -16,8 +16,9 @@ namespace quorvane {
 class RunningInstance final : public AppInstanceCommands {
 public:
     // `openWindow` is empty for the headless front end, which has none.
-    RunningInstance(AppModel& model, MainExecutor& mainExecutor,
-                    std::function<void(const std::string&)> openWindow,
+    // `openWindow` gets the window's name and the activation token to bring it forward with.
+    using OpenWindow = std::function<void(const std::string& window, const std::string& activationToken)>;
+    RunningInstance(AppModel& model, MainExecutor& mainExecutor, OpenWindow openWindow,
                     std::function<void(const AppInstanceState&)> publish);
     ~RunningInstance() override;
     RunningInstance(const RunningInstance&) = delete;
@@ -32,10 +33,10 @@ public:
     void deletePreset(const std::string& preset) override;
     std::size_t importPresets(const std::filesystem::path& file) override;
     std::size_t exportPresets(const std::filesystem::path& file) override;
-    std::string installHelper() override;
-    void runSupervisedTest() override;
+    void installHelper(Finished finished) override;
+    void runSupervisedTest(Finished finished) override;
     void setOwnership(const std::string& owner) override;
-    void open(const std::string& window) override;
+    void open(const std::string& window, const std::string& activationToken) override;
 
 private:
     FanPreset find(const std::string& preset) const;
@@ -43,7 +44,7 @@ private:
 
     AppModel& model_;
     MainExecutor& mainExecutor_;
-    std::function<void(const std::string&)> openWindow_;
+    OpenWindow openWindow_;
     std::function<void(const AppInstanceState&)> publish_;
     AppModel::ObserverToken observer_{};
     bool publishPending_ = false;

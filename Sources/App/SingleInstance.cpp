@@ -6,6 +6,8 @@
 #include "Platform/AppInstanceError.hpp"
 #include "Platform/AppInstanceRemote.hpp"
 
+#include <thread>
+
 namespace quorvane {
 
 namespace {
@@ -33,6 +35,16 @@ std::optional<int> SingleInstance::start(const AppCommandLine& commandLine, std:
     std::optional<pid_t> holder;
     try {
         lock_ = InstanceLock::take(locations_.lockFile, holder);
+        if (!lock_ && service_) {
+            // The name was free but the lock is not: the running app gave up its name because it is
+            // quitting. Once its fans are back with the system, this start goes on.
+            errors << "Quorvane: the running Quorvane is quitting; starting once it has finished\n";
+            const auto end = std::chrono::steady_clock::now() + locations_.quitWait;
+            while (!lock_ && std::chrono::steady_clock::now() < end) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                lock_ = InstanceLock::take(locations_.lockFile, holder);
+            }
+        }
     } catch (const AppInstanceError& error) {
         logger.error(std::string(error.what()) + " Another Quorvane would not be noticed.");
         return std::nullopt;

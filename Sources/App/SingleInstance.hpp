@@ -5,6 +5,7 @@
 #include "Platform/InstanceLock.hpp"
 #include "Platform/SessionBus.hpp"
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -22,6 +23,9 @@ public:
         // Absent: the user's session bus.
         std::optional<std::string> busAddress;
         std::filesystem::path lockFile;
+        // How long a start waits for a running app that is quitting (its fans may take a while to
+        // hand back) before it gives up.
+        std::chrono::milliseconds quitWait{90000};
     };
 
     explicit SingleInstance(Locations locations) : locations_(std::move(locations)) {}

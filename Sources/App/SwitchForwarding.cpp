@@ -2,7 +2,9 @@
 
 #include "Platform/AppInstanceError.hpp"
 
+#include <cstdlib>
 #include <functional>
+#include <optional>
 #include <vector>
 
 namespace quorvane {
@@ -25,7 +27,8 @@ int forwardSwitches(const AppCommandLine& commandLine, AppInstanceCommands& runn
             list += (list.empty() ? "" : ", ") + name;
         }
         errors << "Quorvane: " << list
-               << " need a Quorvane of their own; one is already running, so quit it first\n";
+               << (own.size() == 1 ? " needs a Quorvane of its own" : " need a Quorvane of their own")
+               << "; one is already running, so quit it first\n";
         return 2;
     }
 
@@ -40,9 +43,23 @@ int forwardSwitches(const AppCommandLine& commandLine, AppInstanceCommands& runn
             return "Fan-control owner: " + std::string(title(*commandLine.ownership));
         });
     }
+    // Waits for an operation the running app answers once finished; its failure ends the forwarding.
+    const auto finishedResult = [](const std::function<void(AppInstanceCommands::Finished)>& start) {
+        std::optional<AppInstanceCommands::Outcome> outcome;
+        start([&](const AppInstanceCommands::Outcome& answer) { outcome = answer; });
+        if (!outcome) {
+            throw AppInstanceError("The running Quorvane did not answer.");
+        }
+        if (outcome->failure) {
+            throw AppInstanceError(*outcome->failure);
+        }
+        return outcome->result;
+    };
     if (commandLine.installHelper) {
-        steps.emplace_back(
-            [&] { return "Helper installation requested; helper: " + running.installHelper(); });
+        steps.emplace_back([&] {
+            return "Helper installation requested; helper: " +
+                   finishedResult([&](auto finished) { running.installHelper(std::move(finished)); });
+        });
     }
     if (commandLine.importPresets) {
         steps.emplace_back([&] {
@@ -62,8 +79,8 @@ int forwardSwitches(const AppCommandLine& commandLine, AppInstanceCommands& runn
     }
     if (commandLine.runSupervisedTest) {
         steps.emplace_back([&] {
-            running.runSupervisedTest();
-            return std::string("Supervised fan test requested");
+            finishedResult([&](auto finished) { running.runSupervisedTest(std::move(finished)); });
+            return std::string("Supervised fan test passed");
         });
     }
     if (commandLine.preset) {
@@ -72,15 +89,29 @@ int forwardSwitches(const AppCommandLine& commandLine, AppInstanceCommands& runn
             return "Preset \"" + *commandLine.preset + "\" requested";
         });
     }
+    // The desktop passes a launch's activation token, so the window it opens may come forward.
+    std::string activationToken;
+    for (const char* name : {"XDG_ACTIVATION_TOKEN", "DESKTOP_STARTUP_ID"}) {
+        if (const char* value = std::getenv(name); activationToken.empty() && value != nullptr) {
+            activationToken = value;
+        }
+    }
     for (const auto& window : commandLine.openWindows) {
         steps.emplace_back([&] {
-            running.open(window);
+            running.open(window, activationToken);
             return "Opened " + window;
         });
     }
 
     if (steps.empty()) {
-        output << "Quorvane is already running\n";
+        // A launch from the menu: show the running app rather than nothing at all.
+        try {
+            running.open("panel", activationToken);
+            output << "Opened panel in the running Quorvane\n";
+        } catch (const AppInstanceError& error) {
+            output << "Quorvane is already running\n";
+            errors << "Quorvane: " << error.what() << "\n";
+        }
         return 0;
     }
     for (const auto& step : steps) {

@@ -85,12 +85,12 @@ int main(int argc, char** argv) {
         std::cout << "Quorvane " QUORVANE_VERSION "\n";
         return 0;
     }
-    auto registration = makeDaemonRegistration();
     // Nothing to hand back until this process runs the app: until then Ctrl-C ends it at once, also
     // while it refreshes the registration or waits for the running app's answer.
     pthread_sigmask(SIG_UNBLOCK, &quitSignals, nullptr);
     if (commandLine.refreshHelperRegistration) {
-        return refreshHelperRegistration(*registration, std::cout, std::cerr, SteadyClock::shared());
+        return refreshHelperRegistration(*makeDaemonRegistration(), std::cout, std::cerr,
+                                         SteadyClock::shared());
     }
     std::signal(SIGPIPE, SIG_IGN);
 
@@ -100,6 +100,9 @@ int main(int argc, char** argv) {
         return *handedOver;
     }
     pthread_sigmask(SIG_BLOCK, &quitSignals, nullptr);
+    // Only the app that runs talks to systemd: a start that forwards its switches never reaches the
+    // system bus.
+    auto registration = makeDaemonRegistration();
 
     const auto set = [](const char* name) {
         const char* value = std::getenv(name);
@@ -164,6 +167,7 @@ int main(int argc, char** argv) {
     });
     std::optional<BusWatch> busWatch;
     if (instance.service() != nullptr) {
+        frontEnd.onQuitting([&] { instance.service()->release(); });
         instance.service()->attach(running);
         busWatch.emplace(mainExecutor.context(), *instance.service());
     }

@@ -61,6 +61,7 @@ struct TelemetryPoller::State {
             snapshot.compositeUnavailable = error.text();
         }
         snapshot.readings = reader->readAllTemperatures();
+        snapshot.electricalReadings = reader->readAllElectrical();
         snapshot.helperState = helperState();
         return snapshot;
     }

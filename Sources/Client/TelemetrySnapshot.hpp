@@ -19,6 +19,8 @@ struct TelemetrySnapshot {
     std::optional<CPUCoreAverage> average;
     std::optional<std::string> compositeUnavailable;
     std::vector<SensorReading> readings;
+    // Power, voltage and current; never part of any temperature.
+    std::vector<SensorReading> electricalReadings;
     HelperInstallState helperState = HelperInstallState::unknown;
 };
 

@@ -1,5 +1,7 @@
 #include "Helpers/CompetingFanControllerDetector.hpp"
 
+#include <string_view>
+
 namespace quorvane::CompetingFanControllerDetector {
 
 const std::vector<std::pair<std::string, std::string>>& knownExecutableSuffixes() {
@@ -22,43 +24,68 @@ std::optional<std::string> controllerName(const std::string& executablePath) {
 
 namespace {
 
-// A daemon whose executable cannot be inspected, known by what it says it runs: a command word
-// names a file ("/usr/sbin/mbpfan" or "mbpfan"), the kernel's name is that file's name.
-std::optional<CompetingFanController> byName(ProcessTable& processes, pid_t process) {
-    if (auto command = processes.commandName(process)) {
-        const auto slash = command->rfind('/');
-        const std::string fileName = slash == std::string::npos ? *command : command->substr(slash + 1);
-        if (auto name = controllerName("/" + fileName)) {
-            return CompetingFanController{*name, *command, process};
-        }
-    }
-    if (auto processName = processes.processName(process)) {
-        if (auto name = controllerName("/" + *processName)) {
-            return CompetingFanController{*name, *processName, process};
+// The kernel keeps at most this much of the file name a process was started from.
+constexpr std::size_t processNameLength = 15;
+
+// The utility whose file name begins with (at most `length` characters of) name.
+std::optional<std::string> controllerForFileName(std::string_view name, std::size_t length) {
+    for (const auto& [suffix, controller] : knownExecutableSuffixes()) {
+        if (std::string_view(suffix).substr(1, length) == name) {
+            return controller;
         }
     }
     return std::nullopt;
 }
 
+// A daemon whose executable cannot be inspected, known by what it says it runs: its command word
+// when that names the same utility's file ("/usr/sbin/mbpfan" or "mbpfan"), else its name.
+CompetingFanController byName(ProcessTable& processes, pid_t process, const std::string& name,
+                              const std::string& processName) {
+    if (auto command = processes.commandName(process)) {
+        const auto slash = command->rfind('/');
+        const std::string_view fileName =
+            std::string_view(*command).substr(slash == std::string::npos ? 0 : slash + 1);
+        if (controllerForFileName(fileName, std::string_view::npos) == name) {
+            return CompetingFanController{name, *command, process};
+        }
+    }
+    return CompetingFanController{name, processName, process};
+}
+
 } // namespace
 
-std::optional<CompetingFanController> runningControllerDetails(ProcessTable& processes) {
+std::optional<CompetingFanController> runningControllerDetails(ProcessTable& processes, Scope scope) {
     try {
         const pid_t own = processes.ownProcessIdentifier();
         for (pid_t process : processes.processIdentifiers()) {
             if (process == own) {
                 continue;
             }
-            // A readable executable settles it; names are only what a process says about itself.
-            if (auto path = processes.executablePath(process)) {
-                if (auto name = controllerName(*path)) {
-                    return CompetingFanController{*name, *path, process};
-                }
+            const auto processName = processes.processName(process);
+            const auto name =
+                processName ? controllerForFileName(*processName, processNameLength) : std::nullopt;
+            if (!name) {
                 continue;
             }
-            if (auto found = byName(processes, process)) {
-                return found;
+            std::optional<CompetingFanController> found;
+            // A readable executable settles it; names are only what a process says about itself.
+            if (auto path = processes.executablePath(process)) {
+                if (auto byPath = controllerName(*path)) {
+                    found = CompetingFanController{*byPath, *path, process};
+                }
+            } else {
+                found = byName(processes, process, *name, *processName);
             }
+            if (!found) {
+                continue;
+            }
+            if (scope == Scope::rootProcesses) {
+                const auto status = processes.status(process);
+                if (!status || status->zombie || !status->runsAsRoot()) {
+                    continue;
+                }
+            }
+            return found;
         }
     } catch (const std::exception&) {
         // A failed listing means no competitor.

@@ -137,6 +137,7 @@ SensorReader::SensorReader(SMCInterface& smc) : smc_(smc) {}
 std::vector<SMCKeyInfo> SensorReader::discoverTemperatureSensors() {
     const std::uint32_t count = smc_.getKeyCount();
     std::vector<SMCKeyInfo> found;
+    std::vector<SMCKeyInfo> electrical;
     found.reserve(reservedSensorCount);
     // A key that cannot be fetched is skipped, but a long run of them means the count was wrong or the
     // SMC went away: a firmware claiming four billion keys must not keep the caller asking for hours.
@@ -158,9 +159,12 @@ std::vector<SMCKeyInfo> SensorReader::discoverTemperatureSensors() {
             (type == "flt" && info.dataSize == 4) || (type == "sp78" && info.dataSize == 2);
         if (info.keyName.starts_with('T') && temperatureType) {
             found.push_back(std::move(info));
+        } else if (type == "flt" && info.dataSize == 4 && electricalChannel(info.keyName) != nullptr) {
+            electrical.push_back(std::move(info));
         }
     }
     knownSensors_ = found;
+    knownElectrical_ = std::move(electrical);
     knownIndexByName_.clear();
     for (std::size_t i = 0; i < knownSensors_.size(); ++i) {
         knownIndexByName_.emplace(knownSensors_[i].keyName, i);
@@ -181,6 +185,27 @@ std::vector<SensorReading> SensorReader::readAllTemperatures() {
     for (const auto& info : knownSensors_) {
         if (auto value = readWithin(info, sensorListMinimum, sensorListMaximum)) {
             readings.push_back(SensorReading{info.keyName, info.keyName, *value});
+        }
+    }
+    return readings;
+}
+
+const SensorReader::ElectricalChannel* SensorReader::electricalChannel(std::string_view keyName) {
+    const auto found =
+        std::find_if(electricalChannels.begin(), electricalChannels.end(),
+                     [&](const ElectricalChannel& channel) { return channel.keyName == keyName; });
+    return found == electricalChannels.end() ? nullptr : &*found;
+}
+
+std::vector<SensorReading> SensorReader::readAllElectrical() {
+    discoverIfEmpty();
+    std::vector<SensorReading> readings;
+    readings.reserve(knownElectrical_.size());
+    for (const auto& info : knownElectrical_) {
+        const auto* channel = electricalChannel(info.keyName);
+        if (auto value = readWithin(info, -electricalMagnitudeMaximum, electricalMagnitudeMaximum)) {
+            readings.push_back(
+                SensorReading{info.keyName, std::string(channel->label), *value, std::string(channel->unit)});
         }
     }
     return readings;

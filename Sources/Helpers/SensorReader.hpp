@@ -37,8 +37,14 @@ public:
     SensorReading readTemperature(SMCKey key, const std::string& name);
     // Throws SMCError::readFailed when too few processor or (in use) graphics channels are valid.
     CPUCoreAverage readCPUCoreAverage();
+    // Every known power, voltage and current channel that reads a finite value within the window,
+    // labelled and in its SI unit. Kept apart from the temperatures: none of it may ever reach the
+    // display or control temperature. Failed reads are skipped.
+    std::vector<SensorReading> readAllElectrical();
 
     const std::vector<SMCKeyInfo>& knownSensors() const { return knownSensors_; }
+    // Catalogue keys typed "flt" (4 bytes), in SMC index order, found by the temperature discovery.
+    const std::vector<SMCKeyInfo>& knownElectricalSensors() const { return knownElectrical_; }
     const std::optional<std::vector<SMCKeyInfo>>& cpuContributors() const { return cpuContributors_; }
     const std::optional<std::vector<SMCKeyInfo>>& gpuContributors() const { return gpuContributors_; }
 
@@ -57,6 +63,25 @@ public:
     static constexpr KeyList<5> m3LeftChassisKeys{"TaLP", "TaLT", "TaLW", "TDeL", "Ts0P"};
     static constexpr KeyList<5> m3RightChassisKeys{"TaRF", "TaRT", "TaRW", "TDeR", "Ts1P"};
 
+    // A power, voltage or current key and how it is shown: the device trees' labels where they give
+    // one, values in watts, volts or amperes.
+    struct ElectricalChannel {
+        std::string_view keyName;
+        std::string_view label;
+        std::string_view unit;
+    };
+    static constexpr std::array<ElectricalChannel, 7> electricalChannels{{
+        {"PSTR", "Total System Power", "W"},
+        {"PDTR", "AC Input Power", "W"},
+        {"PMVR", "3.8 V Rail Power", "W"},
+        {"PHPC", "Heatpipe Power", "W"},
+        {"VD0R", "AC Input Voltage", "V"},
+        {"SBAV", "Battery Voltage", "V"},
+        {"ID0R", "AC Input Current", "A"},
+    }};
+    // The catalogue entry of a key; nullptr for any other key.
+    static const ElectricalChannel* electricalChannel(std::string_view keyName);
+
     static constexpr std::string_view cpuHotspotKey = "TCMz";
     static constexpr std::string_view gpuHotspotKey = "TRDX";
 
@@ -67,6 +92,8 @@ public:
     static constexpr double dieChannelMaximum = 115.0;
     static constexpr double chassisChannelMinimum = 15.0;
     static constexpr double chassisChannelMaximum = 85.0;
+    // Inclusive magnitude window for power, voltage and current: beyond it a value is a misread.
+    static constexpr double electricalMagnitudeMaximum = 1000.0;
 
 private:
     // Valid channel values by key name.
@@ -94,6 +121,7 @@ private:
 
     SMCInterface& smc_;
     std::vector<SMCKeyInfo> knownSensors_;
+    std::vector<SMCKeyInfo> knownElectrical_;
     std::unordered_map<std::string, std::size_t> knownIndexByName_;
     std::optional<std::vector<SMCKeyInfo>> cpuContributors_;
     std::optional<std::vector<SMCKeyInfo>> gpuContributors_;

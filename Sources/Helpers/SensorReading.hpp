@@ -4,7 +4,8 @@
 
 namespace quorvane {
 
-// One plausible temperature channel as the sensor list shows it.
+// One plausible channel as the sensor list shows it: a temperature in °C, or a power, voltage or
+// current reading in W, V or A.
 struct SensorReading {
     std::string keyName;
     std::string displayName;

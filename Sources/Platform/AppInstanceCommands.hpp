@@ -2,6 +2,8 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <string>
 
 namespace quorvane {
@@ -21,13 +23,21 @@ public:
     // The number of presets imported, and exported. Paths are absolute.
     virtual std::size_t importPresets(const std::filesystem::path& file) = 0;
     virtual std::size_t exportPresets(const std::filesystem::path& file) = 0;
-    // The helper's registration state afterwards, as the settings show it.
-    virtual std::string installHelper() = 0;
-    virtual void runSupervisedTest() = 0;
+    // How an operation that takes its time ended: its result, or the sentence saying why it failed.
+    struct Outcome {
+        std::string result;
+        std::optional<std::string> failure;
+    };
+    using Finished = std::function<void(const Outcome&)>;
+    // Both answer once they have finished (the registration's answer; the test's end): the helper's
+    // registration state as the settings show it, and nothing.
+    virtual void installHelper(Finished finished) = 0;
+    virtual void runSupervisedTest(Finished finished) = 0;
     // "quorvane" or "anotherApp".
     virtual void setOwnership(const std::string& owner) = 0;
-    // "dashboard", "sensors", "settings" or "panel".
-    virtual void open(const std::string& window) = 0;
+    // "dashboard", "sensors", "settings" or "panel". `activationToken` (XDG_ACTIVATION_TOKEN or
+    // DESKTOP_STARTUP_ID of the start that asks, or empty) lets the desktop bring the window forward.
+    virtual void open(const std::string& window, const std::string& activationToken) = 0;
 };
 
 } // namespace quorvane

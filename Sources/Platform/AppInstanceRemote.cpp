@@ -16,6 +16,13 @@ struct MessageRelease {
 };
 using Reply = std::unique_ptr<sd_bus_message, MessageRelease>;
 
+// An approval prompt or the supervised test may take minutes before the running app answers.
+constexpr std::uint64_t longCallMicroseconds = 10ULL * 60 * 1000 * 1000;
+
+std::string failureText(const sd_bus_error& error, int result) {
+    return error.message != nullptr ? error.message : std::strerror(-result);
+}
+
 // Calls one method of the running app and hands back its reply; its error becomes AppInstanceError.
 template <typename... Arguments>
 Reply call(SessionBus& bus, const char* member, const char* types, Arguments... arguments) {
@@ -25,11 +32,42 @@ Reply call(SessionBus& bus, const char* member, const char* types, Arguments... 
         bus.get(), AppInstanceService::busName.c_str(), AppInstanceService::objectPath.c_str(),
         AppInstanceService::interfaceName.c_str(), member, &error, &reply, types, arguments...);
     if (result < 0) {
-        const std::string text = error.message != nullptr ? error.message : std::strerror(-result);
+        const std::string text = failureText(error, result);
         sd_bus_error_free(&error);
         throw AppInstanceError(text);
     }
     return Reply(reply);
+}
+
+// A call without arguments that the running app answers once it has finished; its refusal is the
+// outcome's failure, an unreachable app still AppInstanceError.
+AppInstanceCommands::Outcome longCall(SessionBus& bus, const char* member, const char* replyType) {
+    sd_bus_message* request = nullptr;
+    int result = sd_bus_message_new_method_call(bus.get(), &request, AppInstanceService::busName.c_str(),
+                                                AppInstanceService::objectPath.c_str(),
+                                                AppInstanceService::interfaceName.c_str(), member);
+    if (result < 0) {
+        throw AppInstanceError(std::strerror(-result));
+    }
+    Reply call(request);
+    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_message* answer = nullptr;
+    result = sd_bus_call(bus.get(), call.get(), longCallMicroseconds, &error, &answer);
+    Reply reply(answer);
+    if (result < 0) {
+        const std::string text = failureText(error, result);
+        const bool refused = sd_bus_error_has_name(&error, AppInstanceService::errorName.c_str());
+        sd_bus_error_free(&error);
+        if (!refused) {
+            throw AppInstanceError(text);
+        }
+        return {{}, text};
+    }
+    const char* value = nullptr;
+    if (*replyType != '\0' && (sd_bus_message_read(reply.get(), replyType, &value) < 0 || value == nullptr)) {
+        throw AppInstanceError("The running Quorvane gave an answer that could not be read.");
+    }
+    return {value != nullptr ? value : "", std::nullopt};
 }
 
 std::string text(const Reply& reply) {
@@ -78,20 +116,20 @@ std::size_t AppInstanceRemote::exportPresets(const std::filesystem::path& file) 
     return count(call(bus_, "ExportPresets", "s", file.c_str()));
 }
 
-std::string AppInstanceRemote::installHelper() {
-    return text(call(bus_, "InstallHelper", ""));
+void AppInstanceRemote::installHelper(Finished finished) {
+    finished(longCall(bus_, "InstallHelper", "s"));
 }
 
-void AppInstanceRemote::runSupervisedTest() {
-    call(bus_, "RunSupervisedTest", "");
+void AppInstanceRemote::runSupervisedTest(Finished finished) {
+    finished(longCall(bus_, "RunSupervisedTest", ""));
 }
 
 void AppInstanceRemote::setOwnership(const std::string& owner) {
     call(bus_, "SetOwnership", "s", owner.c_str());
 }
 
-void AppInstanceRemote::open(const std::string& window) {
-    call(bus_, "Open", "s", window.c_str());
+void AppInstanceRemote::open(const std::string& window, const std::string& activationToken) {
+    call(bus_, "Open", "ss", window.c_str(), activationToken.c_str());
 }
 
 } // namespace quorvane

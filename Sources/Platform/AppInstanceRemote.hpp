@@ -18,10 +18,11 @@ public:
     void deletePreset(const std::string& preset) override;
     std::size_t importPresets(const std::filesystem::path& file) override;
     std::size_t exportPresets(const std::filesystem::path& file) override;
-    std::string installHelper() override;
-    void runSupervisedTest() override;
+    // Both wait for the running app's answer and call `finished` before they return.
+    void installHelper(Finished finished) override;
+    void runSupervisedTest(Finished finished) override;
     void setOwnership(const std::string& owner) override;
-    void open(const std::string& window) override;
+    void open(const std::string& window, const std::string& activationToken) override;
 
 private:
     SessionBus& bus_;

@@ -6,9 +6,11 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <poll.h>
 #include <string_view>
 #include <systemd/sd-bus.h>
+#include <utility>
 #include <vector>
 
 namespace quorvane {
@@ -41,6 +43,7 @@ static const sd_bus_vtable instanceVTable[] = {
     SD_BUS_PROPERTY("DisplayTemperature", "d", &AppInstanceService::property, 0, emitsChange),
     SD_BUS_PROPERTY("ControlTemperature", "d", &AppInstanceService::property, 0, emitsChange),
     SD_BUS_PROPERTY("ZoneTemperatures", "a{id}", &AppInstanceService::property, 0, emitsChange),
+    SD_BUS_PROPERTY("ElectricalReadings", "a(ssds)", &AppInstanceService::property, 0, emitsChange),
     SD_BUS_PROPERTY("Fans", "a(ixxxsx)", &AppInstanceService::property, 0, emitsChange),
     SD_BUS_PROPERTY("ActivePreset", "s", &AppInstanceService::property, 0, emitsChange),
     SD_BUS_PROPERTY("Presets", "as", &AppInstanceService::property, 0, emitsChange),
@@ -69,8 +72,8 @@ static const sd_bus_vtable instanceVTable[] = {
                              SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD_WITH_NAMES("SetOwnership", "s", SD_BUS_PARAM(owner), "", "", &AppInstanceService::method,
                              SD_BUS_VTABLE_UNPRIVILEGED),
-    SD_BUS_METHOD_WITH_NAMES("Open", "s", SD_BUS_PARAM(window), "", "", &AppInstanceService::method,
-                             SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD_WITH_NAMES("Open", "ss", SD_BUS_PARAM(window) SD_BUS_PARAM(activationToken), "", "",
+                             &AppInstanceService::method, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_VTABLE_END};
 
 std::unique_ptr<AppInstanceService> AppInstanceService::claim(SessionBus& bus) {
@@ -97,6 +100,13 @@ std::unique_ptr<AppInstanceService> AppInstanceService::claim(SessionBus& bus) {
 
 AppInstanceService::~AppInstanceService() {
     slot_.reset();
+    release();
+}
+
+void AppInstanceService::release() {
+    if (std::exchange(released_, true)) {
+        return;
+    }
     sd_bus_release_name(bus_.get(), busName.c_str());
     sd_bus_flush(bus_.get());
 }
@@ -136,6 +146,7 @@ void AppInstanceService::publish(const AppInstanceState& state) {
     compare("DisplayTemperature", state.displayTemperature != state_.displayTemperature);
     compare("ControlTemperature", state.controlTemperature != state_.controlTemperature);
     compare("ZoneTemperatures", state.zoneTemperatures != state_.zoneTemperatures);
+    compare("ElectricalReadings", state.electricalReadings != state_.electricalReadings);
     compare("Fans", state.fans != state_.fans);
     compare("ActivePreset", state.activePreset != state_.activePreset);
     compare("Presets", state.presets != state_.presets);
@@ -180,6 +191,17 @@ int AppInstanceService::property(sd_bus*, const char*, const char*, const char* 
         for (auto [fan, temperature] : state.zoneTemperatures) {
             if (result >= 0) {
                 result = sd_bus_message_append(reply, "{id}", fan, temperature);
+            }
+        }
+        return result < 0 ? result : sd_bus_message_close_container(reply);
+    }
+    if (property == "ElectricalReadings") {
+        int result = sd_bus_message_open_container(reply, 'a', "(ssds)");
+        for (const auto& reading : state.electricalReadings) {
+            if (result >= 0) {
+                result =
+                    sd_bus_message_append(reply, "(ssds)", reading.keyName.c_str(),
+                                          reading.displayName.c_str(), reading.value, reading.unit.c_str());
             }
         }
         return result < 0 ? result : sd_bus_message_close_container(reply);
@@ -240,7 +262,7 @@ int AppInstanceService::answer(sd_bus_message* message) {
     const char* first = nullptr;
     const char* second = nullptr;
     int result = 0;
-    if (member == "RenamePreset") {
+    if (member == "RenamePreset" || member == "Open") {
         result = sd_bus_message_read(message, "ss", &first, &second);
     } else if (std::string_view(sd_bus_message_get_signature(message, 1)) == "s") {
         result = sd_bus_message_read(message, "s", &first);
@@ -281,18 +303,31 @@ int AppInstanceService::answer(sd_bus_message* message) {
     if (member == "ExportPresets") {
         return count(commands_->exportPresets(absoluteFile(first)));
     }
-    if (member == "InstallHelper") {
-        return name(commands_->installHelper());
-    }
-    if (member == "RunSupervisedTest") {
-        commands_->runSupervisedTest();
-        return done();
+    if (member == "InstallHelper" || member == "RunSupervisedTest") {
+        // Answered when the app has finished: the message is kept until then.
+        std::shared_ptr<sd_bus_message> pending(sd_bus_message_ref(message), sd_bus_message_unref);
+        const bool withState = member == "InstallHelper";
+        auto finished = [pending, withState](const AppInstanceCommands::Outcome& outcome) {
+            if (outcome.failure) {
+                sd_bus_reply_method_errorf(pending.get(), errorName.c_str(), "%s", outcome.failure->c_str());
+            } else if (withState) {
+                sd_bus_reply_method_return(pending.get(), "s", outcome.result.c_str());
+            } else {
+                sd_bus_reply_method_return(pending.get(), "");
+            }
+        };
+        if (withState) {
+            commands_->installHelper(std::move(finished));
+        } else {
+            commands_->runSupervisedTest(std::move(finished));
+        }
+        return 1;
     }
     if (member == "SetOwnership") {
         commands_->setOwnership(first);
         return done();
     }
-    commands_->open(first);
+    commands_->open(first, second);
     return done();
 }
 

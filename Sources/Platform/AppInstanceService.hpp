@@ -33,6 +33,10 @@ public:
     void publish(const AppInstanceState& state);
     const AppInstanceState& state() const { return state_; }
 
+    // Gives up the name while the app quits, so a start meanwhile becomes the next instance instead
+    // of handing its switches to one that is going away.
+    void release();
+
     // The main loop runs process() whenever this descriptor is readable, and once at start.
     int descriptor() const;
     // Answers what has arrived; false once the bus is gone (stop watching the descriptor then).
@@ -56,6 +60,7 @@ private:
     AppInstanceCommands* commands_ = nullptr;
     AppInstanceState state_;
     bool published_ = false;
+    bool released_ = false;
 };
 
 } // namespace quorvane

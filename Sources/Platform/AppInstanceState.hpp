@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Helpers/SensorReading.hpp"
 #include "SMC/FanInfo.hpp"
 
 #include <map>
@@ -16,6 +17,8 @@ struct AppInstanceState {
     std::optional<double> controlTemperature;
     // Per fan index, the temperature its curve follows.
     std::map<int, double> zoneTemperatures;
+    // Power, voltage and current channels with their labels and units.
+    std::vector<SensorReading> electricalReadings;
     std::vector<FanInfo> fans;
     std::string activePreset;
     // The picker's preset names, built-ins first.

@@ -3,6 +3,8 @@
 #include "Platform/PeerProcess.hpp"
 #include "Platform/SHA256.hpp"
 
+#include <algorithm>
+#include <deque>
 #include <mutex>
 
 namespace quorvane {
@@ -14,7 +16,16 @@ struct ClientRequirement::Shared {
     Hasher hasher;
     std::mutex mutex;
     std::optional<Pin> pin;
+    // Executables whose hash did not match the pin, newest last: the same file connecting again is
+    // refused without being read again.
+    std::deque<FileIdentity> refused;
 };
+
+namespace {
+
+constexpr std::size_t rememberedRefusals = 64;
+
+} // namespace
 
 ClientRequirement::ClientRequirement(fs::path app, std::string executableName, Hasher hasher)
     : executableName_(std::move(executableName)), shared_(std::make_shared<Shared>()) {
@@ -65,6 +76,7 @@ std::optional<ClientRequirement::Pin> ClientRequirement::currentPin() const {
     }
     if (!shared_->pin || shared_->pin->file != *installed) {
         shared_->pin.reset();
+        shared_->refused.clear();
         const auto hash = shared_->hasher(shared_->app);
         if (hash && FileIdentity::of(shared_->app) == installed) {
             shared_->pin = Pin{*installed, *hash};
@@ -93,8 +105,28 @@ bool ClientRequirement::admits(const PeerProcess& peer) const {
     if (running.size != pin->file.size) {
         return false;
     }
+    {
+        std::lock_guard lock(shared_->mutex);
+        const auto& refused = shared_->refused;
+        if (std::find(refused.begin(), refused.end(), running) != refused.end()) {
+            return false;
+        }
+    }
     // Hash what the process actually runs, even if the file at its path was replaced since.
-    return shared_->hasher(peer.executablePath()) == pin->sha256 && peer.isUnchanged();
+    const bool matches = shared_->hasher(peer.executablePath()) == pin->sha256;
+    if (!peer.isUnchanged()) {
+        return false;
+    }
+    if (!matches) {
+        std::lock_guard lock(shared_->mutex);
+        if (shared_->pin && shared_->pin->file == pin->file) {
+            shared_->refused.push_back(running);
+            if (shared_->refused.size() > rememberedRefusals) {
+                shared_->refused.pop_front();
+            }
+        }
+    }
+    return matches;
 }
 
 } // namespace quorvane

@@ -30,8 +30,9 @@ public:
     static std::optional<std::filesystem::path> appBeside(const std::filesystem::path& helperExecutable);
 
     // Checks the name first, then the file: the pinned file itself passes at once, a file of
-    // another size fails without being read, and only a same-sized copy is hashed. A process that
-    // changes while it is checked fails. Never call it on an accept path: hashing can take long.
+    // another size fails without being read, and only a same-sized copy is hashed, once: a copy that
+    // did not match is remembered by its identity until the pin moves. A process that changes while
+    // it is checked fails. Never call it on an accept path: hashing can take long.
     bool admits(const PeerProcess& peer) const;
 
     const std::string& executableName() const { return executableName_; }

@@ -22,7 +22,8 @@ struct FileIdentity {
     friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
 
     // Follows symbolic links (so /proc/<pid>/exe gives the file a process runs, even a deleted one).
-    // None when the path cannot be examined.
+    // Takes the attributes the file system has cached (statx with AT_STATX_DONT_SYNC). None when the
+    // path cannot be examined.
     static std::optional<FileIdentity> of(const std::filesystem::path& path);
 };
 

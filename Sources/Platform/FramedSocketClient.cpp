@@ -4,6 +4,7 @@
 
 #include <asio/read.hpp>
 #include <asio/write.hpp>
+#include <sys/socket.h>
 #include <system_error>
 
 namespace quorvane {
@@ -26,8 +27,15 @@ bool FramedSocketClient::connect() {
     } catch (const std::system_error&) {
         return false; // a path too long for a socket address names no socket
     }
-    bool done = false;
+    // Close-on-exec, which asio does not ask for: a program started from here must not inherit the
+    // connection.
     asio::error_code result;
+    socket_.assign(asio::local::stream_protocol(), ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0), result);
+    if (result || socket_.native_handle() < 0) {
+        disconnect();
+        return false;
+    }
+    bool done = false;
     socket_.async_connect(endpoint, [&](const asio::error_code& error) {
         result = error;
         done = true;

@@ -11,20 +11,36 @@ namespace quorvane {
 
 namespace {
 
-// Apple-silicon boards as the device tree names them, with the Mac each one is.
-constexpr std::array<std::pair<std::string_view, std::string_view>, 34> boards{{
-    {"apple,j274", "Macmini9,1"},      {"apple,j293", "MacBookPro17,1"},  {"apple,j313", "MacBookAir10,1"},
-    {"apple,j456", "iMac21,1"},        {"apple,j457", "iMac21,2"},        {"apple,j314s", "MacBookPro18,3"},
-    {"apple,j314c", "MacBookPro18,4"}, {"apple,j316s", "MacBookPro18,1"}, {"apple,j316c", "MacBookPro18,2"},
-    {"apple,j375c", "Mac13,1"},        {"apple,j375d", "Mac13,2"},        {"apple,j413", "Mac14,2"},
-    {"apple,j415", "Mac14,15"},        {"apple,j493", "Mac14,7"},         {"apple,j473", "Mac14,3"},
-    {"apple,j474s", "Mac14,12"},       {"apple,j414s", "Mac14,9"},        {"apple,j414c", "Mac14,5"},
-    {"apple,j416s", "Mac14,10"},       {"apple,j416c", "Mac14,6"},        {"apple,j475c", "Mac14,13"},
-    {"apple,j475d", "Mac14,14"},       {"apple,j180d", "Mac14,8"},        {"apple,j504", "Mac15,3"},
-    {"apple,j433", "Mac15,4"},         {"apple,j434", "Mac15,5"},         {"apple,j514s", "Mac15,6"},
-    {"apple,j516s", "Mac15,7"},        {"apple,j514c", "Mac15,8"},        {"apple,j516c", "Mac15,9"},
-    {"apple,j514m", "Mac15,10"},       {"apple,j516m", "Mac15,11"},       {"apple,j613", "Mac15,12"},
-    {"apple,j615", "Mac15,13"},
+// Apple-silicon boards as the device tree names them, the Mac each one is, and whether it is a laptop.
+struct Board {
+    std::string_view name;
+    std::string_view model;
+    bool laptop;
+};
+constexpr std::array<Board, 45> boards{{
+    {"apple,j274", "Macmini9,1", false},     {"apple,j293", "MacBookPro17,1", true},
+    {"apple,j313", "MacBookAir10,1", true},  {"apple,j456", "iMac21,1", false},
+    {"apple,j457", "iMac21,2", false},       {"apple,j314s", "MacBookPro18,3", true},
+    {"apple,j314c", "MacBookPro18,4", true}, {"apple,j316s", "MacBookPro18,1", true},
+    {"apple,j316c", "MacBookPro18,2", true}, {"apple,j375c", "Mac13,1", false},
+    {"apple,j375d", "Mac13,2", false},       {"apple,j413", "Mac14,2", true},
+    {"apple,j415", "Mac14,15", true},        {"apple,j493", "Mac14,7", true},
+    {"apple,j473", "Mac14,3", false},        {"apple,j474s", "Mac14,12", false},
+    {"apple,j414s", "Mac14,9", true},        {"apple,j414c", "Mac14,5", true},
+    {"apple,j416s", "Mac14,10", true},       {"apple,j416c", "Mac14,6", true},
+    {"apple,j475c", "Mac14,13", false},      {"apple,j475d", "Mac14,14", false},
+    {"apple,j180d", "Mac14,8", false},       {"apple,j504", "Mac15,3", true},
+    {"apple,j433", "Mac15,4", false},        {"apple,j434", "Mac15,5", false},
+    {"apple,j514s", "Mac15,6", true},        {"apple,j516s", "Mac15,7", true},
+    {"apple,j514c", "Mac15,8", true},        {"apple,j516c", "Mac15,9", true},
+    {"apple,j514m", "Mac15,10", true},       {"apple,j516m", "Mac15,11", true},
+    {"apple,j613", "Mac15,12", true},        {"apple,j615", "Mac15,13", true},
+    {"apple,j604", "Mac16,1", true},         {"apple,j614s", "Mac16,8", true},
+    {"apple,j614c", "Mac16,6", true},        {"apple,j616s", "Mac16,7", true},
+    {"apple,j616c", "Mac16,5", true},        {"apple,j623", "Mac16,2", false},
+    {"apple,j624", "Mac16,3", false},        {"apple,j713", "Mac16,12", true},
+    {"apple,j715", "Mac16,13", true},        {"apple,j773g", "Mac16,10", false},
+    {"apple,j773s", "Mac16,11", false},
 }};
 
 std::optional<std::string> simulatedModel(const std::string& socketPath, std::chrono::milliseconds timeout) {
@@ -91,18 +107,27 @@ std::optional<std::string> HardwareModel::board(const std::string& deviceTreePat
 }
 
 std::optional<std::string> HardwareModel::modelForBoard(std::string_view board) {
-    for (const auto& [name, model] : boards) {
-        if (name == board) {
-            return std::string(model);
+    for (const auto& entry : boards) {
+        if (entry.name == board) {
+            return std::string(entry.model);
         }
     }
     return std::nullopt;
 }
 
 std::optional<std::string> HardwareModel::boardForModel(std::string_view modelIdentifier) {
-    for (const auto& [name, model] : boards) {
-        if (model == modelIdentifier) {
-            return std::string(name);
+    for (const auto& entry : boards) {
+        if (entry.model == modelIdentifier) {
+            return std::string(entry.name);
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<bool> HardwareModel::isLaptop(std::string_view board) {
+    for (const auto& entry : boards) {
+        if (entry.name == board) {
+            return entry.laptop;
         }
     }
     return std::nullopt;

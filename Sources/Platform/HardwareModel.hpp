@@ -30,6 +30,8 @@ public:
     // Known boards and their model identifiers, both ways.
     static std::optional<std::string> modelForBoard(std::string_view board);
     static std::optional<std::string> boardForModel(std::string_view modelIdentifier);
+    // Whether a known board is a laptop (battery, charger) rather than a desktop.
+    static std::optional<bool> isLaptop(std::string_view board);
 
     static constexpr const char* unknown = "Unknown Mac";
 };

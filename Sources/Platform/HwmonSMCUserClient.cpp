@@ -73,19 +73,56 @@ Number readNumber(const fs::path& path) {
     return {value, 0};
 }
 
-// Which channel files a node type names.
+// Which channel files a node type names. Older device trees spell some types short ("temp-TH0x",
+// "apple,volt-keys").
 struct ChannelType {
     std::string_view node;
+    std::string_view shortNode;
     std::string_view prefix;
     Source source;
 };
 constexpr std::array<ChannelType, 5> channelTypes{{
-    {"temperature", "temp", Source::temperature},
-    {"fan", "fan", Source::fanActual},
-    {"power", "power", Source::power},
-    {"voltage", "in", Source::voltage},
-    {"current", "curr", Source::current},
+    {"temperature", "temp", "temp", Source::temperature},
+    {"fan", "fan", "fan", Source::fanActual},
+    {"power", "power", "power", Source::power},
+    {"voltage", "volt", "in", Source::voltage},
+    {"current", "current", "curr", Source::current},
 }};
+
+// The type a node's name gives: "temperature-TW0P", "temperature" and "apple,temp-keys" all say
+// temperature.
+const ChannelType* typeOf(std::string name) {
+    if (name.starts_with("apple,")) {
+        name.erase(0, 6);
+    }
+    name = name.substr(0, name.find('-'));
+    for (const auto& type : channelTypes) {
+        if (name == type.node || name == type.shortNode) {
+            return &type;
+        }
+    }
+    return nullptr;
+}
+
+int writeText(const fs::path& path, const std::string& text) {
+    // No truncation: sysfs ignores it, and in a plain directory a reader never sees an empty file.
+    FileDescriptor file(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
+    if (!file) {
+        return errno;
+    }
+    if (::pwrite(file.get(), text.data(), text.size(), 0) != static_cast<ssize_t>(text.size())) {
+        return errno != 0 ? errno : EIO;
+    }
+    return 0;
+}
+
+std::optional<std::pair<dev_t, ino_t>> identityOf(const fs::path& path) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) {
+        return std::nullopt;
+    }
+    return std::pair{status.st_dev, status.st_ino};
+}
 
 // From the channel's milli- or micro-units to the key's.
 double scaleOf(Source source) {
@@ -136,6 +173,20 @@ std::optional<fs::path> HwmonSMCUserClient::findDevice(const fs::path& root) {
     return std::nullopt;
 }
 
+std::optional<HwmonSMCUserClient::Parameter> HwmonSMCUserClient::parameter(const fs::path& device) {
+    for (const fs::path& folder : {device / "device" / "driver" / "module" / "parameters",
+                                   fs::path("/sys/module/macsmc_hwmon/parameters")}) {
+        for (const char* name : {"fan_control", "melt_my_mac"}) {
+            std::error_code error;
+            if (fs::exists(folder / name, error)) {
+                const std::string value = firstLine(folder / name);
+                return Parameter{name, value == "Y" || value == "y" || value == "1"};
+            }
+        }
+    }
+    return std::nullopt;
+}
+
 bool HwmonSMCUserClient::serviceExists() {
     return firstLine(device_ / "name") == driverName;
 }
@@ -166,10 +217,22 @@ std::uint32_t HwmonSMCUserClient::open() {
         std::sort(numbers.begin(), numbers.end(), std::greater<>());
     }
 
-    std::vector<fs::path> nodes;
+    // Channel nodes with their type: directly under of_node, or one level down in a group node.
+    std::vector<std::pair<fs::path, const ChannelType*>> nodes;
     for (const auto& entry : fs::directory_iterator(device_ / "device" / "of_node", error)) {
-        if (entry.is_directory()) {
-            nodes.push_back(entry.path());
+        if (!entry.is_directory()) {
+            continue;
+        }
+        const ChannelType* type = typeOf(entry.path().filename());
+        if (fs::exists(entry.path() / "apple,key-id")) {
+            nodes.emplace_back(entry.path(), type);
+            continue;
+        }
+        for (const auto& child : fs::directory_iterator(entry.path(), error)) {
+            if (child.is_directory()) {
+                const ChannelType* own = typeOf(child.path().filename());
+                nodes.emplace_back(child.path(), own != nullptr ? own : type);
+            }
         }
     }
     std::sort(nodes.begin(), nodes.end());
@@ -179,15 +242,10 @@ std::uint32_t HwmonSMCUserClient::open() {
             keys_.push_back({SMCKey::fromString(*name), source, std::move(file), fan, label});
         }
     };
-    for (const auto& node : nodes) {
-        const std::string nodeName = node.filename();
-        const auto type =
-            std::find_if(channelTypes.begin(), channelTypes.end(), [&](const ChannelType& type) {
-                return nodeName.starts_with(std::string(type.node) + "-");
-            });
+    for (const auto& [node, type] : nodes) {
         const auto key = property(node, "apple,key-id");
         const auto label = property(node, "label");
-        if (type == channelTypes.end() || !key || !label) {
+        if (type == nullptr || !key || !label) {
             continue;
         }
         // Channels are matched to nodes by label; a repeated label takes its channels in order.
@@ -213,8 +271,8 @@ std::uint32_t HwmonSMCUserClient::open() {
             *label);
         add(property(node, "apple,fan-target"), Source::fanTarget, target, fan, *label);
         add(property(node, "apple,fan-mode"), Source::fanMode, target, fan, *label);
-        fans_[fan] = Fan{Mode::automatic, std::nullopt, target, device_ / (prefix + "_min"),
-                         device_ / (prefix + "_max")};
+        fans_[fan] = Fan{Mode::automatic, target, device_ / (prefix + "_min"), device_ / (prefix + "_max"),
+                         std::nullopt};
     }
     if (!fans_.empty()) {
         keys_.push_back({fanCount, Source::fanCount, {}, -1, "fan count"});
@@ -249,6 +307,7 @@ std::uint32_t HwmonSMCUserClient::callStructMethod(std::uint32_t selector, const
     }
     output = SMCParamStruct{};
     output.setKey(input.key());
+    failure_.clear();
     Outcome outcome;
     switch (input.command()) {
     case SMCParamStruct::keyInfo:
@@ -340,19 +399,12 @@ HwmonSMCUserClient::Outcome HwmonSMCUserClient::read(const SMCParamStruct& input
         output.bytes()[0] = static_cast<std::uint8_t>(fans_.size());
         return {};
     }
-    if (key->source == Source::fanMode || key->source == Source::fanTarget) {
-        const auto& fan = fans_.at(key->fan);
-        if (key->source == Source::fanMode) {
-            if (::access(key->file.c_str(), F_OK) != 0) {
-                return outcomeOf(errno);
-            }
-            output.bytes()[0] = fan.mode == Mode::automatic ? 0 : 1;
-            return {};
+    if (key->source == Source::fanMode) {
+        if (::access(key->file.c_str(), F_OK) != 0) {
+            return outcomeOf(errno);
         }
-        if (fan.mode != Mode::manual && fan.heldTarget) {
-            putFloat(output, *fan.heldTarget);
-            return {};
-        }
+        output.bytes()[0] = fans_.at(key->fan).mode == Mode::automatic ? 0 : 1;
+        return {};
     }
     const auto number = readNumber(key->file);
     if (!number.value) {
@@ -381,11 +433,12 @@ HwmonSMCUserClient::Outcome HwmonSMCUserClient::write(const SMCParamStruct& inpu
         const std::uint8_t mode = input.bytes()[0];
         if (mode == 1) {
             // The driver switches to manual with the first target; until then only this flag changes.
-            fan.mode = Mode::manual;
-            fan.heldTarget.reset();
+            if (fan.mode == Mode::automatic) {
+                fan.mode = Mode::manual;
+            }
             return {};
         }
-        return mode == 0 ? writeTarget(fan, 0) : Outcome{IOKitReturn::badArgument, 0};
+        return mode == 0 ? handBack(fan) : Outcome{IOKitReturn::badArgument, 0};
     }
     if (input.dataSize() != 4) {
         return {0, SMCParamStruct::keySizeMismatch};
@@ -395,11 +448,27 @@ HwmonSMCUserClient::Outcome HwmonSMCUserClient::write(const SMCParamStruct& inpu
         return {IOKitReturn::badArgument, 0};
     }
     const long long rpm = std::llround(value);
-    if (rpm != 0 && fan.mode != Mode::manual) {
-        fan.heldTarget = value;
+    if (rpm != 0 && fan.mode == Mode::automatic) {
         return {};
     }
-    return writeTarget(fan, rpm);
+    return rpm == 0 ? handBack(fan) : writeTarget(fan, rpm);
+}
+
+HwmonSMCUserClient::Outcome HwmonSMCUserClient::handBack(Fan& fan) {
+    const bool reloaded = fan.written && identityOf(fan.target) != fan.written;
+    if (fan.mode == Mode::unknown || (fan.mode == Mode::manual && reloaded)) {
+        // The driver ignores 0 until a target of its own set its flag: the minimum, then 0 next time.
+        const auto minimum = readNumber(fan.minimum);
+        if (!minimum.value) {
+            return outcomeOf(minimum.error);
+        }
+        const auto outcome = writeTarget(fan, *minimum.value);
+        if (outcome.code == IOKitReturn::success && outcome.result == 0) {
+            fan.mode = Mode::minimumWritten;
+        }
+        return outcome;
+    }
+    return writeTarget(fan, 0);
 }
 
 HwmonSMCUserClient::Outcome HwmonSMCUserClient::writeTarget(Fan& fan, long long rpm) {
@@ -411,37 +480,44 @@ HwmonSMCUserClient::Outcome HwmonSMCUserClient::writeTarget(Fan& fan, long long 
             return outcomeOf(EINVAL);
         }
     }
-    // No truncation: sysfs ignores it, and in a plain directory a reader never sees an empty file.
-    FileDescriptor file(::open(fan.target.c_str(), O_WRONLY | O_CLOEXEC));
-    if (!file) {
-        return outcomeOf(errno);
-    }
     const std::string text = std::to_string(rpm) + "\n";
-    if (::pwrite(file.get(), text.data(), text.size(), 0) != static_cast<ssize_t>(text.size())) {
-        return outcomeOf(errno);
+    if (const int error =
+            options_.writeFile ? options_.writeFile(fan.target, text) : writeText(fan.target, text)) {
+        // The driver may have written the mode key and not the target: nobody knows what the fan is in.
+        fan.mode = Mode::unknown;
+        return outcomeOf(error);
     }
     fan.mode = rpm == 0 ? Mode::automatic : Mode::manual;
-    fan.heldTarget.reset();
+    fan.written = identityOf(fan.target);
     return {};
 }
 
-HwmonSMCUserClient::Outcome HwmonSMCUserClient::outcomeOf(int error) {
+HwmonSMCUserClient::Outcome HwmonSMCUserClient::outcomeOf(int error) const {
     switch (error) {
     case ENOENT:
     case ENODEV:
     case ENXIO:
         return {0, SMCParamStruct::keyNotFound};
-    case EAGAIN:
+    // The driver answers EIO for every SMC failure, a missing or unwritable key and an SMC that is
+    // not ready alike, and ETIMEDOUT for a command slower than 500 ms: all taken as transient, so the
+    // bridge's bounded retry applies.
     case EIO:
-    case EBUSY:
     case ETIMEDOUT:
     case EINTR:
         return {0, SMCParamStruct::badCommand};
     case ENODATA:
         return {0, SMCParamStruct::notReadable};
+    case EOPNOTSUPP: {
+        const auto loaded = parameter(device_);
+        const std::string name =
+            loaded ? loaded->name + "=1" : "fan_control=1 (melt_my_mac=1 on older kernels)";
+        failure_ = "Fan control is off in the kernel's macsmc_hwmon driver; it takes fan speeds only when "
+                   "loaded with " +
+                   name + ".";
+        return {IOKitReturn::notPrivileged, 0};
+    }
     case EACCES:
     case EPERM:
-    case EOPNOTSUPP:
     case EROFS:
         return {IOKitReturn::notPrivileged, 0};
     case EINVAL:

@@ -13,6 +13,7 @@
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -174,24 +175,36 @@ int renameWithoutReplacing(const std::string& from, const std::string& to) {
 
 // An exclusive lock on the file beside the settings, held while one change is read, merged and
 // written. The lock file is never replaced, unlike the settings file, so every writer locks the same one.
+// Another process may keep it as long as it likes: this one tries a few times, then gives up.
 class WriterLock {
 public:
-    explicit WriterLock(const std::string& path)
+    WriterLock(const std::string& path, const JSONFileDefaultsStore::Sleep& sleep)
         : file_(retryingOpen(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, S_IRUSR | S_IWUSR)) {
         if (!file_.valid()) {
             error_ = errno;
             return;
         }
-        int result;
-        do {
-            result = ::flock(file_.get(), LOCK_EX);
-        } while (result != 0 && errno == EINTR);
-        if (result != 0) {
+        for (int attempt = 1;; ++attempt) {
+            if (::flock(file_.get(), LOCK_EX | LOCK_NB) == 0) {
+                error_ = 0;
+                return;
+            }
             error_ = errno;
+            if (error_ == EINTR) {
+                continue;
+            }
+            if (error_ != EWOULDBLOCK || attempt == JSONFileDefaultsStore::lockAttempts) {
+                return;
+            }
+            sleep(JSONFileDefaultsStore::lockRetryDelay);
         }
     }
     // 0 once the lock is held.
     int error() const { return error_; }
+    std::string reason() const {
+        return error_ == EWOULDBLOCK ? "another program keeps it busy; try again"
+                                     : "its lock could not be taken: " + errnoText(error_);
+    }
 
 private:
     OwnedDescriptor file_; // closing it releases the lock
@@ -220,9 +233,45 @@ std::optional<std::string> passwordDatabaseHome() {
 
 } // namespace
 
-JSONFileDefaultsStore::JSONFileDefaultsStore(std::filesystem::path path, WallClock wallClock)
-    : path_(std::move(path)), wallClock_(std::move(wallClock)) {
-    values_ = read(false);
+struct JSONFileDefaultsStore::Contents {
+    std::filesystem::path file;             // the file read: the target of a symlinked path
+    std::optional<nlohmann::json> document; // absent when there is no file or it is damaged
+    std::string damage;                     // why it is unusable; empty unless damaged
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+
+JSONFileDefaultsStore::JSONFileDefaultsStore(std::filesystem::path path, WallClock wallClock, Sleep sleep)
+    : path_(std::move(path)), wallClock_(std::move(wallClock)), sleep_(std::move(sleep)) {
+    if (!sleep_) {
+        sleep_ = [](std::chrono::milliseconds delay) {
+            std::this_thread::sleep_for(delay);
+        };
+    }
+    try {
+        auto contents = read();
+        if (contents.damage.empty()) {
+            values_ = contents.document.value_or(nlohmann::json::object());
+            return;
+        }
+        // Set aside under the writer lock, and only the file as it is then: another writer may have
+        // replaced it meanwhile.
+        WriterLock writers(path_.string() + ".lock", sleep_);
+        if (writers.error() != 0) {
+            logger.error("settings file " + path_.string() + " is unusable because " + contents.damage +
+                         ", and it is left in place for now: " + writers.reason());
+            return;
+        }
+        contents = read();
+        if (contents.damage.empty()) {
+            values_ = contents.document.value_or(nlohmann::json::object());
+        } else if (setAside(contents)) {
+            logger.error("started with default settings");
+        }
+    } catch (const DefaultsStoreError& error) {
+        logger.error("settings file " + path_.string() + " is unreadable (" + error.what() +
+                     "); started with default settings and left the file as it is");
+    }
 }
 
 std::filesystem::path JSONFileDefaultsStore::defaultPath(const Environment& environment) {
@@ -246,60 +295,77 @@ std::filesystem::path JSONFileDefaultsStore::defaultPath() {
     return defaultPath(processEnvironment);
 }
 
-nlohmann::json JSONFileDefaultsStore::read(bool writing) {
-    // A damaged file is moved aside, never overwritten: no write while it cannot be moved.
-    const auto damaged = [&](const std::string& reason) {
-        if (!setAside(reason) && writing) {
-            throw DefaultsStoreError::saveFailed(path_.string(),
-                                                 "the existing file is damaged and could not be moved aside");
-        }
-        return nlohmann::json::object();
-    };
+std::filesystem::path JSONFileDefaultsStore::target() const {
+    std::error_code error;
+    if (!std::filesystem::is_symlink(std::filesystem::symlink_status(path_, error))) {
+        return path_;
+    }
+    auto resolved = std::filesystem::weakly_canonical(path_, error);
+    if (error) {
+        throw DefaultsStoreError::saveFailed(path_.string(),
+                                             "its link cannot be followed: " + error.message());
+    }
+    return resolved;
+}
+
+JSONFileDefaultsStore::Contents JSONFileDefaultsStore::read() const {
+    Contents contents;
+    contents.file = target();
     OwnedDescriptor file(retryingOpen(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!file.valid()) {
         if (errno == ENOENT || errno == ENOTDIR) {
-            return nlohmann::json::object(); // first run
+            return contents; // first run
         }
-        return damaged("it could not be opened: " + errnoText(errno));
+        throw DefaultsStoreError::saveFailed(path_.string(), "it could not be opened: " + errnoText(errno));
     }
     struct stat status {};
-    if (::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
-        if (writing) {
-            throw DefaultsStoreError::saveFailed(path_.string(), "it is not a regular file");
-        }
-        return damaged("it is not a regular file");
+    if (::fstat(file.get(), &status) != 0) {
+        throw DefaultsStoreError::saveFailed(path_.string(), "it could not be read: " + errnoText(errno));
     }
-    std::string contents;
-    if (int error = readAll(file.get(), contents); error != 0) {
-        return damaged("it could not be read: " + errnoText(error));
+    if (!S_ISREG(status.st_mode)) {
+        throw DefaultsStoreError::saveFailed(path_.string(), "it is not a regular file");
     }
-    auto document = parseSettings(contents);
+    contents.device = status.st_dev;
+    contents.inode = status.st_ino;
+    std::string text;
+    if (int error = readAll(file.get(), text); error != 0) {
+        throw DefaultsStoreError::saveFailed(path_.string(), "it could not be read: " + errnoText(error));
+    }
+    auto document = parseSettings(text);
     if (document.is_discarded()) {
-        return damaged("it is not valid JSON");
+        contents.damage = "it is not valid JSON";
+    } else if (!document.is_object()) {
+        contents.damage = "it does not hold a JSON object";
+    } else {
+        contents.document = std::move(document);
     }
-    if (!document.is_object()) {
-        return damaged("it does not hold a JSON object");
-    }
-    return document;
+    return contents;
 }
 
-bool JSONFileDefaultsStore::setAside(const std::string& reason) {
-    const std::string base = path_.string() + ".corrupt-" + utcStamp(wallClock_());
+bool JSONFileDefaultsStore::setAside(const Contents& damaged) {
+    const std::string file = damaged.file.string();
+    const std::string reason = damaged.damage;
+    struct stat now {};
+    if (::lstat(file.c_str(), &now) != 0 || now.st_dev != damaged.device || now.st_ino != damaged.inode) {
+        logger.error("settings file " + file + " is unusable because " + reason +
+                     ", and it was replaced while being set aside; settings will not be saved this time");
+        return false;
+    }
+    const std::string base = file + ".corrupt-" + utcStamp(wallClock_());
     int error = EEXIST;
     std::string target;
     for (int attempt = 1; attempt <= 100 && error == EEXIST; ++attempt) {
         target = attempt == 1 ? base : base + "-" + std::to_string(attempt);
-        error = renameWithoutReplacing(path_.string(), target);
+        error = renameWithoutReplacing(file, target);
     }
     if (error != 0) {
-        logger.error("settings file " + path_.string() + " is unusable because " + reason +
+        logger.error("settings file " + file + " is unusable because " + reason +
                      ", and it could not be moved aside (" + errnoText(error) +
                      "); settings will not be saved so that it stays intact");
         return false;
     }
     setAsidePath_ = target;
-    logger.error("settings file " + path_.string() + " is unusable because " + reason + "; moved it to " +
-                 target + " and started with default settings");
+    logger.error("settings file " + file + " is unusable because " + reason + "; moved it to " + target);
     return true;
 }
 
@@ -328,22 +394,34 @@ void JSONFileDefaultsStore::update(const std::function<void(nlohmann::json&)>& c
     if (folderError) {
         throw DefaultsStoreError::saveFailed(path_.string(), folderError.message());
     }
-    WriterLock writers(path_.string() + ".lock");
+    WriterLock writers(path_.string() + ".lock", sleep_);
     if (writers.error() != 0) {
-        throw DefaultsStoreError::saveFailed(path_.string(),
-                                             "its lock could not be taken: " + errnoText(writers.error()));
+        throw DefaultsStoreError::saveFailed(path_.string(), writers.reason());
     }
-    const auto current = read(true);
+    const auto contents = read();
+    nlohmann::json current = nlohmann::json::object();
+    if (contents.document) {
+        current = *contents.document;
+    } else if (!contents.damage.empty()) {
+        // A damaged file is moved aside, never overwritten, and what it held is not known: the change
+        // goes onto the settings this store last read intact.
+        if (!setAside(contents)) {
+            throw DefaultsStoreError::saveFailed(path_.string(),
+                                                 "the existing file is damaged and could not be moved aside");
+        }
+        current = values_;
+    }
     auto updated = current;
     change(updated);
-    if (updated != current) {
-        persist(updated);
+    if (updated != current || !contents.damage.empty()) {
+        persist(updated, contents.file);
     }
     values_ = std::move(updated);
 }
 
-void JSONFileDefaultsStore::persist(const nlohmann::json& document) const {
-    const std::string location = path_.string();
+void JSONFileDefaultsStore::persist(const nlohmann::json& document,
+                                    const std::filesystem::path& target) const {
+    const std::string location = target.string();
     std::string text;
     try {
         text = document.dump(2) + "\n";
@@ -351,9 +429,9 @@ void JSONFileDefaultsStore::persist(const nlohmann::json& document) const {
         throw DefaultsStoreError::saveFailed(location, "a value contains text that is not valid UTF-8");
     }
 
-    const auto folder = path_.parent_path().empty() ? std::filesystem::path(".") : path_.parent_path();
+    const auto folder = target.parent_path().empty() ? std::filesystem::path(".") : target.parent_path();
 
-    std::string pattern = (folder / ("." + path_.filename().string() + ".tmp-XXXXXX")).string();
+    std::string pattern = (folder / ("." + target.filename().string() + ".tmp-XXXXXX")).string();
     OwnedDescriptor file(::mkostemp(pattern.data(), O_CLOEXEC));
     if (!file.valid()) {
         throw DefaultsStoreError::saveFailed(location, errnoText(errno));

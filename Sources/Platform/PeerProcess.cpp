@@ -12,21 +12,31 @@ namespace quorvane {
 
 namespace {
 
-// Linux 6.5 and later; older kernels answer ENOPROTOOPT and the pid is opened instead.
+// Linux 6.5 and later; older kernels answer ENOPROTOOPT.
 constexpr int peerPidfdOption = 77;
 
-FileDescriptor pidfdOf(int socket, pid_t pid) {
-    int pidfd = -1;
-    socklen_t length = sizeof pidfd;
-    if (::getsockopt(socket, SOL_SOCKET, peerPidfdOption, &pidfd, &length) == 0 && pidfd >= 0) {
-        return FileDescriptor(pidfd);
-    }
-    // Older kernels: the pid may have been reused since the connect; the start time recorded after
-    // this and the executable check still tie what is admitted to what is examined.
-    return PeerProcess::openPidfd(pid);
+} // namespace
+
+int PeerProcess::querySocketPidfd(int socket, int* pidfd) {
+    socklen_t length = sizeof *pidfd;
+    return ::getsockopt(socket, SOL_SOCKET, peerPidfdOption, pidfd, &length) == 0 ? 0 : -errno;
 }
 
-} // namespace
+// Only a kernel without SO_PEERPIDFD sends us to the pid: then it may have been reused since the
+// connect, and the start time recorded after this and the executable check still tie what is
+// admitted to what is examined. Any other failure means the peer is gone (a reaped peer on 6.5 to
+// 6.15 answers EINVAL), and its pid may already be someone else's.
+std::optional<FileDescriptor> PeerProcess::peerPidfd(int socket, pid_t pid, PidfdQuery query) {
+    int pidfd = -1;
+    const int result = query(socket, &pidfd);
+    if (result == 0 && pidfd >= 0) {
+        return FileDescriptor(pidfd);
+    }
+    if (result == -ENOPROTOOPT) {
+        return openPidfd(pid);
+    }
+    return std::nullopt;
+}
 
 std::optional<PeerProcess> PeerProcess::ofSocket(int descriptor, const std::filesystem::path& procRoot) {
     ucred credentials{};
@@ -35,7 +45,11 @@ std::optional<PeerProcess> PeerProcess::ofSocket(int descriptor, const std::file
         length != sizeof credentials || credentials.pid <= 0) {
         return std::nullopt;
     }
-    return ofProcess(credentials.pid, credentials.uid, pidfdOf(descriptor, credentials.pid), procRoot);
+    auto pidfd = peerPidfd(descriptor, credentials.pid);
+    if (!pidfd) {
+        return std::nullopt;
+    }
+    return ofProcess(credentials.pid, credentials.uid, std::move(*pidfd), procRoot);
 }
 
 std::optional<PeerProcess> PeerProcess::ofProcess(pid_t pid, uid_t uid, FileDescriptor pidfd,

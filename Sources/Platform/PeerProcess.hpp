@@ -27,9 +27,19 @@ public:
     // A pidfd for the process with this pid; empty where the kernel has none.
     static FileDescriptor openPidfd(pid_t pid);
 
+    // SO_PEERPIDFD: 0 and the pidfd, or -errno.
+    using PidfdQuery = int (*)(int socket, int* pidfd);
+    static int querySocketPidfd(int socket, int* pidfd);
+    // The pidfd of the socket's peer, opened by pid only where the kernel lacks SO_PEERPIDFD (empty
+    // where it has no pidfds at all); none when the peer is gone.
+    static std::optional<FileDescriptor> peerPidfd(int socket, pid_t pid,
+                                                   PidfdQuery query = querySocketPidfd);
+
     pid_t pid() const { return pid_; }
     uid_t uid() const { return uid_; }
     bool hasPidfd() const { return static_cast<bool>(pidfd_); }
+    // The pidfd's descriptor, -1 without one.
+    int pidfd() const { return pidfd_.get(); }
     // The executable's file name as the kernel reports it (" (deleted)" appended once it is replaced).
     const std::string& executableName() const { return executableName_; }
     const FileIdentity& executable() const { return executable_; }

@@ -37,17 +37,33 @@ SMCMachine SMCMachine::choose(const Roots& roots) {
     if (auto device = HwmonSMCUserClient::findDevice(roots.hwmon)) {
         return SMCMachine(Kind::hwmon, device->string(), roots.deviceTree);
     }
+    // A real Mac whose kernel lacks the driver: a simulated Mac would only pass for it.
+    if (auto board = HardwareModel::board(roots.deviceTree.string())) {
+        return SMCMachine(Kind::missingDriver, *board, roots.deviceTree, roots.hwmon);
+    }
     return SMCMachine(Kind::simulated, SMCSocketProtocol::defaultSocketPath, roots.deviceTree);
 }
 
 std::unique_ptr<SMCUserClient> SMCMachine::makeUserClient(bool controlling) const {
     if (kind_ == Kind::hwmon) {
-        return std::make_unique<HwmonSMCUserClient>(location_, HwmonSMCUserClient::Options{controlling});
+        HwmonSMCUserClient::Options options;
+        options.assumeManualUntilWritten = controlling;
+        return std::make_unique<HwmonSMCUserClient>(location_, options);
+    }
+    if (kind_ == Kind::missingDriver) {
+        // No such device: the bridge finds no SMC service.
+        return std::make_unique<HwmonSMCUserClient>(hwmonRoot_ / HwmonSMCUserClient::driverName);
     }
     return std::make_unique<SocketSMCUserClient>(location_);
 }
 
 std::string SMCMachine::description() const {
+    if (kind_ == Kind::missingDriver) {
+        return "No macsmc_hwmon device on this Apple-silicon Mac (" + location_ +
+               "): the kernel's macsmc_hwmon driver reads its SMC, in Fedora Asahi Remix kernels and in "
+               "mainline Linux from 6.19 once the board's device tree lists its channels; check with "
+               "\"cat /sys/class/hwmon/*/name\".";
+    }
     return (kind_ == Kind::hwmon ? std::string(HwmonSMCUserClient::driverName) : "simulated Mac") + " at " +
            location_;
 }

@@ -17,6 +17,7 @@
 #include <deque>
 #include <map>
 #include <pthread.h>
+#include <sys/socket.h>
 #include <system_error>
 #include <thread>
 
@@ -97,6 +98,14 @@ struct SocketHelperTransport::Core : std::enable_shared_from_this<Core> {
             endpoint = asio::local::stream_protocol::endpoint(path);
         } catch (const std::system_error&) {
             return fail(helperConnectionInvalid, "The helper socket path " + path + " is too long");
+        }
+        // Close-on-exec, which asio does not ask for: an admitted connection inherited by a program
+        // the app starts would outlive a crashed app and hold off the hand-back to the lease.
+        asio::error_code opened;
+        socket.assign(asio::local::stream_protocol(), ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0),
+                      opened);
+        if (opened || socket.native_handle() < 0) {
+            return fail(helperConnectionInvalid, "Cannot open a socket for the helper: " + opened.message());
         }
         socket.async_connect(endpoint, [self = shared_from_this()](const asio::error_code& error) {
             if (self->phase != Phase::connecting) {

@@ -41,6 +41,20 @@ std::string describe(const sd_bus_error* error) {
     return error->name != nullptr ? error->name : "systemd did not answer";
 }
 
+// What the user can do about a refusal; systemd's own text where there is nothing better to say.
+std::string refusalSentence(const sd_bus_error* error) {
+    const std::string command = "sudo systemctl enable --now " + SystemdDaemonRegistration::socketUnit();
+    if (sd_bus_error_has_name(error, "org.freedesktop.DBus.Error.InteractiveAuthorizationRequired")) {
+        return "Approving the helper needs an administrator's password, and no authentication agent is "
+               "running to ask for it. Start your desktop's polkit agent and try again, or run: " +
+               command;
+    }
+    if (sd_bus_error_has_name(error, "org.freedesktop.DBus.Error.AccessDenied")) {
+        return "You are not allowed to start the helper. Ask an administrator to run: " + command;
+    }
+    return describe(error);
+}
+
 std::string unitPath(const std::string& unit) {
     char* path = nullptr;
     if (sd_bus_path_encode("/org/freedesktop/systemd1/unit", unit.c_str(), &path) < 0) {
@@ -85,6 +99,8 @@ struct SystemdDaemonRegistration::Connection {
     std::atomic<bool> refreshing{false};
     bool refreshAgain = false;
     std::vector<std::function<void()>> afterRefresh;
+    // The socket as last read; the bus thread's alone.
+    UnitState unit;
     std::vector<Slot> matches;
     // Last, so its thread stops before anything it uses goes.
     BusThread bus;
@@ -202,7 +218,7 @@ struct SystemdDaemonRegistration::Connection {
                     refreshed(connection, unknownStatus);
                     return;
                 }
-                UnitState unit;
+                unit = {};
                 parse(reply, unit);
                 refreshed(connection, statusOf(unit));
             });
@@ -249,6 +265,29 @@ struct SystemdDaemonRegistration::Connection {
         }
     }
 
+    // Reads the socket's state first and runs only the steps `plan` says are missing from it; a plan
+    // that throws is the operation's failure.
+    void operateOnCurrent(std::string what, std::function<std::vector<Step>(const UnitState&)> plan,
+                          Completion completion) {
+        if (!bus.connected()) {
+            operate(std::move(what), {}, std::move(completion));
+            return;
+        }
+        bus.post([this, what = std::move(what), plan = std::move(plan),
+                  completion = std::move(completion)](sd_bus* connection) mutable {
+            refresh(connection, [this, what, plan, completion] {
+                std::vector<Step> steps;
+                try {
+                    steps = plan(unit);
+                } catch (const PlatformServiceError&) {
+                    completion(std::current_exception());
+                    return;
+                }
+                operate(what, std::move(steps), completion);
+            });
+        });
+    }
+
     // Runs the steps, reads the state again and reports.
     void operate(std::string what, std::vector<Step> steps, Completion completion) {
         if (!bus.connected()) {
@@ -263,7 +302,7 @@ struct SystemdDaemonRegistration::Connection {
                     std::exception_ptr failure;
                     if (error) {
                         logger.notice(what + " refused by systemd: " + describe(error));
-                        failure = std::make_exception_ptr(PlatformServiceError(describe(error)));
+                        failure = std::make_exception_ptr(PlatformServiceError(refusalSentence(error)));
                     }
                     refresh(connection, [completion, failure] { completion(failure); });
                 });
@@ -314,19 +353,32 @@ int SystemdDaemonRegistration::status() {
     return connection.status;
 }
 
+// Each step is one polkit question, so only what is missing is asked: the package normally enabled
+// the socket already, leaving only its start.
 void SystemdDaemonRegistration::registerDaemon(Completion completion) {
-    connection_->operate(
+    connection_->operateOnCurrent(
         "registering the helper",
-        {managerStep("EnableUnitFiles",
-                     [](sd_bus_message* message) {
-                         const int result = appendUnits(message, {socketUnit()});
-                         return result < 0 ? result : sd_bus_message_append(message, "bb", 0, 0);
-                     }),
-         managerStep("Reload", nullptr),
-         managerStep("StartUnit",
-                     [](sd_bus_message* message) {
-                         return sd_bus_message_append(message, "ss", socketUnit().c_str(), "replace");
-                     })},
+        [](const UnitState& unit) {
+            if (statusOf(unit) == 2) {
+                throw PlatformServiceError("An administrator has masked the helper's socket. To use it, run: "
+                                           "sudo systemctl unmask " +
+                                           socketUnit() + " && sudo systemctl enable --now " + socketUnit());
+            }
+            std::vector<Step> steps;
+            if (unit.unitFileState != "enabled" && unit.unitFileState != "enabled-runtime") {
+                steps.push_back(managerStep("EnableUnitFiles", [](sd_bus_message* message) {
+                    const int result = appendUnits(message, {socketUnit()});
+                    return result < 0 ? result : sd_bus_message_append(message, "bb", 0, 0);
+                }));
+                steps.push_back(managerStep("Reload", nullptr));
+            }
+            if (unit.activeState != "active" && unit.activeState != "reloading") {
+                steps.push_back(managerStep("StartUnit", [](sd_bus_message* message) {
+                    return sd_bus_message_append(message, "ss", socketUnit().c_str(), "replace");
+                }));
+            }
+            return steps;
+        },
         std::move(completion));
 }
 

@@ -7,9 +7,10 @@
 
 namespace quorvane {
 
-// Launch at login as an XDG autostart entry: enabling writes a desktop entry that starts the app,
-// disabling removes it. An entry marked Hidden=true (the desktop's way to switch it off) counts as
-// disabled.
+// Launch at login as an XDG autostart entry named after the app id: enabling writes a desktop entry
+// that starts the app, disabling removes it. An entry the desktop switched off (Hidden=true or
+// X-GNOME-Autostart-enabled=false) counts as disabled. An entry under the old name, quorvane.desktop,
+// is taken over on first use with the user's choice kept.
 class XDGLaunchAtLogin final : public LaunchAtLogin {
 public:
     XDGLaunchAtLogin(std::filesystem::path entry, std::filesystem::path executable);
@@ -18,7 +19,7 @@ public:
     // Throws PlatformServiceError naming the entry when it cannot be written or removed.
     void setEnabled(bool enabled) override;
 
-    // <config home>/autostart/quorvane.desktop.
+    // <config home>/autostart/com.orvalith.quorvane.desktop.
     static std::filesystem::path defaultEntry(const UserDirectories& directories = UserDirectories());
     // This process's own executable.
     static std::filesystem::path currentExecutable();
@@ -26,6 +27,8 @@ public:
     static std::string desktopEntry(const std::filesystem::path& executable);
 
 private:
+    void migrateLegacyEntry();
+
     std::filesystem::path entry_;
     std::filesystem::path executable_;
 };

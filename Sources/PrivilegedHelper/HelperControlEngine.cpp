@@ -16,6 +16,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
+constexpr const char* recoveryReason = "helper startup/crash recovery";
+constexpr const char* retryReason = "hand-back retry";
+
 std::string describe(const CompetingFanController& controller) {
     return controller.name + " pid=" + std::to_string(controller.processIdentifier) +
            " path=" + controller.executablePath;
@@ -96,36 +99,127 @@ HelperControlEngine::HelperControlEngine(std::unique_ptr<SMCUserClient> transpor
 HelperControlEngine::~HelperControlEngine() {
     scheduler_.stop();
     std::lock_guard queue(queueMutex_);
-    if (controlMayBeOut()) {
-        try {
-            resetAllInternal("helper deinit");
-        } catch (const std::exception&) {
-        }
-    }
+    handBackBeforeExit("helper deinit");
     forgetSession();
     processLock_.release();
     smc_->close();
 }
 
-// Whether some fan may still be out of the system's hands: a session, a revert not yet run, or the
-// lock still held (start-up recovery, uninstall preparation).
+// Whether some fan may still be out of the system's hands: a session, a revert not yet run, the
+// lock still held (start-up recovery, uninstall preparation), or a hand-back still owed.
 bool HelperControlEngine::controlMayBeOut() const {
     if (processLock_.isHeld()) {
         return true;
     }
     std::lock_guard lease(leaseMutex_);
-    return activeSession_ || pendingRevert_;
+    return activeSession_ || pendingRevert_ || owedHandBack_;
 }
 
 void HelperControlEngine::forgetSession() {
     std::lock_guard lease(leaseMutex_);
     activeSession_.reset();
     pendingRevert_.reset();
+    owedHandBack_.reset();
+}
+
+// What this process controls is reset outright; a hand-back it merely owes yields, as it does on
+// every tick, to another utility or another owner of the lock, which have the fans now.
+void HelperControlEngine::handBackBeforeExit(const std::string& reason) {
+    bool owesOnly = !processLock_.isHeld();
+    {
+        std::lock_guard lease(leaseMutex_);
+        owesOnly = owesOnly && !activeSession_ && !pendingRevert_ && owedHandBack_;
+    }
+    if (owesOnly) {
+        settleOwedHandBack(reason, false);
+    } else if (controlMayBeOut()) {
+        try {
+            resetAllInternal(reason);
+        } catch (const std::exception&) {
+        }
+    }
+}
+
+// The owed hand-back, unless another utility runs or another owner holds the lock. Runs with the
+// control queue held and no session active.
+HelperControlEngine::Settled HelperControlEngine::settleOwedHandBack(const std::string& reason, bool quiet) {
+    {
+        std::lock_guard lease(leaseMutex_);
+        if (!owedHandBack_ || activeSession_ || pendingRevert_) {
+            return Settled::nothingOwed;
+        }
+    }
+    if (competitor()) {
+        return Settled::yielded;
+    }
+    const bool took = !processLock_.isHeld();
+    if (took) {
+        try {
+            processLock_.acquire(reason == recoveryReason ? "Quorvane startup recovery"
+                                                          : "Quorvane hand-back");
+        } catch (const FanControlProcessLockError&) {
+            return Settled::yielded;
+        }
+    }
+    Settled settled = Settled::done;
+    try {
+        resetAllInternal(reason, quiet);
+    } catch (const std::exception& error) {
+        settled = Settled::failed;
+        lastRetryError_ = error.what();
+    }
+    if (took) {
+        processLock_.release();
+    }
+    return settled;
+}
+
+// One idle tick's try. The log keeps the first attempts and then every doubling of their number.
+void HelperControlEngine::retryOwedHandBack() {
+    std::optional<std::string> reason;
+    {
+        std::lock_guard lease(leaseMutex_);
+        reason = owedHandBack_;
+    }
+    if (!reason) {
+        return;
+    }
+    if (failedRetries_ >= retriesOnEveryTick && ++ticksSinceRetry_ < ticksBetweenLateRetries) {
+        return;
+    }
+    ticksSinceRetry_ = 0;
+    const int failedBefore = failedRetries_;
+    const int attempt = failedBefore + 1;
+    const bool logged = (attempt & (attempt - 1)) == 0;
+    switch (settleOwedHandBack(*reason, !logged)) {
+    case Settled::failed:
+        failedRetries_ = attempt;
+        if (logged) {
+            logger_.error("hand-back attempt " + std::to_string(attempt) + " failed: " + lastRetryError_ +
+                          "; retrying on the watchdog");
+        }
+        break;
+    case Settled::done:
+        if (failedBefore > 0) {
+            logger_.notice("hand-back completed after " + std::to_string(failedBefore) +
+                           " failed attempt(s)");
+        }
+        break;
+    case Settled::nothingOwed:
+    case Settled::yielded:
+        break;
+    }
 }
 
 void HelperControlEngine::startupRecovery() {
+    // Skipped only while the other utility or owner remains: the recovery stays owed.
+    const auto owe = [this] {
+        std::lock_guard lease(leaseMutex_);
+        owedHandBack_ = recoveryReason;
+    };
     if (auto running = competitor()) {
         logger_.error("startup recovery skipped: competing controller " + describe(*running));
+        owe();
         return;
     }
     try {
@@ -136,10 +230,11 @@ void HelperControlEngine::startupRecovery() {
         }
         logger_.error("startup recovery skipped: " +
                       error.owner().value_or("another Quorvane helper owns control"));
+        owe();
         return;
     }
     try {
-        resetAllInternal("helper startup/crash recovery");
+        resetAllInternal(recoveryReason);
     } catch (...) {
         processLock_.release();
         throw;
@@ -181,8 +276,17 @@ HelperReply HelperControlEngine::beginSession(const std::string& sessionID) {
         throw HelperError::controlUnavailable(
             "Another Quorvane helper already owns fan control. Quorvane is staying on Apple Default.");
     }
+    std::optional<std::string> owed;
+    {
+        std::lock_guard lease(leaseMutex_);
+        owed = owedHandBack_;
+    }
     HelperReply reply;
     try {
+        // What a skipped recovery or a failed hand-back left out goes back before the clean preflight.
+        if (owed) {
+            resetAllInternal(*owed);
+        }
         reply = snapshot(true);
         acquireDiagnosticLock();
     } catch (...) {
@@ -266,8 +370,21 @@ void HelperControlEngine::endActiveSession(const std::string& reason) {
 }
 
 void HelperControlEngine::watchdogTick() {
-    std::optional<std::string> watched = activeSession();
+    std::optional<std::string> watched;
+    bool owed = false;
+    {
+        std::lock_guard lease(leaseMutex_);
+        watched = activeSession_;
+        owed = owedHandBack_.has_value();
+    }
     if (!watched) {
+        if (owed && !retryQueued_.exchange(true)) {
+            scheduler_.post([this] {
+                std::lock_guard queue(queueMutex_);
+                retryQueued_ = false;
+                retryOwedHandBack();
+            });
+        }
         return;
     }
     std::string reason;
@@ -342,7 +459,8 @@ HelperControlEngine::FirstRunStage HelperControlEngine::firstRunStage() const {
 // ---- guarded writes --------------------------------------------------------------------------
 
 std::optional<CompetingFanController> HelperControlEngine::competitor() {
-    return CompetingFanControllerDetector::runningControllerDetails(processes_);
+    return CompetingFanControllerDetector::runningControllerDetails(
+        processes_, CompetingFanControllerDetector::Scope::rootProcesses);
 }
 
 int HelperControlEngine::supervisedFan() const {
@@ -485,8 +603,10 @@ HelperReply HelperControlEngine::resetAll(const std::optional<std::string>& sess
     return reply;
 }
 
-void HelperControlEngine::resetAllInternal(const std::string& reason) {
-    logger_.notice("reset all requested: " + reason);
+void HelperControlEngine::resetAllInternal(const std::string& reason, bool quiet) {
+    if (!quiet) {
+        logger_.notice("reset all requested: " + reason);
+    }
     std::vector<int> fans = capabilities_.fanIndices();
     if (fans.empty()) {
         fans = {0, 1};
@@ -524,6 +644,17 @@ void HelperControlEngine::resetAllInternal(const std::string& reason) {
         releaseDiagnosticLock();
     } catch (...) {
         releaseError = std::current_exception();
+    }
+    {
+        // A failed reset leaves the hand-back owed; the first one that succeeds settles it.
+        std::lock_guard lease(leaseMutex_);
+        if (failure || releaseError) {
+            owedHandBack_ = retryReason;
+        } else {
+            owedHandBack_.reset();
+            failedRetries_ = 0;
+            ticksSinceRetry_ = 0;
+        }
     }
     failure.rethrowIfAny();
     if (releaseError) {
@@ -690,12 +821,7 @@ void HelperControlEngine::prepareForUninstall() {
 
 void HelperControlEngine::shutdown() {
     std::lock_guard queue(queueMutex_);
-    if (controlMayBeOut()) {
-        try {
-            resetAllInternal("helper termination");
-        } catch (const std::exception&) {
-        }
-    }
+    handBackBeforeExit("helper termination");
     forgetSession();
     processLock_.release();
     smc_->close();

@@ -10,6 +10,7 @@
 #include "SMC/IOKitSMCBridge.hpp"
 #include "XPC/HelperReply.hpp"
 
+#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -42,6 +43,11 @@ struct HelperEnginePaths {
 // A session is active only while this process holds the control lock: an expired session's queued
 // reset finishes before the next session begins, so it can never release the lock under that one.
 // Termination and destruction reset whenever a session, a pending revert or the lock remains.
+//
+// A hand-back is owed when start-up recovery had to yield (to another utility or another owner of
+// the lock) or when any reset failed. It is retried on idle watchdog ticks and before the next
+// session's preflight, and at termination, always yielding to another utility or owner; the first
+// reset that succeeds settles it.
 class HelperControlEngine {
 public:
     enum class FirstRunStage { clean, fan0Manual, fan0TargetVerified };
@@ -75,11 +81,16 @@ public:
 
     static constexpr std::int64_t watchdogPeriodMilliseconds = 2000;
     static constexpr double diagnosticLockTimeout = 12.0;
+    // An owed hand-back is tried on every idle tick for a minute, then every 30 s: each attempt's
+    // writes are audited, and a fan key that keeps refusing must not flood the log.
+    static constexpr int retriesOnEveryTick = 30;
+    static constexpr int ticksBetweenLateRetries = 15;
 
 private:
     // Everything below runs with queueMutex_ held.
     HelperReply snapshot(bool requireCleanModes);
-    void resetAllInternal(const std::string& reason);
+    // quiet: no "reset all requested" line (a retry whose attempt is not logged).
+    void resetAllInternal(const std::string& reason, bool quiet = false);
     void awaitMinimumTarget(int fan, float minimum);
     void requireSession(const std::string& sessionID) const;
     void touchLease();
@@ -94,6 +105,10 @@ private:
     void endActiveSession(const std::string& reason);
     void finishPendingRevert();
     bool controlMayBeOut() const;
+    enum class Settled { nothingOwed, yielded, done, failed };
+    Settled settleOwedHandBack(const std::string& reason, bool quiet);
+    void retryOwedHandBack();
+    void handBackBeforeExit(const std::string& reason);
     void forgetSession();
     std::optional<CompetingFanController> competitor();
     int supervisedFan() const;
@@ -113,6 +128,15 @@ private:
     std::optional<std::int64_t> lastHeartbeat_;
     // The reason of a watchdog revert whose reset has not run yet; its session is already gone.
     std::optional<std::string> pendingRevert_;
+    // The reason to give when the owed hand-back is next tried; none when nothing is owed.
+    std::optional<std::string> owedHandBack_;
+    // Set while a retry waits on the control queue, so slow retries never pile up behind each other.
+    std::atomic<bool> retryQueued_ = false;
+
+    // Retries of the owed hand-back that failed in a row, and idle ticks since the last one.
+    int failedRetries_ = 0;
+    int ticksSinceRetry_ = 0;
+    std::string lastRetryError_;
 
     bool capabilityVerified_ = false;
     FirstRunStage firstRunStage_ = FirstRunStage::clean;

@@ -1,14 +1,18 @@
 #include "PrivilegedHelper/HelperDaemon.hpp"
 
+#include "Helpers/LogRateLimiter.hpp"
+#include "Platform/ControlAuthorization.hpp"
 #include "Platform/FileDescriptor.hpp"
 #include "Platform/FramedConnection.hpp"
 #include "Platform/PeerProcess.hpp"
+#include "Platform/PolkitControlAuthorization.hpp"
 #include "Platform/ProcFSProcessTable.hpp"
 #include "Platform/SMCMachine.hpp"
 #include "Platform/SignalFreeThread.hpp"
 #include "Platform/UnixSocketListener.hpp"
 #include "PrivilegedHelper/AsioEngineScheduler.hpp"
 #include "PrivilegedHelper/HelperService.hpp"
+#include "PrivilegedHelper/PeerCheckQueue.hpp"
 #include "XPC/FanControlXPC.hpp"
 #include "XPC/HelperProtocolError.hpp"
 
@@ -17,6 +21,7 @@
 #include <asio/strand.hpp>
 #include <csignal>
 #include <cstdlib>
+#include <pthread.h>
 #include <unistd.h>
 
 namespace quorvane {
@@ -78,6 +83,29 @@ HelperDaemon::HelperDaemon(HelperDaemonOptions options)
                                                : SMCMachine::fromEnvironment().makeUserClient(true);
     engine_ = std::make_unique<HelperControlEngine>(std::move(transport), SteadyClock::shared(), *processes_,
                                                     *scheduler_, options_.enginePaths);
+    authorization_ = options_.makeControlAuthorization ? options_.makeControlAuthorization()
+                                                       : std::make_unique<PolkitControlAuthorization>();
+    Clock& clock = options_.clock ? *options_.clock : SteadyClock::shared();
+    refusals_ = std::make_unique<LogRateLimiter>(clock, options_.refusalLogInterval);
+    // The check holds only what it uses itself: a stalled one may outlive this daemon.
+    checks_ = std::make_unique<PeerCheckQueue>(
+        checkingThreads, clock, options_.checkDeadline,
+        [daemon = this,
+         authorized = options_.isAuthorizedClient](FileDescriptor connection) -> PeerCheckQueue::Verdict {
+            auto peer = PeerProcess::ofSocket(connection.get());
+            if (!peer || !authorized || !authorized(*peer)) {
+                // Closed once the refusal is counted.
+                return [daemon, pid = peer ? peer->pid() : 0,
+                        connection = std::make_shared<FileDescriptor>(std::move(connection))] {
+                    daemon->refuse(pid);
+                };
+            }
+            return [daemon, connection = std::make_shared<FileDescriptor>(std::move(connection)),
+                    peer = std::make_shared<const PeerProcess>(std::move(*peer))] {
+                daemon->admit(std::move(*connection), peer);
+            };
+        },
+        [this] { --openConnections_; });
     listener_ = options_.activatedDescriptor
                     ? std::make_unique<UnixSocketListener>(mainLoop_, *options_.activatedDescriptor)
                     : std::make_unique<UnixSocketListener>(mainLoop_, options_.socketPath, 0666);
@@ -89,8 +117,9 @@ HelperDaemon::~HelperDaemon() {
     joinWorkers();
 }
 
+// Waits for the connection threads, whose work is short, never for a peer check.
 void HelperDaemon::joinWorkers() {
-    checks_.stop();
+    checks_->close();
     connections_.stop();
     for (auto& worker : workers_) {
         worker.join();
@@ -100,28 +129,35 @@ void HelperDaemon::joinWorkers() {
 
 // On the main loop: only counting, then the peer goes to be checked elsewhere.
 void HelperDaemon::accept(asio::local::stream_protocol::socket socket) {
+    checks_->dropExpired();
     if (openConnections_.load() >= options_.maxConnections) {
         logger_.error("refused a connection: " + std::to_string(options_.maxConnections) +
                       " connections are open already");
         return;
     }
     asio::error_code error;
-    auto connection = std::make_shared<FileDescriptor>(socket.release(error));
+    FileDescriptor connection(socket.release(error));
     if (error) {
         return;
     }
     ++openConnections_;
-    asio::post(checks_, [this, connection] { check(std::move(*connection)); });
+    checks_->submit(std::move(connection));
 }
 
-void HelperDaemon::check(FileDescriptor connection) {
-    auto peer = PeerProcess::ofSocket(connection.get());
-    if (!peer || !options_.isAuthorizedClient || !options_.isAuthorizedClient(*peer)) {
-        logger_.error("refused connection from pid " + std::to_string(peer ? peer->pid() : 0) +
-                      ": not the pinned Quorvane app");
-        --openConnections_;
-        return;
+// Verdicts run one at a time.
+void HelperDaemon::refuse(pid_t pid) {
+    --openConnections_;
+    if (const auto heldBack = refusals_->permit()) {
+        std::string line =
+            "refused connection from pid " + std::to_string(pid) + ": not the pinned Quorvane app";
+        if (*heldBack > 0) {
+            line += " (" + std::to_string(*heldBack) + " more refused since the last report)";
+        }
+        logger_.error(line);
     }
+}
+
+void HelperDaemon::admit(FileDescriptor connection, std::shared_ptr<const PeerProcess> peer) {
     // Each connection on a strand of its own: its reads, writes and idle timer never overlap.
     asio::local::stream_protocol::socket socket(asio::make_strand(connections_));
     asio::error_code error;
@@ -131,12 +167,13 @@ void HelperDaemon::check(FileDescriptor connection) {
         return;
     }
     connection.release();
-    serve(std::move(socket), std::make_shared<const PeerProcess>(std::move(*peer)));
+    serve(std::move(socket), std::move(peer));
 }
 
 void HelperDaemon::serve(asio::local::stream_protocol::socket socket,
                          std::shared_ptr<const PeerProcess> peer) {
-    auto service = std::make_shared<HelperService>(*engine_);
+    auto service = std::make_shared<HelperService>(
+        *engine_, [authorization = authorization_, peer] { return authorization->mayControl(*peer); });
     FramedConnection::start(
         std::move(socket), maxHelperMessageSize,
         [this, service,
@@ -171,7 +208,6 @@ int HelperDaemon::run() {
     std::signal(SIGPIPE, SIG_IGN);
     auto guard = asio::make_work_guard(mainLoop_);
     auto connectionWork = asio::make_work_guard(connections_);
-    auto checkWork = asio::make_work_guard(checks_);
     signals_.async_wait([this](const std::error_code& error, int) {
         if (!error) {
             engine_->shutdown();
@@ -181,9 +217,14 @@ int HelperDaemon::run() {
     for (int i = 0; i < options_.connectionThreads; ++i) {
         workers_.push_back(startSignalFreeThread([this] { connections_.run(); }));
     }
-    for (int i = 0; i < checkingThreads; ++i) {
-        workers_.push_back(startSignalFreeThread([this] { checks_.run(); }));
+    // main blocks the stop signals until the handler is in place; one that came meanwhile is
+    // taken now.
+    sigset_t stops;
+    sigemptyset(&stops);
+    for (const int stop : {SIGTERM, SIGINT, SIGHUP}) {
+        sigaddset(&stops, stop);
     }
+    pthread_sigmask(SIG_UNBLOCK, &stops, nullptr);
     logger_.notice("listening for the app");
     mainLoop_.run();
     joinWorkers();

@@ -32,6 +32,10 @@ HelperError HelperError::invalidFan() {
     return HelperError(Kind::invalidFan, "The requested fan does not exist on this machine");
 }
 
+HelperError HelperError::notPermitted() {
+    return HelperError(Kind::notPermitted, HelperXPCError::notPermittedSentence);
+}
+
 long HelperError::wireCode() const {
     using Code = HelperXPCError::Code;
     switch (kind_) {
@@ -49,6 +53,8 @@ long HelperError::wireCode() const {
         return static_cast<long>(Code::invalidSession);
     case Kind::invalidFan:
         return static_cast<long>(Code::invalidFan);
+    case Kind::notPermitted:
+        return static_cast<long>(Code::notPermitted);
     }
     return static_cast<long>(Code::internalFailure);
 }

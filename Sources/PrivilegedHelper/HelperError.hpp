@@ -19,6 +19,7 @@ public:
         busy,
         invalidSession,
         invalidFan,
+        notPermitted,
     };
 
     static HelperError unsupportedHardware(const std::string& text);
@@ -28,6 +29,8 @@ public:
     static HelperError busy();
     static HelperError invalidSession();
     static HelperError invalidFan();
+    // The person behind the client may not take the fans of this shared machine.
+    static HelperError notPermitted();
 
     Kind kind() const { return kind_; }
     // The code the error carries on the wire.

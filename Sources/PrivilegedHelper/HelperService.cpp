@@ -29,6 +29,11 @@ HelperResponse HelperService::handle(const HelperRequest& request) {
             reply = engine_.status();
             break;
         case HelperSelector::beginSession:
+            // Asked at every start: whoever sat at the machine when the connection opened may be
+            // gone by now. The supervised test runs in a session too.
+            if (mayControl_ && !mayControl_()) {
+                throw HelperError::notPermitted();
+            }
             reply = engine_.beginSession(request.sessionID);
             sessionID_ = request.sessionID;
             break;

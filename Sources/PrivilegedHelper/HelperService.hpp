@@ -2,6 +2,7 @@
 
 #include "XPC/HelperMessage.hpp"
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -13,7 +14,10 @@ class HelperControlEngine;
 // remembers the session this connection opened so its loss can end it.
 class HelperService {
 public:
-    explicit HelperService(HelperControlEngine& engine) : engine_(engine) {}
+    // `mayControl` tells whether the person behind this connection may open a session; without it
+    // anyone admitted may.
+    explicit HelperService(HelperControlEngine& engine, std::function<bool()> mayControl = {})
+        : engine_(engine), mayControl_(std::move(mayControl)) {}
 
     HelperResponse handle(const HelperRequest& request);
     // The connection is gone: end its session, if it still owns one.
@@ -23,6 +27,7 @@ public:
 
 private:
     HelperControlEngine& engine_;
+    std::function<bool()> mayControl_;
     std::optional<std::string> sessionID_;
 };
 

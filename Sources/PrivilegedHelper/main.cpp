@@ -3,11 +3,21 @@
 #include "Platform/PeerProcess.hpp"
 #include "PrivilegedHelper/HelperDaemon.hpp"
 #include "PrivilegedHelper/HelperError.hpp"
+#include "SMC/SMCError.hpp"
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <unistd.h>
+
+namespace {
+
+// EX_UNAVAILABLE: this machine has no SMC. The unit lists it in RestartPreventExitStatus=, as
+// restarting cannot make one appear.
+constexpr int noSMCExitStatus = 69;
+
+} // namespace
 
 int main(int argc, char** argv) {
     using namespace quorvane;
@@ -26,6 +36,14 @@ int main(int argc, char** argv) {
         std::fputs(usage, help ? stdout : stderr);
         return help ? 0 : 2;
     }
+    // A stop that arrives while the app is hashed or the fans are recovered waits for the daemon's
+    // handler, which takes it once serving starts; every thread started from here inherits the mask.
+    sigset_t stops;
+    sigemptyset(&stops);
+    for (const int stop : {SIGTERM, SIGINT, SIGHUP}) {
+        sigaddset(&stops, stop);
+    }
+    pthread_sigmask(SIG_BLOCK, &stops, nullptr);
     try {
         if (::geteuid() != 0) {
             throw HelperError::abnormalPreflight("helper must run as root");
@@ -43,6 +61,9 @@ int main(int argc, char** argv) {
         };
         HelperDaemon daemon(std::move(options));
         return daemon.run();
+    } catch (const SMCError& error) {
+        std::fprintf(stderr, "OrvalithHelper: %s\n", error.what());
+        return error.kind() == SMCError::Kind::connectionFailed ? noSMCExitStatus : 1;
     } catch (const std::exception& error) {
         std::fprintf(stderr, "OrvalithHelper: %s\n", error.what());
         return 1;

@@ -120,7 +120,8 @@ SMCParamStruct IOKitSMCBridge::call(const SMCParamStruct& input, const std::stri
     const std::uint32_t code =
         client_->callStructMethod(SMCUserClient::smcSelector, input, output, outputSize);
     if (code != IOKitReturn::success) {
-        throw SMCError::ioKitFailed(keyText ? operation + " for " + *keyText : operation, code);
+        throw SMCError::ioKitFailed(keyText ? operation + " for " + *keyText : operation, code,
+                                    client_->failureReason());
     }
     if (outputSize != recordSize) {
         throw SMCError::readFailed(operation + " returned " + std::to_string(outputSize) +

@@ -36,8 +36,9 @@ SMCError SMCError::writeFailed(const std::string& detail) {
     return error;
 }
 
-SMCError SMCError::ioKitFailed(const std::string& operation, std::uint32_t code) {
-    SMCError error(Kind::ioKitFailed, operation + " failed (IOKit 0x" + lowercaseHex(code) + ")");
+SMCError SMCError::ioKitFailed(const std::string& operation, std::uint32_t code, const std::string& reason) {
+    SMCError error(Kind::ioKitFailed,
+                   reason.empty() ? operation + " failed (IOKit 0x" + lowercaseHex(code) + ")" : reason);
     error.text_ = operation;
     error.code_ = code;
     return error;

@@ -27,7 +27,9 @@ public:
     static SMCError keyNotFound(const std::string& key);
     static SMCError readFailed(const std::string& detail);
     static SMCError writeFailed(const std::string& detail);
-    static SMCError ioKitFailed(const std::string& operation, std::uint32_t code);
+    // With a reason, what() is that sentence.
+    static SMCError ioKitFailed(const std::string& operation, std::uint32_t code,
+                                const std::string& reason = {});
     static SMCError firmwareFailed(const std::string& operation, const std::string& key, std::uint8_t result);
     static SMCError unsupportedType(const std::string& type);
     static SMCError connectionFailed();

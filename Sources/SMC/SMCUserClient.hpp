@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace quorvane {
 
@@ -22,6 +23,8 @@ public:
     // One structure call. outputSize holds the output capacity on entry and the bytes written on return.
     virtual std::uint32_t callStructMethod(std::uint32_t selector, const SMCParamStruct& input,
                                            SMCParamStruct& output, std::size_t& outputSize) = 0;
+    // Why the last call failed, in the user's words, where the code alone would not say; else empty.
+    virtual std::string failureReason() const { return {}; }
 
     static constexpr std::uint32_t smcSelector = 2;
 };

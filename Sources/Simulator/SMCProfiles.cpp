@@ -71,6 +71,15 @@ void appendFans(std::vector<SimulatedKey>& keys, std::initializer_list<FanLimits
     }
 }
 
+// The power keys the physics keeps current: the whole machine's draw everywhere, the heat pipes'
+// load only where fans cool them. Values are overwritten at the first advance.
+void appendPowerChannels(std::vector<SimulatedKey>& keys, bool heatpipes) {
+    keys.push_back(SimulatedKey::flt("PSTR", 0.0f));
+    if (heatpipes) {
+        keys.push_back(SimulatedKey::flt("PHPC", 0.0f));
+    }
+}
+
 // Fills to the machine's key count and states "#KEY" as part of the data.
 void finish(std::vector<SimulatedKey>& keys, std::size_t total, std::uint64_t seed) {
     const std::size_t countIndex = keys.size();
@@ -182,6 +191,7 @@ SMCProfile makeMac15_11() {
     for (const auto& [name, value] : fixedPointChannels) {
         keys.push_back(SimulatedKey::ioft(name, value));
     }
+    appendPowerChannels(keys, true);
     finish(keys, 2808, 0x4D3331);
     return profile;
 }
@@ -195,6 +205,7 @@ SMCProfile makeMac14_6() {
     profile.fanTimings.requiresUnlock = false;
     appendFans(profile.keys, {{1200.0f, 5348.0f}, {1200.0f, 5776.0f}}, 0);
     appendTemperatures(profile.keys, m2Temperatures("159DHLPTXbfj", "5DLTbjKS"));
+    appendPowerChannels(profile.keys, true);
     finish(profile.keys, 1512, 0x4D3236);
     return profile;
 }
@@ -208,6 +219,7 @@ SMCProfile makeMac14_2() {
     profile.fanTimings.requiresUnlock = false;
     profile.keys.push_back(SimulatedKey::ui8("FNum", 0));
     appendTemperatures(profile.keys, m2Temperatures("159D", "5DLT"));
+    appendPowerChannels(profile.keys, false);
     finish(profile.keys, 1396, 0x4D3232);
     return profile;
 }

@@ -24,11 +24,15 @@
 
 #include <algorithm>
 #include <asio/io_context.hpp>
+#include <asio/posix/stream_descriptor.hpp>
 #include <asio/signal_set.hpp>
 #include <charconv>
 #include <cmath>
 #include <csignal>
+#include <functional>
 #include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace quorvane {
 
@@ -71,6 +75,15 @@ public:
         return value;
     }
     const std::vector<std::string>& rest() const { return rest_; }
+    // A switch without a value, taken out of the rest.
+    bool flag(const std::string& name) {
+        const auto found = std::find(rest_.begin(), rest_.end(), name);
+        if (found == rest_.end()) {
+            return false;
+        }
+        rest_.erase(found);
+        return true;
+    }
 
 private:
     std::vector<std::pair<std::string, std::string>> options_;
@@ -177,6 +190,19 @@ void printHwmonKeys(const SMCMachine& machine, std::ostream& out) {
         return;
     }
     out << "Board: " << HardwareModel::board(machine.deviceTree().string()).value_or("unknown") << "\n";
+    const auto parameter = HwmonSMCUserClient::parameter(machine.location());
+    out << "Driver parameter: "
+        << (parameter ? parameter->name + (parameter->enabled ? " (on)" : " (off)")
+                      : std::string("unreadable"))
+        << "\n";
+    bool writable = false;
+    for (const auto& key : client.keys()) {
+        if (key.source == HwmonSMCUserClient::Key::Source::fanTarget) {
+            struct stat status {};
+            writable = writable || (::stat(key.file.c_str(), &status) == 0 && (status.st_mode & 0222) != 0);
+        }
+    }
+    out << "Fan targets: " << (writable ? "writable" : "read-only") << "\n";
     out << "Keys:\n";
     for (const auto& key : client.keys()) {
         out << "  " << IOKitSMCBridge::stringFromKey(key.key) << "  " << key.label << "  "
@@ -197,6 +223,10 @@ int probe(const Arguments& arguments, std::ostream& out) {
     if (!arguments.option("--profile")) {
         // The machine the app and the helper would use.
         const auto machine = SMCMachine::fromEnvironment();
+        if (machine.kind() == SMCMachine::Kind::missingDriver) {
+            out << machine.description() << "\n";
+            return failure;
+        }
         IOKitSMCBridge bridge(machine.makeUserClient());
         bridge.open();
         printProbe(bridge, machine.modelIdentifier() + " through " + machine.description(), out);
@@ -213,14 +243,25 @@ int probe(const Arguments& arguments, std::ostream& out) {
     return 0;
 }
 
-int serve(const Arguments& arguments, std::ostream& out) {
-    rejectExtra(arguments.rest(), 0);
+int serve(Arguments arguments, std::ostream& out) {
     const auto profile = profileNamed(arguments.option("--profile").value_or("Mac15,11"));
     const double speed = speedFactor(arguments.option("--speed").value_or("1"));
     const std::uint64_t seed = seedValue(arguments.option("--seed").value_or("1"));
     auto workload = workloadNamed(arguments.option("--workload").value_or("idle"));
     const std::string socket = arguments.option("--socket").value_or(SMCSocketProtocol::socketPath());
     const auto hwmon = arguments.option("--hwmon");
+    SimulatedHwmonDevice::Options deviceOptions;
+    const auto keys = arguments.option("--dt-keys").value_or("mainline");
+    const auto layout = arguments.option("--dt-layout").value_or("flat");
+    if ((keys != "mainline" && keys != "extended") || (layout != "flat" && layout != "grouped")) {
+        throw UsageError("--dt-keys takes mainline or extended, --dt-layout flat or grouped");
+    }
+    deviceOptions.keys = keys == "extended" ? SimulatedHwmonDevice::Options::Keys::extended
+                                            : SimulatedHwmonDevice::Options::Keys::mainline;
+    deviceOptions.layout = layout == "grouped" ? SimulatedHwmonDevice::Options::Layout::grouped
+                                               : SimulatedHwmonDevice::Options::Layout::flat;
+    deviceOptions.fanControl = arguments.flag("--fan-control");
+    rejectExtra(arguments.rest(), 0);
 
     ScaledClock clock(speed);
     SimulatedMac mac(profile, clock, seed);
@@ -233,17 +274,37 @@ int serve(const Arguments& arguments, std::ostream& out) {
     // About a simulated second per tick at most, so the system's fan curve keeps up at high speeds.
     options.tickPeriod = std::chrono::milliseconds(std::clamp(static_cast<int>(1000.0 / speed), 5, 100));
     std::unique_ptr<SimulatedHwmonDevice> device;
+    std::optional<asio::posix::stream_descriptor> writes;
+    std::function<void()> awaitWrites;
     if (hwmon) {
-        device = std::make_unique<SimulatedHwmonDevice>(mac, *hwmon);
+        device = std::make_unique<SimulatedHwmonDevice>(mac, *hwmon, deviceOptions);
         options.onTick = [&device] {
             device->refresh();
         };
+        options.onHwmonReload = [&device] {
+            device->reload();
+        };
+        // A fan target is taken as soon as it is written, as the driver takes it within the write.
+        writes.emplace(io, ::dup(device->writeNotifier()));
+        awaitWrites = [&] {
+            writes->async_wait(asio::posix::stream_descriptor::wait_read, [&](const asio::error_code& error) {
+                if (!error) {
+                    mac.advanceToNow();
+                    device->refresh();
+                    awaitWrites();
+                }
+            });
+        };
+        awaitWrites();
     }
     SimulatorServer server(io, mac, options);
     asio::signal_set signals(io, SIGINT, SIGTERM);
     signals.async_wait([&](const asio::error_code& error, int) {
         if (!error) {
             server.stop();
+            if (writes) {
+                writes->close();
+            }
         }
     });
     server.start();
@@ -262,7 +323,7 @@ int serve(const Arguments& arguments, std::ostream& out) {
 int control(const Arguments& arguments, std::ostream& out) {
     const auto& words = arguments.rest();
     if (words.empty()) {
-        throw UsageError("ctl needs a command: status, workload, fault or clear");
+        throw UsageError("ctl needs a command: status, workload, fault, clear or hwmon reload");
     }
     SimulatorControlClient client(arguments.option("--socket").value_or(SMCSocketProtocol::socketPath()));
     const auto& command = words[0];
@@ -296,6 +357,14 @@ int control(const Arguments& arguments, std::ostream& out) {
         out << "Fault: " << fault.description() << "\n";
         return 0;
     }
+    if (command == "hwmon") {
+        if (words.size() != 2 || words[1] != "reload") {
+            throw UsageError("ctl hwmon takes reload");
+        }
+        client.reloadHwmon();
+        out << "macsmc_hwmon reloaded: every fan's manual flag is clear\n";
+        return 0;
+    }
     if (command == "clear") {
         rejectExtra(words, 1);
         client.clearFaults();
@@ -311,11 +380,14 @@ std::string SimulatorCommandLine::usage() {
     return "usage: quorvane-sim profiles\n"
            "       quorvane-sim probe [--profile NAME | --socket PATH]\n"
            "       quorvane-sim serve [--profile NAME] [--socket PATH] [--speed X] [--seed N] [--workload "
-           "NAME|FILE] [--hwmon DIR]\n"
+           "NAME|FILE]\n"
+           "                          [--hwmon DIR [--dt-keys mainline|extended] [--dt-layout flat|grouped] "
+           "[--fan-control]]\n"
            "       quorvane-sim ctl [--socket PATH] status [--json]\n"
            "       quorvane-sim ctl [--socket PATH] workload NAME|FILE\n"
            "       quorvane-sim ctl [--socket PATH] fault KIND ARGUMENTS...\n"
            "       quorvane-sim ctl [--socket PATH] clear\n"
+           "       quorvane-sim ctl [--socket PATH] hwmon reload\n"
            "The socket defaults to " +
            std::string(SMCSocketProtocol::defaultSocketPath) + ", or " +
            SMCSocketProtocol::socketPathVariable +
@@ -323,7 +395,12 @@ std::string SimulatorCommandLine::usage() {
            "macsmc_hwmon device (" +
            std::string(SMCMachine::hwmonRootVariable) + ", " + SMCMachine::deviceTreeVariable +
            " relocate /sys/class/hwmon and /proc/device-tree), else the "
-           "default socket.\nserve --hwmon DIR also keeps DIR laid out as such a device.\nWorkloads: idle, "
+           "default socket.\nserve --hwmon DIR also keeps DIR laid out as such a device, listing what real "
+           "device trees "
+           "list\n(--dt-keys extended adds the die and GPU keys of a patched tree; --dt-layout grouped is an "
+           "older "
+           "driver's\ntree, parameter melt_my_mac) and taking fan targets only with "
+           "--fan-control.\nWorkloads: idle, "
            "light, steady, gpu-heavy, bursty, runaway, or a timeline file "
            "(.json).\n" +
            SimulatedFault::usage() + "\n";
@@ -346,9 +423,9 @@ int SimulatorCommandLine::run(const std::vector<std::string>& arguments, std::os
             return probe(Arguments(rest, {"--profile", "--socket"}), out);
         }
         if (command == "serve") {
-            return serve(
-                Arguments(rest, {"--profile", "--socket", "--speed", "--seed", "--workload", "--hwmon"}),
-                out);
+            return serve(Arguments(rest, {"--profile", "--socket", "--speed", "--seed", "--workload",
+                                          "--hwmon", "--dt-keys", "--dt-layout"}),
+                         out);
         }
         if (command == "ctl") {
             return control(Arguments(rest, {"--socket"}), out);

@@ -46,6 +46,10 @@ MachineStatus SimulatorControlClient::clearFaults() {
     return MachineStatus::fromJSON(send({{"command", "clear"}}));
 }
 
+MachineStatus SimulatorControlClient::reloadHwmon() {
+    return MachineStatus::fromJSON(send({{"command", "hwmon-reload"}}));
+}
+
 nlohmann::json SimulatorControlClient::send(const nlohmann::json& command) {
     if (!connection_.connect()) {
         throw SimulatorError("No simulated Mac answers at " + connection_.path() +

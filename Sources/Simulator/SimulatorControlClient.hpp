@@ -25,6 +25,8 @@ public:
     MachineStatus setWorkload(const std::string& nameOrPath);
     MachineStatus injectFault(const SimulatedFault& fault);
     MachineStatus clearFaults();
+    // As a module reload of the machine's macsmc_hwmon driver.
+    MachineStatus reloadHwmon();
 
 private:
     // Sends one command; returns the reply's status document.

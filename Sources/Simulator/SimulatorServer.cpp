@@ -133,7 +133,7 @@ nlohmann::json SimulatorServer::control(Session& session, const nlohmann::json& 
             status.exchangesByProcess = exchangesByProcess_;
             return {{"ok", true}, {"status", status.toJSON()}};
         }
-        if (name != "workload" && name != "fault" && name != "clear") {
+        if (name != "workload" && name != "fault" && name != "clear" && name != "hwmon-reload") {
             throw SimulatorError("Unknown control command \"" + name + "\"");
         }
         if (!session.mayControl) {
@@ -146,6 +146,11 @@ nlohmann::json SimulatorServer::control(Session& session, const nlohmann::json& 
             } else {
                 mac_.setWorkload(Workload::named(workload));
             }
+        } else if (name == "hwmon-reload") {
+            if (!options_.onHwmonReload) {
+                throw SimulatorError("This simulated Mac keeps no macsmc_hwmon device (serve --hwmon DIR)");
+            }
+            options_.onHwmonReload();
         } else if (name == "fault") {
             mac_.injectFault(SimulatedFault::fromJSON(command.value("fault", nlohmann::json::object())));
         } else {

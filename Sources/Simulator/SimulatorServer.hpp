@@ -36,6 +36,8 @@ public:
         std::chrono::milliseconds tickPeriod{100};
         // Runs after each physics step, on the server's thread.
         std::function<void()> onTick;
+        // Reloads the machine's hwmon driver (`ctl hwmon reload`); unset when it keeps none.
+        std::function<void()> onHwmonReload;
     };
 
     // Binds at once, so clients can connect from here on; throws SocketError when the path cannot

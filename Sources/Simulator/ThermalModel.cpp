@@ -71,6 +71,8 @@ ThermalModel::ThermalModel(const SMCProfile& profile, std::uint64_t seed)
         }
         return std::nullopt;
     };
+    publishesSystemPower_ = valueOf(systemPowerKey).has_value();
+    publishesHeatpipePower_ = valueOf(heatpipePowerKey).has_value();
     for (int index = 0; index < SimulatedAppleSMC::maxFans; ++index) {
         const auto minimum = valueOf(SMCKey::fan(index, "Mn"));
         const auto maximum = valueOf(SMCKey::fan(index, "Mx"));
@@ -126,6 +128,12 @@ void ThermalModel::advance(SimulatedAppleSMC& firmware, std::int64_t nowMillisec
     const auto& channels = layout_.channels();
     for (std::size_t i = 0; i < channels.size(); ++i) {
         firmware.setFloat(channels[i].key, readings_[i]);
+    }
+    if (publishesSystemPower_) {
+        firmware.setFloat(systemPowerKey, static_cast<float>(systemWatts_));
+    }
+    if (publishesHeatpipePower_) {
+        firmware.setFloat(heatpipePowerKey, static_cast<float>(heatpipeWatts_));
     }
     setFanTargets(firmware);
 }
@@ -189,6 +197,18 @@ void ThermalModel::step(const ClusterPower& demand, double seconds, const Airflo
             denominator += toAmbient;
         }
         nodes_[node] = numerator / denominator;
+    }
+
+    systemWatts_ = 0;
+    for (const double watts : power) {
+        systemWatts_ += watts;
+    }
+    heatpipeWatts_ = 0;
+    for (const auto& link : links) {
+        const bool intoSink = link.b == ThermalLayout::leftSink || link.b == ThermalLayout::rightSink;
+        if (intoSink && link.a < clusterCount) {
+            heatpipeWatts_ += link.conductance * (nodes_[link.a] - nodes_[link.b]);
+        }
     }
 }
 

@@ -53,6 +53,13 @@ public:
     // Power the clusters actually put out in the last step, after leakage and throttling.
     const ClusterPower& effectivePower() const { return effectivePower_; }
     const std::vector<float>& readings() const { return readings_; }
+    // What the machine draws in all (the SoC and the rest of the board), as "PSTR" reports it.
+    double systemPower() const { return systemWatts_; }
+    // Heat flowing from the SoC into the heatsink halves the fans cool, as "PHPC" reports it.
+    double heatpipePower() const { return heatpipeWatts_; }
+
+    static inline const SMCKey systemPowerKey = SMCKey::fromString("PSTR");
+    static inline const SMCKey heatpipePowerKey = SMCKey::fromString("PHPC");
 
     static constexpr std::int64_t stepMilliseconds = 100;
     static constexpr double ambientCelsius = 22.0;
@@ -81,6 +88,11 @@ private:
     std::vector<std::optional<FanLimits>> fans_;
     Nodes nodes_{};
     ClusterPower effectivePower_;
+    double systemWatts_ = 0;
+    double heatpipeWatts_ = 0;
+    // Whether the profile has the power keys the physics keeps up to date.
+    bool publishesSystemPower_ = false;
+    bool publishesHeatpipePower_ = false;
     SystemFanCurve curve_;
     std::mt19937_64 random_;
     std::optional<std::int64_t> time_;

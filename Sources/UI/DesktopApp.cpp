@@ -27,13 +27,13 @@
 #include "UI/SettingsView.hpp"
 #include "UI/StatusItem.hpp"
 #include "UI/SymbolIcon.hpp"
+#include "UI/TrayHostWait.hpp"
 #include "UI/UpdateManager.hpp"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QScrollArea>
 #include <QSocketNotifier>
-#include <QSystemTrayIcon>
 #include <QTimer>
 #include <iostream>
 
@@ -107,14 +107,13 @@ DesktopApp::DesktopApp(AppCommandLine commandLine, DaemonRegistration& registrat
     scroll->setWidget(panel_);
     scroll->resize(MenuBarView::defaultWidth, MenuBarView::defaultHeight);
     panelWindow_ = std::move(scroll);
-    const bool tray = QSystemTrayIcon::isSystemTrayAvailable();
-    if (tray) {
-        panelWindow_->setWindowFlags(Qt::Tool);
-    } else {
-        Logger(AppBundleIdentifier, "Setup").notice("no system tray; the panel is a window of its own");
-    }
     panelWindow_->installEventFilter(this);
-    statusItem_ = std::make_unique<StatusItem>(*adapter_, *panelWindow_, actions, tray);
+    // At login the panel, and its tray, may come up after the app.
+    constexpr int trayCheckMilliseconds = 250;
+    constexpr int trayChecks = 20;
+    trayWait_ =
+        std::make_unique<TrayHostWait>(TrayHostWait::Probes{}, trayCheckMilliseconds, trayChecks,
+                                       [this, actions](bool tray) { setUpStatusItem(actions, tray); });
 
     connect(adapter_.get(), &AppModelAdapter::changed, this, [this](const AppModelAdapter::Changes& changes) {
         if (changes.contains(AppModel::Property::lastTemperatureSampleDate)) {
@@ -126,9 +125,33 @@ DesktopApp::DesktopApp(AppCommandLine commandLine, DaemonRegistration& registrat
     }
 }
 
+void DesktopApp::setUpStatusItem(const DesktopActions& actions, bool tray) {
+    const bool panelShown = panelWindow_->isVisible();
+    if (tray) {
+        panelWindow_->setWindowFlags(Qt::Tool);
+    } else {
+        Logger(AppBundleIdentifier, "Setup").notice("no system tray; the panel is a window of its own");
+    }
+    statusItem_ = std::make_unique<StatusItem>(*adapter_, *panelWindow_, actions, tray);
+    if (!tray) {
+        // Nothing in a tray to click: the panel is the app's window.
+        panelWindow_->show();
+    } else if (panelShown) {
+        statusItem_->togglePanel();
+    }
+}
+
 void DesktopApp::serveInstance(AppInstanceService& service) {
+    instanceService_ = &service;
     runningInstance_ = std::make_unique<RunningInstance>(
-        *model_, *mainExecutor_, [this](const std::string& name) { openWindow(name); },
+        *model_, *mainExecutor_,
+        [this](const std::string& name, const std::string& activationToken) {
+            // The Wayland platform activates the next window it raises with this token, then drops it.
+            if (!activationToken.empty()) {
+                qputenv("XDG_ACTIVATION_TOKEN", QByteArray::fromStdString(activationToken));
+            }
+            openWindow(name);
+        },
         [&service](const AppInstanceState& state) { service.publish(state); });
     service.attach(*runningInstance_);
     busNotifier_ = std::make_unique<QSocketNotifier>(service.descriptor(), QSocketNotifier::Read);
@@ -147,10 +170,6 @@ DesktopApp::~DesktopApp() = default;
 int DesktopApp::run() {
     model_->start();
     launchActions_->start();
-    if (!statusItem_->hasTray()) {
-        // Nothing in a tray to click: the panel is the app's window.
-        panelWindow_->show();
-    }
     for (const auto& name : commandLine_.openWindows) {
         openWindow(name);
     }
@@ -178,6 +197,9 @@ void DesktopApp::requestQuit(int status) {
     }
     terminationPending_ = true;
     exitStatus_ = status;
+    if (instanceService_ != nullptr) {
+        instanceService_->release();
+    }
     launchActions_->cancel();
     // exit(), not quit(): quit() first asks every window to close, and the tray-less panel refuses.
     model_->prepareForTermination([this] { QCoreApplication::exit(exitStatus_); });
@@ -185,7 +207,8 @@ void DesktopApp::requestQuit(int status) {
 
 bool DesktopApp::eventFilter(QObject* watched, QEvent* event) {
     // Without a tray, closing the panel window is the only way to leave: treat it as Quit.
-    if (watched == panelWindow_.get() && event->type() == QEvent::Close && !statusItem_->hasTray()) {
+    if (watched == panelWindow_.get() && event->type() == QEvent::Close && statusItem_ &&
+        !statusItem_->hasTray()) {
         event->ignore();
         requestQuit(0);
         return true;
@@ -234,7 +257,10 @@ void DesktopApp::openSettings() {
 }
 
 void DesktopApp::showPanel() {
-    if (!panelWindow_->isVisible()) {
+    if (!statusItem_) {
+        // Still waiting for a tray: a plain window until it is known.
+        present(*panelWindow_);
+    } else if (!panelWindow_->isVisible()) {
         statusItem_->togglePanel();
     }
 }

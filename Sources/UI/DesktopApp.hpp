@@ -4,6 +4,7 @@
 #include "App/AppModel.hpp"
 #include "App/LaunchActions.hpp"
 #include "Platform/DaemonRegistration.hpp"
+#include "UI/DesktopActions.hpp"
 
 #include <QObject>
 #include <QPointer>
@@ -27,6 +28,7 @@ class QtMainExecutor;
 class RunningInstance;
 class ScreenshotSession;
 class StatusItem;
+class TrayHostWait;
 class TerminationSignals;
 class UpdateManager;
 class XDGLaunchAtLogin;
@@ -61,6 +63,9 @@ private:
     void countPoll();
     void startScreenshots();
     void serveInstance(AppInstanceService& service);
+    // Once it is known whether there is a tray: the status item, and without a tray the panel window.
+    void setUpStatusItem(const DesktopActions& actions, bool tray);
+    AppInstanceService* instanceService_ = nullptr;
 
     AppCommandLine commandLine_;
     std::unique_ptr<TerminationSignals> signals_;
@@ -85,6 +90,7 @@ private:
     std::unique_ptr<QWidget> panelWindow_;
     MenuBarView* panel_ = nullptr;
     std::unique_ptr<StatusItem> statusItem_;
+    std::unique_ptr<TrayHostWait> trayWait_;
     std::unique_ptr<QWidget> dashboard_;
     std::unique_ptr<QWidget> sensors_;
     std::unique_ptr<QWidget> settings_;

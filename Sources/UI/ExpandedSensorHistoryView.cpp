@@ -1,5 +1,6 @@
 #include "UI/ExpandedSensorHistoryView.hpp"
 
+#include "Helpers/SensorReader.hpp"
 #include "UI/SessionChartMath.hpp"
 #include "UI/SymbolIcon.hpp"
 
@@ -152,7 +153,7 @@ ExpandedSensorHistoryView::sensorOptions(const AppModel& model) {
     };
     for (const auto& [key, series] : model.sensorHistory()) {
         const QString identifier = QString::fromStdString(key);
-        if (identifier == cpuDieHotspotID) {
+        if (identifier == cpuDieHotspotID || SensorReader::electricalChannel(key) != nullptr) {
             continue;
         }
         const auto& readings = model.sensorReadings();
@@ -162,6 +163,14 @@ ExpandedSensorHistoryView::sensorOptions(const AppModel& model) {
         options.push_back({identifier, reading != readings.end() && !reading->displayName.empty()
                                            ? QString::fromStdString(reading->displayName)
                                            : identifier});
+    }
+    for (const auto& channel : SensorReader::electricalChannels) {
+        if (model.sensorHistory().contains(std::string(channel.keyName))) {
+            const auto text = [](std::string_view view) {
+                return QString::fromUtf8(view.data(), static_cast<qsizetype>(view.size()));
+            };
+            options.push_back({text(channel.keyName), text(channel.label), text(channel.unit)});
+        }
     }
     return options;
 }
@@ -201,13 +210,13 @@ std::vector<ExpandedSensorHistoryView::Point> ExpandedSensorHistoryView::points(
     return result;
 }
 
-QString ExpandedSensorHistoryView::selectedName() const {
+const ExpandedSensorHistoryView::SensorOption* ExpandedSensorHistoryView::selectedOption() const {
     for (const auto& option : options_) {
         if (option.id == selected_) {
-            return option.name;
+            return &option;
         }
     }
-    return selected_;
+    return nullptr;
 }
 
 QString ExpandedSensorHistoryView::heading() const {
@@ -271,7 +280,9 @@ void ExpandedSensorHistoryView::redraw() {
     stale_ = false;
     updateOptions();
 
-    const QString name = selectedName();
+    const auto* option = selectedOption();
+    const QString name = option ? option->name : selected_;
+    valueAxis_->setTitleText(option ? option->unit : QStringLiteral("°C"));
     heading_->setText(selected_ == fanControlSignalID ? QStringLiteral("Warmest Fan Zone") : name);
     const auto shown = points(adapter_.model(), selected_);
     description_->setText(sessionDescription(name, shown));

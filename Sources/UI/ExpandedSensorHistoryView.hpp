@@ -37,6 +37,7 @@ public:
     struct SensorOption {
         QString id;
         QString name;
+        QString unit = QStringLiteral("°C");
 
         friend bool operator==(const SensorOption&, const SensorOption&) = default;
     };
@@ -48,7 +49,8 @@ public:
     // Points drawn at most; statistics use every point.
     static constexpr std::size_t maximumPlottedPoints = 240;
 
-    // The derived series first, then every tracked raw sensor by key.
+    // The derived series first, then every tracked temperature by key, then the tracked power,
+    // voltage and current channels in catalogue order ("Total System Power" first).
     static std::vector<SensorOption> sensorOptions(const AppModel& model);
     // The selected series over the session, oldest first, missing samples left out.
     static std::vector<Point> points(const AppModel& model, const QString& identifier);
@@ -69,7 +71,7 @@ private:
     void refresh(const AppModelAdapter::Changes& changes);
     void redraw();
     void updateOptions();
-    QString selectedName() const;
+    const SensorOption* selectedOption() const;
 
     AppModelAdapter& adapter_;
     QString selected_ = fanControlSignalID;

@@ -17,6 +17,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -107,10 +108,17 @@ MenuBarView::MenuBarView(AppModelAdapter& adapter, DesktopActions actions, QWidg
     {
         auto* prompt = new QVBoxLayout(setupPrompt_);
         prompt->setContentsMargins(0, 0, 0, 0);
-        prompt->addWidget(noteLabel(
-            QStringLiteral("One-time setup: approve Quorvane under System Settings → Login Items.")));
+        prompt->addWidget(
+            noteLabel(QStringLiteral("One-time setup: approve the Quorvane helper as an administrator.")));
         auto* install = new QPushButton(QStringLiteral("Install and Request Approval"));
-        connect(install, &QPushButton::clicked, this, [this] { model_.installHelper(); });
+        connect(install, &QPushButton::clicked, this, [this, install] {
+            install->setEnabled(false);
+            model_.installHelper([button = QPointer<QPushButton>(install)](std::optional<std::string>) {
+                if (button) {
+                    button->setEnabled(true);
+                }
+            });
+        });
         prompt->addWidget(install);
         prompt->addWidget(noteLabel(QStringLiteral(
             "Other fan-control apps may conflict with Quorvane. Please close them before use.")));

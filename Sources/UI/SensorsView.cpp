@@ -22,8 +22,10 @@ namespace {
 
 enum Column { nameColumn, keyColumn, valueColumn };
 
+// Volts and amperes move in hundredths; degrees and watts read well to a tenth.
 QString formatValue(const SensorReading& reading) {
-    return QString::asprintf("%.1f ", reading.value) + QString::fromStdString(reading.unit);
+    const bool fine = reading.unit == "V" || reading.unit == "A";
+    return QString::asprintf(fine ? "%.2f " : "%.1f ", reading.value) + QString::fromStdString(reading.unit);
 }
 
 } // namespace
@@ -100,6 +102,19 @@ QString SensorsView::groupPrefix(const QString& keyName) {
     return keyName.left(2);
 }
 
+SensorsView::Group SensorsView::groupOf(const SensorReading& reading) {
+    if (reading.unit == "W") {
+        return {1, QStringLiteral("Power")};
+    }
+    if (reading.unit == "V") {
+        return {2, QStringLiteral("Voltage")};
+    }
+    if (reading.unit == "A") {
+        return {3, QStringLiteral("Current")};
+    }
+    return {0, groupPrefix(QString::fromStdString(reading.keyName))};
+}
+
 std::vector<SensorReading> SensorsView::filtered(const std::vector<SensorReading>& readings,
                                                  const QString& search) {
     std::vector<SensorReading> kept;
@@ -136,7 +151,7 @@ void SensorsView::refresh(const AppModelAdapter::Changes& changes) {
         changes.containsAny({AppModel::Property::displayTemperature, AppModel::Property::pollingInterval})) {
         refreshGauge();
     }
-    if (!changes.contains(AppModel::Property::sensorReadings)) {
+    if (!changes.containsAny({AppModel::Property::sensorReadings, AppModel::Property::electricalReadings})) {
         return;
     }
     stale_ = true;
@@ -148,16 +163,18 @@ void SensorsView::refresh(const AppModelAdapter::Changes& changes) {
 
 void SensorsView::rebuild() {
     stale_ = false;
-    const auto& readings = adapter_.model().sensorReadings();
+    auto readings = adapter_.model().sensorReadings();
+    const auto& electrical = adapter_.model().electricalReadings();
+    readings.insert(readings.end(), electrical.begin(), electrical.end());
     pages_->setCurrentWidget(readings.empty() ? emptyState_ : static_cast<QWidget*>(tree_));
 
-    // Groups in ascending order, readings by key inside a group.
-    std::map<QString, std::vector<SensorReading>> groups;
+    // Temperature groups in ascending order, then the electrical ones; readings by key inside a group.
+    std::map<Group, std::vector<SensorReading>> groups;
     for (auto& reading : filtered(readings, search_->text())) {
-        groups[groupPrefix(QString::fromStdString(reading.keyName))].push_back(std::move(reading));
+        groups[groupOf(reading)].push_back(std::move(reading));
     }
     std::vector<std::string> keys;
-    for (auto& [prefix, members] : groups) {
+    for (auto& [heading, members] : groups) {
         std::stable_sort(members.begin(), members.end(),
                          [](const auto& left, const auto& right) { return left.keyName < right.keyName; });
         for (const auto& reading : members) {
@@ -167,7 +184,7 @@ void SensorsView::rebuild() {
 
     if (keys == listedKeys_) {
         std::size_t index = 0;
-        for (const auto& [prefix, members] : groups) {
+        for (const auto& [heading, members] : groups) {
             for (const auto& reading : members) {
                 listedItems_[index]->setText(nameColumn, QString::fromStdString(reading.displayName));
                 listedItems_[index]->setText(valueColumn, formatValue(reading));
@@ -179,8 +196,8 @@ void SensorsView::rebuild() {
 
     tree_->clear();
     listedItems_.clear();
-    for (const auto& [prefix, members] : groups) {
-        auto* group = new QTreeWidgetItem(tree_, {prefix});
+    for (const auto& [heading, members] : groups) {
+        auto* group = new QTreeWidgetItem(tree_, {heading.name});
         group->setFirstColumnSpanned(true);
         group->setFlags(Qt::ItemIsEnabled);
         QFont bold = group->font(nameColumn);

@@ -17,7 +17,8 @@ class CompactTemperatureGauge;
 class ThermalMetricSummary;
 
 // The "Temperature Sensors" window: the hottest sensor on a compact gauge, the live comparison of
-// the derived CPU/GPU metrics, then every channel, searchable, grouped by key prefix.
+// the derived CPU/GPU metrics, then every channel, searchable: temperatures grouped by key prefix,
+// then the power, voltage and current channels in groups of their own.
 class SensorsView final : public QWidget {
     Q_OBJECT
 
@@ -29,6 +30,17 @@ public:
     // A reading's group: the first two characters of its key name ("Tp" for "Tp01"), the naming
     // scheme's channel family; shorter keys are their own group.
     static QString groupPrefix(const QString& keyName);
+    // Where a reading is listed: temperatures by key prefix, then "Power", "Voltage" and
+    // "Current" by unit, in that order.
+    struct Group {
+        int rank = 0;
+        QString name;
+
+        bool operator<(const Group& other) const {
+            return rank != other.rank ? rank < other.rank : name < other.name;
+        }
+    };
+    static Group groupOf(const SensorReading& reading);
     // The readings whose key name contains the search text, ignoring case; all of them for an
     // empty search.
     static std::vector<SensorReading> filtered(const std::vector<SensorReading>& readings,

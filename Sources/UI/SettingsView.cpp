@@ -10,6 +10,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSignalBlocker>
@@ -117,8 +118,8 @@ QWidget* SettingsView::buildHelperSection() {
         QStringLiteral("Other fan-control apps may conflict with Quorvane. Please close them before use."),
         box));
     layout->addRow(
-        noteLabel(QStringLiteral("The helper can write only fan mode and target keys. macOS requires "
-                                 "administrator approval in Login Items."),
+        noteLabel(QStringLiteral("The helper can write only fan mode and target keys. Starting it as a "
+                                 "system service requires administrator approval."),
                   box));
     supervisedTest_ = value(QStringLiteral("supervisedTest"), box);
     layout->addRow(QStringLiteral("Supervised test"), supervisedTest_);
@@ -126,17 +127,21 @@ QWidget* SettingsView::buildHelperSection() {
     auto* buttons = new QHBoxLayout();
     install_ = button(QStringLiteral("Install and Request Approval"), box);
     auto* uninstall = button(QStringLiteral("Uninstall"), box);
-    auto* loginItems = button(QStringLiteral("Open Login Items"), box);
     buttons->addWidget(install_);
     buttons->addWidget(uninstall);
-    buttons->addWidget(loginItems);
     buttons->addStretch(1);
     layout->addRow(buttons);
 
-    connect(install_, &QPushButton::clicked, this, [this] { model_.installHelper(); });
+    // One request at a time: the button waits for the system's answer (a password prompt, perhaps).
+    connect(install_, &QPushButton::clicked, this, [this] {
+        install_->setEnabled(false);
+        model_.installHelper([button = QPointer<QPushButton>(install_)](std::optional<std::string>) {
+            if (button) {
+                button->setEnabled(true);
+            }
+        });
+    });
     connect(uninstall, &QPushButton::clicked, this, [this] { model_.uninstallHelper(); });
-    connect(loginItems, &QPushButton::clicked, this,
-            [this] { DesktopActions::run(actions_.openLoginItems); });
     return box;
 }
 
@@ -216,7 +221,7 @@ QWidget* SettingsView::buildAlertSection() {
     layout->addRow(QStringLiteral("Threshold"), thresholdRow);
 
     layout->addRow(
-        noteLabel(QStringLiteral("Delivered as a macOS notification, at most once every 5 minutes."), box));
+        noteLabel(QStringLiteral("Delivered as a desktop notification, at most once every 5 minutes."), box));
     auto* test = button(QStringLiteral("Send Test Notification"), box);
     layout->addRow(test);
 

@@ -67,7 +67,9 @@ std::optional<double> StatusItem::hottestZoneTemperature(const AppModel& model) 
 
 QIcon StatusItem::iconFor(const QString& text) {
     if (text.isEmpty()) {
-        return symbolIcon(QStringLiteral("fan"));
+        // By name when installed, so the panel draws it in its own colours.
+        return QIcon::fromTheme(QStringLiteral("com.orvalith.quorvane-symbolic"),
+                                symbolIcon(QStringLiteral("fan")));
     }
     QPixmap pixmap(44, 44);
     pixmap.fill(Qt::transparent);

@@ -31,6 +31,8 @@ const char* sentence(Code code) {
     case Code::controlUnavailable:
         return "macOS rejected manual fan control. Quorvane returned all fans to Apple Default. Close other "
                "fan-control utilities and select the preset again.";
+    case Code::notPermitted:
+        return notPermittedSentence;
     case Code::internalFailure:
         return "The privileged helper could not complete the fan-control request.";
     }
@@ -44,7 +46,7 @@ const std::string& domain() {
 }
 
 std::optional<Code> codeFromRaw(long raw) {
-    if ((raw >= 0 && raw <= 6) || raw == 99) {
+    if ((raw >= 0 && raw <= 7) || raw == 99) {
         return static_cast<Code>(raw);
     }
     return std::nullopt;

@@ -15,13 +15,18 @@ enum class Code : long {
     unsupportedHardware = 4,
     abnormalPreflight = 5,
     controlUnavailable = 6,
+    notPermitted = 7,
     internalFailure = 99,
 };
 
 // The helper's error domain.
 const std::string& domain();
 
-// Accepts 0...6 and 99 only.
+// What a user who may not take the fans reads, from the helper and in the app alike.
+inline constexpr const char* notPermittedSentence =
+    "Only the person at this Mac's active desktop session can control its fans.";
+
+// Accepts 0...7 and 99 only.
 std::optional<Code> codeFromRaw(long raw);
 
 // A helper error of this domain carrying the helper's own description.

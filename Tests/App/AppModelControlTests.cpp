@@ -213,6 +213,11 @@ TEST_F(AppModelTest, sleepAndTerminationHandEveryFanBack) {
     EXPECT_EQ(model->activePreset().name, "Quiet");
     model->activate(FanPreset::systemDefault);
     EXPECT_EQ(model->activePreset().name, "Quiet") << "nothing is activated while asleep";
+    std::optional<std::string> testRefusal;
+    model->runSupervisedFan0Test([&](std::optional<std::string> failure) { testRefusal = failure; });
+    settle();
+    EXPECT_EQ(testRefusal, AppModel::busyRefusal) << "no test runs while the machine goes to sleep";
+    EXPECT_FALSE(engine->activeSession());
 
     power.didWake();
     settle();

@@ -157,7 +157,7 @@ TEST_F(AppModelTest, overheatAlertsRespectTheCooldownAndNeedAnEstablishedDisplay
     model->setOverheatAlertsEnabled(true);
     settle();
     EXPECT_EQ(model->lastError(),
-              "Notifications are off for Quorvane; enable them in System Settings → Notifications.");
+              "Notifications are off for Quorvane; enable them in your desktop's notification settings.");
     EXPECT_TRUE(model->overheatAlertsEnabled());
 }
 

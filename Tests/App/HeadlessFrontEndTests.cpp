@@ -58,6 +58,22 @@ TEST_F(HeadlessFrontEndTest, JSONCarriesTheStateOfOnePoll) {
     EXPECT_TRUE(object["controlTemperature"].is_number());
 }
 
+TEST_F(HeadlessFrontEndTest, JSONListsPowerApartFromTheTemperatures) {
+    frontEnd({"--headless", "--json", "--polls", "1"});
+    // As over the kernel's driver: no composite, so the display falls back to the hottest channel.
+    auto poll = snapshot(62, 50);
+    poll.average.reset();
+    poll.compositeUnavailable = "CPU Core Average has only 0 valid channels";
+    poll.electricalReadings = {{"PSTR", "Total System Power", 130.0, "W"}};
+    pollAndFeed(poll);
+    const auto object = nlohmann::json::parse(output.str());
+    EXPECT_EQ(
+        object["electrical"],
+        nlohmann::json::parse(R"([{"key":"PSTR","label":"Total System Power","value":130.0,"unit":"W"}])"));
+    EXPECT_EQ(object["sensors"].size(), 2U);
+    EXPECT_EQ(object["displayTemperature"], 62.0);
+}
+
 TEST_F(HeadlessFrontEndTest, AnUnknownPresetListsTheNamesAndQuits) {
     frontEnd({"--headless", "--preset", "Whisper"});
     pollAndFeed(snapshot(55, 48));

@@ -37,7 +37,7 @@ protected:
         return status;
     }
 
-    std::function<void(const std::string&)> openWindow;
+    RunningInstance::OpenWindow openWindow;
     std::unique_ptr<RunningInstance> running;
     std::vector<AppInstanceState> published;
     std::ostringstream output;
@@ -86,6 +86,7 @@ TEST_F(RunningInstanceTest, ARefusalEndsTheForwardingWithTheRunningAppsSentence)
         {{"--headless", "--json", "--polls", "3"},
          2,
          "Quorvane: --json, --polls need a Quorvane of their own"},
+        {{"--headless", "--json"}, 2, "Quorvane: --json needs a Quorvane of its own;"},
     };
     for (const auto& [arguments, status, message] : cases) {
         EXPECT_EQ(forward(arguments), status) << arguments.front();
@@ -95,6 +96,29 @@ TEST_F(RunningInstanceTest, ARefusalEndsTheForwardingWithTheRunningAppsSentence)
     }
     EXPECT_EQ(forward({"--headless"}), 0);
     EXPECT_EQ(output.str(), "Quorvane is already running\n");
+}
+
+// A refusal the model gives an activation is the forwarding's answer, not a claim that it was done.
+TEST_F(RunningInstanceTest, ARefusedActivationEndsTheForwardingWithTheModelsSentence) {
+    model->setFanControlOwnership(FanControlOwnership::anotherApp);
+    settle();
+    EXPECT_EQ(forward({"--run-supervised-test", "--preset", "Smart Auto"}), 1);
+    EXPECT_EQ(output.str(), "Supervised fan test passed in the running Quorvane\n");
+    EXPECT_THAT(errors.str(), HasSubstr("Quorvane: Quorvane is in monitoring-only mode."));
+}
+
+// A launch from the menu while Quorvane runs shows its panel, brought forward with the launch's token.
+TEST_F(RunningInstanceTest, AStartWithNoSwitchesOpensThePanelWithTheLaunchToken) {
+    std::vector<std::string> opened;
+    running = std::make_unique<RunningInstance>(
+        *model, main,
+        [&](const std::string& window, const std::string& token) { opened.push_back(window + " " + token); },
+        [](const AppInstanceState&) {});
+    ::setenv("XDG_ACTIVATION_TOKEN", "token-1", 1);
+    EXPECT_EQ(forward({}), 0);
+    ::unsetenv("XDG_ACTIVATION_TOKEN");
+    EXPECT_EQ(output.str(), "Opened panel in the running Quorvane\n");
+    EXPECT_THAT(opened, ::testing::ElementsAre("panel token-1"));
 }
 
 TEST_F(RunningInstanceTest, PresetsAreFoundByNameOrIdentifierAndBuiltInsStayLocked) {
@@ -108,6 +132,8 @@ TEST_F(RunningInstanceTest, PresetsAreFoundByNameOrIdentifierAndBuiltInsStayLock
     EXPECT_THROW(running->deletePreset("Battery Saver"), AppInstanceError);
     EXPECT_THROW(running->duplicatePreset("Smart Auto"), AppInstanceError);
     EXPECT_THROW(running->setOwnership("AnotherApp"), AppInstanceError);
+    running->setOwnership("another-app"); // the command line's spelling
+    EXPECT_EQ(model->fanControlOwnership(), FanControlOwnership::anotherApp);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "Client/HelperClient.hpp"
 #include "Platform/FramedConnection.hpp"
+#include "Platform/FramedSocketClient.hpp"
 #include "Platform/SocketHelperTransport.hpp"
 #include "Platform/UnixSocketListener.hpp"
 #include "PrivilegedHelper/EngineFixture.hpp"
@@ -12,7 +13,9 @@
 
 #include <asio/executor_work_guard.hpp>
 #include <asio/post.hpp>
+#include <fcntl.h>
 #include <gmock/gmock.h>
+#include <sys/un.h>
 #include <thread>
 
 namespace quorvane {
@@ -85,6 +88,22 @@ private:
     std::thread thread_;
 };
 
+// Client sockets (unnamed ones: accepted ones carry the listener's name) of this process that a
+// program it starts would inherit.
+int inheritableClientSockets() {
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        const int descriptor = std::stoi(entry.path().filename().string());
+        sockaddr_un address{};
+        socklen_t length = sizeof address;
+        const int flags = ::fcntl(descriptor, F_GETFD);
+        count += ::getsockname(descriptor, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
+                 address.sun_family == AF_UNIX && length == sizeof(sa_family_t) && flags >= 0 &&
+                 (flags & FD_CLOEXEC) == 0;
+    }
+    return count;
+}
+
 class SocketHelperTransportTest : public testing::EngineFixture {
 protected:
     void send(HelperTransport& transport, HelperSelector selector, std::string session = "") {
@@ -146,6 +165,21 @@ TEST_F(SocketHelperTransportTest,
     ASSERT_TRUE(server.closed.waitFor(2));
     scheduler.runPending();
     EXPECT_EQ(engine->activeSession(), std::nullopt);
+}
+
+// A program the app starts must not inherit its admitted connection, which would outlive a crashed app
+// and keep its session from ending.
+TEST_F(SocketHelperTransportTest, ClientSocketsAreNotInheritedByProgramsTheAppStarts) {
+    start();
+    TestHelperServer server(path, *engine);
+    const int before = inheritableClientSockets();
+    SocketHelperTransport transport(path);
+    send(transport, HelperSelector::status);
+    ASSERT_TRUE(outcomes.waitFor(1));
+    EXPECT_EQ(outcomes.values()[0], std::nullopt);
+    FramedSocketClient client(path, std::chrono::seconds(5), maxHelperMessageSize);
+    ASSERT_TRUE(client.connect());
+    EXPECT_EQ(inheritableClientSockets(), before);
 }
 
 TEST_F(SocketHelperTransportTest, ConcurrentCallersEachGetTheirOwnAnswer) {

@@ -21,6 +21,17 @@ protected:
     static bool polling(const ChildProcess& app) {
         return eventually([&] { return app.output().find("preset \"") != std::string::npos; }, 30s);
     }
+    // The process that holds the app's name on `bus`, if one does.
+    std::optional<pid_t> nameHolder(const PrivateBus& bus) {
+        auto status =
+            client({"--address=" + bus.address(), "status", "com.orvalith.quorvane"}, "/usr/bin/busctl");
+        if (status->wait(10s) != 0) {
+            return std::nullopt;
+        }
+        const auto text = "\n" + status->output();
+        const auto at = text.find("\nPID=");
+        return at == std::string::npos ? std::nullopt : std::optional<pid_t>(std::stoi(text.substr(at + 5)));
+    }
     nlohmann::json settings() {
         std::ifstream file(directory / "config" / "quorvane" / "defaults.json");
         return nlohmann::json::parse(file, nullptr, false);
@@ -62,6 +73,83 @@ TEST_F(AppInstanceProcessTest, ASecondStartHandsItsImportToTheRunningAppWhoseNex
 
     running->signal(SIGTERM);
     EXPECT_EQ(running->wait(30s), 0) << running->output();
+}
+
+// The settings loss as it was found: a preset made over the bus, a hand edit that breaks the file,
+// a change of owner, a restart. The preset is still there.
+TEST_F(AppInstanceProcessTest, AHandEditThatBreaksTheSettingsLosesNoPresetOnTheNextChange) {
+    PrivateBus bus;
+    if (!bus.running()) {
+        GTEST_SKIP() << "dbus-daemon is not available";
+    }
+    setVariable("DBUS_SESSION_BUS_ADDRESS", bus.address());
+    auto running = client({"--headless"});
+    ASSERT_TRUE(polling(*running)) << running->output();
+    auto create = client({"--address=" + bus.address(), "call", "com.orvalith.quorvane",
+                          "/com/orvalith/quorvane", "com.orvalith.quorvane", "CreatePreset"},
+                         "/usr/bin/busctl");
+    ASSERT_EQ(create->wait(30s), 0) << create->output();
+    const auto name = create->output().substr(3, create->output().size() - 5); // s "<name>"\n
+    {
+        std::ofstream file(directory / "config" / "quorvane" / "defaults.json", std::ios::app);
+        file << ",";
+    }
+    auto owner = client({"--ownership", "another-app"});
+    EXPECT_EQ(owner->wait(30s), 0) << owner->output();
+    running->signal(SIGTERM);
+    EXPECT_EQ(running->wait(30s), 0) << running->output();
+
+    auto restarted = client({"--headless"});
+    ASSERT_TRUE(polling(*restarted)) << restarted->output();
+    const auto stored = settings();
+    EXPECT_EQ(stored.value("fanControlOwnership.v1", ""), "anotherApp") << stored.dump();
+    EXPECT_NE(stored.value("customFanPresets.v1", "").find("\"" + name + "\""), std::string::npos)
+        << name << " " << stored.dump();
+    restarted->signal(SIGTERM);
+    EXPECT_EQ(restarted->wait(30s), 0) << restarted->output();
+}
+
+TEST_F(AppInstanceProcessTest, AForwardedPresetTheRunningAppRefusesExitsOneWithItsSentence) {
+    PrivateBus bus;
+    if (!bus.running()) {
+        GTEST_SKIP() << "dbus-daemon is not available";
+    }
+    setVariable("DBUS_SESSION_BUS_ADDRESS", bus.address());
+    auto running = client({"--headless"});
+    ASSERT_TRUE(polling(*running)) << running->output();
+    auto second = client({"--preset", "Full Blast"});
+    EXPECT_EQ(second->wait(30s), 1);
+    EXPECT_EQ(second->output(), "Quorvane: Approve the helper and complete the supervised fan test first.\n");
+    running->signal(SIGTERM);
+    EXPECT_EQ(running->wait(30s), 0) << running->output();
+}
+
+// A quit whose hand-back hangs on a stuck fan gives up the name at once: a start meanwhile waits for
+// it and then is the one instance, instead of handing nothing to an app that is going away.
+TEST_F(AppInstanceProcessTest, AStartDuringASlowQuitWaitsAndThenRunsAsTheOnlyInstance) {
+    PrivateBus bus;
+    if (!bus.running()) {
+        GTEST_SKIP() << "dbus-daemon is not available";
+    }
+    setVariable("DBUS_SESSION_BUS_ADDRESS", bus.address());
+    startHelper();
+    auto first =
+        client({"--headless", "--install-helper", "--run-supervised-test", "--preset", "Smart Auto"});
+    ASSERT_TRUE(eventually([&] { return manual(0) && manual(1); }, 60s)) << first->output();
+    SimulatorControlClient((directory / "smc.sock").string())
+        .injectFault(SimulatedFault::parse({"stuck", "F0Md", "1"}));
+    first->signal(SIGTERM);
+    ASSERT_TRUE(eventually([&] { return !nameHolder(bus); }, 20s)) << first->output();
+
+    auto second = client({"--headless"});
+    ASSERT_TRUE(eventually([&] { return second->output().find("is quitting") != std::string::npos; }, 20s))
+        << second->output();
+    first->wait(90s);
+    SimulatorControlClient((directory / "smc.sock").string()).clearFaults();
+    ASSERT_TRUE(polling(*second)) << second->output();
+    EXPECT_EQ(nameHolder(bus), second->pid());
+    second->signal(SIGTERM);
+    EXPECT_EQ(second->wait(60s), 0) << second->output();
 }
 
 TEST_F(AppInstanceProcessTest, WithoutASessionBusASecondStartSaysInOneLineItCannotReachTheFirst) {

@@ -109,5 +109,32 @@ TEST(HeadlessOverHwmonTest, AMainlineM1MacBookProShowsBothFansItsFourChannelsAnd
     EXPECT_EQ(poll["smc"], "macsmc_hwmon at " + tree.device().string());
 }
 
+// A helper started beside mbpfan leaves the driver's fans to it; once it has gone, what the last
+// helper left manual goes back and the app's next session takes control within two polls.
+TEST_F(HwmonProcessTest, ARecoverySkippedForACompetitorIsDoneOnceItHasGone) {
+    startHelper();
+    auto owner = takeFanZero();
+    owner->signal(SIGKILL);
+    helper->signal(SIGKILL);
+    ASSERT_TRUE(owner->wait(5s));
+    ASSERT_TRUE(helper->wait(5s));
+    fs::copy_file("/bin/sleep", directory / "mbpfan");
+    auto competitor = std::make_unique<ChildProcess>(directory / "mbpfan", std::vector<std::string>{"600"},
+                                                     environment, directory / "mbpfan.log");
+    startHelper();
+    ASSERT_TRUE(eventually(
+        [&] { return helper->output().find("startup recovery skipped") != std::string::npos; }, 10s))
+        << helper->output();
+    competitor.reset();
+    auto quorvane = client({"--headless", "--json", "--install-helper", "--run-supervised-test"});
+    ASSERT_TRUE(eventually(
+        [&] { return helper->output().find("control session started") != std::string::npos; }, 30s))
+        << quorvane->output() << helper->output();
+    EXPECT_LE(polls(*quorvane).size(), 2u) << quorvane->output();
+    for (const auto& poll : polls(*quorvane)) {
+        EXPECT_TRUE(poll["error"].is_null()) << poll.dump();
+    }
+}
+
 } // namespace
 } // namespace quorvane

@@ -73,7 +73,10 @@ protected:
         std::vector<std::string> serve{
             "serve", "--profile", profile_, "--socket", (directory / "smc.sock").string(), "--speed", "10"};
         if (overHwmon_) {
-            serve.insert(serve.end(), {"--hwmon", (directory / "machine").string()});
+            // A patched device tree and fan_control=1: the only way a real machine lets anyone drive its
+            // fans.
+            serve.insert(serve.end(), {"--hwmon", (directory / "machine").string(), "--dt-keys", "extended",
+                                       "--fan-control"});
         }
         simulator =
             std::make_unique<ChildProcess>(QUORVANE_SIM_BINARY, serve, environment, directory / "sim.log");

@@ -35,8 +35,9 @@ TEST(CompetingFanControllerDetectorTest, FirstMatchingForeignProcessWins) {
 TEST(CompetingFanControllerDetectorTest, AnUnreadableExecutableIsKnownByItsCommandThenItsName) {
     FakeProcessTable table;
     table.processes = {{20, std::nullopt}, {21, std::nullopt}, {22, std::nullopt}};
-    table.commands = {{20, "/usr/sbin/mbpfan.sh"}, {21, "/usr/bin/macfanctld"}};
-    table.names = {{20, "mbpfan.sh"}, {22, "mbpfan"}};
+    table.commands = {{20, "/usr/sbin/mbpfan"}, {21, "/usr/bin/macfanctld"}, {22, "/usr/bin/macfanctld"}};
+    // Only a process whose kernel name is a known file name is looked at further.
+    table.names = {{20, "mbpfan.sh"}, {21, "macfanctld"}, {22, "mbpfan"}};
     EXPECT_EQ(CompetingFanControllerDetector::runningControllerDetails(table),
               (CompetingFanController{"macfanctld", "/usr/bin/macfanctld", 21}));
     table.processes.erase(table.processes.begin() + 1);

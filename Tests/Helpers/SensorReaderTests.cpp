@@ -180,6 +180,42 @@ TEST(SensorReaderDiscoveryTest, KeepsOnlyTemperatureTypedTKeysAndSkipsUnreadable
                 ElementsAre(SensorReading{"TA0P", "TA0P", 31.5}, SensorReading{"TB0T", "TB0T", 30.5}));
 }
 
+struct ElectricalCase {
+    SimulatedKey key;
+    std::optional<SensorReading> shown;
+};
+
+class ElectricalCatalogueTest : public ::testing::TestWithParam<ElectricalCase> {};
+
+// Each catalogue key is listed with its label and unit, apart from the temperatures, and never
+// reaches the composite; anything else typed or named is left out.
+TEST_P(ElectricalCatalogueTest, CatalogueKeysAreListedApartFromTemperatures) {
+    auto keys = genericChannels(4, 4);
+    keys.push_back(GetParam().key);
+    Bench bench(keys);
+    const auto& shown = GetParam().shown;
+    EXPECT_EQ(bench.reader.readAllElectrical(),
+              shown ? std::vector<SensorReading>{*shown} : std::vector<SensorReading>{});
+    EXPECT_EQ(bench.reader.readAllTemperatures().size(), 4U);
+    EXPECT_EQ(bench.reader.readCPUCoreAverage().contributingKeys.size(), 4U);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Keys, ElectricalCatalogueTest,
+    ::testing::Values(
+        ElectricalCase{SimulatedKey::flt("PSTR", 23.5F),
+                       SensorReading{"PSTR", "Total System Power", 23.5, "W"}},
+        ElectricalCase{SimulatedKey::flt("PDTR", 61.0F), SensorReading{"PDTR", "AC Input Power", 61.0, "W"}},
+        ElectricalCase{SimulatedKey::flt("PMVR", 4.5F), SensorReading{"PMVR", "3.8 V Rail Power", 4.5, "W"}},
+        ElectricalCase{SimulatedKey::flt("PHPC", 9.5F), SensorReading{"PHPC", "Heatpipe Power", 9.5, "W"}},
+        ElectricalCase{SimulatedKey::flt("VD0R", 20.25F),
+                       SensorReading{"VD0R", "AC Input Voltage", 20.25, "V"}},
+        ElectricalCase{SimulatedKey::flt("SBAV", 12.5F), SensorReading{"SBAV", "Battery Voltage", 12.5, "V"}},
+        ElectricalCase{SimulatedKey::flt("ID0R", 3.0F), SensorReading{"ID0R", "AC Input Current", 3.0, "A"}},
+        ElectricalCase{SimulatedKey::ui16("PSTR", 23), std::nullopt},
+        ElectricalCase{SimulatedKey::flt("PSTR", 5000.0F), std::nullopt},
+        ElectricalCase{SimulatedKey::flt("PZZZ", 23.5F), std::nullopt}));
+
 TEST(SensorReaderDiscoveryTest, RediscoversOnlyWhileNothingWasFoundAndCountFailuresPropagate) {
     Bench bench(Keys{SimulatedKey::ui8("FNum", 0)});
     EXPECT_TRUE(bench.reader.readAllTemperatures().empty());

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Packs the build tree into a .deb with CPack, unpacks it and checks what a user would get: the files,
-# the units, the desktop entry, the AppStream metadata, the man pages, --version and --help, and the
-# installed helper serving the installed app, and only it, against a simulated Mac.
+# the dependencies, the units and their sandbox, the polkit files, the desktop entry, the AppStream
+# metadata, the man pages, --version and --help, and the installed helper serving the installed app,
+# and only it, against a simulated Mac.
 # Usage: verify-package.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 build=$(realpath "$1")
@@ -11,6 +12,7 @@ if ! command -v dpkg-deb >/dev/null 2>&1; then
     exit 77
 fi
 version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")
+release=$(sed -n 's/^set(CPACK_DEBIAN_PACKAGE_RELEASE "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")
 
 work=$(mktemp -d)
 pids=()
@@ -35,39 +37,110 @@ step "packing $build"
 # Fast compression, as this package is only unpacked again; no dependency list, which takes dpkg-shlibdeps
 # minutes on sanitized binaries and would name the sanitizers' libraries (scripts/package computes it).
 (cd "$build" && cpack -G DEB -B "$work/cpack" -D CPACK_DEBIAN_COMPRESSION_TYPE=gzip \
-    -D CPACK_DEBIAN_PACKAGE_SHLIBDEPS=OFF >"$work/cpack.log") || {
+    -D CPACK_DEBIAN_PACKAGE_SHLIBDEPS=OFF -D CPACK_DEBIAN_DEBUGINFO_PACKAGE=OFF >"$work/cpack.log") || {
     cat "$work/cpack.log"
     exit 1
 }
-deb=$(echo "$work"/cpack/quorvane_"$version"_*.deb)
-[ -f "$deb" ] || { echo "no quorvane_${version}_<arch>.deb"; ls "$work/cpack"; exit 1; }
+deb=$(echo "$work"/cpack/quorvane_"$version-$release"_*.deb)
+[ -f "$deb" ] || { echo "no quorvane_${version}-${release}_<arch>.deb"; ls "$work/cpack"; exit 1; }
 root="$work/root"
 dpkg-deb -x "$deb" "$root"
 dpkg-deb -e "$deb" "$work/control"
 
 step "checking the files"
-# The file list. Units go to systemd's own directory: /lib or /usr/lib depending on the distribution.
-units=$(cd "$root" && dirname "$(find . -name com.orvalith.quorvane.helper.service)" | sed 's|^\./||')
+# The file list.
+units=usr/lib/systemd/system
 expected="usr/bin/Quorvane
 usr/bin/quorvane-sim
 usr/libexec/quorvane/OrvalithHelper
 $units/com.orvalith.quorvane.helper.service
 $units/com.orvalith.quorvane.helper.socket
+usr/lib/tmpfiles.d/quorvane.conf
+usr/share/polkit-1/rules.d/com.orvalith.quorvane.rules
+usr/share/polkit-1/actions/com.orvalith.quorvane.policy
 usr/share/applications/com.orvalith.quorvane.desktop
 usr/share/icons/hicolor/scalable/apps/com.orvalith.quorvane.svg
+usr/share/icons/hicolor/symbolic/apps/com.orvalith.quorvane-symbolic.svg
 usr/share/metainfo/com.orvalith.quorvane.metainfo.xml
+usr/share/doc/quorvane/copyright
+usr/share/doc/quorvane/changelog.Debian.gz
+usr/share/lintian/overrides/quorvane
 usr/share/man/man1/Quorvane.1.gz
 usr/share/man/man1/quorvane-sim.1.gz
 usr/share/man/man8/OrvalithHelper.8.gz"
+for size in 16 22 24 32 48 64 128 256; do
+    expected+=$'\n'"usr/share/icons/hicolor/${size}x${size}/apps/com.orvalith.quorvane.png"
+done
 actual=$(cd "$root" && find . ! -type d | sed 's|^\./||' | sort)
 if [ "$actual" != "$(echo "$expected" | sort)" ]; then
     fail "file list"
     diff <(echo "$expected" | sort) <(echo "$actual") || true
 fi
-case "$units" in
-lib/systemd/system | usr/lib/systemd/system) ;;
-*) fail "units in $units" ;;
-esac
+# What shlibdeps cannot see: without these the GUI does not start under --no-install-recommends.
+depends=$(sed -n 's/^Depends: //p' "$work/control/control")
+for package in libqt6svg6 qt6-qpa-plugins; do
+    echo "$depends" | grep -qE "(^|, )$package( |,|$)" || fail "Depends lacks $package: $depends"
+done
+head -1 "$root/usr/share/doc/quorvane/copyright" | grep -q "^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" ||
+    fail "the copyright file is not machine-readable"
+zcat "$root/usr/share/doc/quorvane/changelog.Debian.gz" | head -1 | grep -q "^quorvane ($version-$release) " ||
+    fail "changelog.Debian.gz does not start with $version-$release"
+
+# The helper's sandbox, rated on the installed unit.
+security=$(systemd-analyze security --offline=yes --root="$root" --threshold=25 \
+    "$root/$units/com.orvalith.quorvane.helper.service" 2>&1) || fail "systemd-analyze security above 2.5"
+echo "$security" | grep "Overall exposure level"
+
+# Polkit: the action files against polkit's DTD; the rule run on polkit's JavaScript API.
+for policy in "$root"/usr/share/polkit-1/actions/*.policy; do
+    [ -f "$policy" ] || continue
+    xmllint --noout --dtdvalid /usr/share/polkit-1/policyconfig-1.dtd "$policy" || fail "$(basename "$policy") is not valid"
+done
+if command -v node >/dev/null 2>&1; then
+    node - "$root/usr/share/polkit-1/rules.d/com.orvalith.quorvane.rules" <<'JS' || fail "the polkit rule"
+const rules = [];
+const polkit = {
+    Result: {NO: "no", YES: "yes", AUTH_SELF: "auth_self", AUTH_SELF_KEEP: "auth_self_keep",
+             AUTH_ADMIN: "auth_admin", AUTH_ADMIN_KEEP: "auth_admin_keep", NOT_HANDLED: null},
+    addRule: (rule) => rules.push(rule),
+    addAdminRule: () => {},
+    log: () => {},
+};
+new Function("polkit", require("fs").readFileSync(process.argv[2], "utf8"))(polkit);
+const socket = "com.orvalith.quorvane.helper.socket", service = "com.orvalith.quorvane.helper.service";
+const admin = {local: true, active: true, groups: ["sudo"]};
+// action, unit, verb, subject, result
+const cases = [
+    ["manage-units", socket, "start", admin, "yes"],
+    ["manage-units", service, "try-restart", {local: true, active: true, groups: ["wheel"]}, "yes"],
+    ["manage-units", "ssh.service", "start", admin, null],
+    ["manage-units", service, "set-property", admin, null],
+    ["manage-units", socket, "start", {local: true, active: false, groups: ["sudo"]}, null],
+    ["manage-units", socket, "start", {local: false, active: true, groups: ["sudo"]}, null],
+    ["manage-units", socket, "start", {local: true, active: true, groups: ["users"]}, null],
+    ["manage-unit-files", undefined, undefined, admin, null],
+    ["reload-daemon", undefined, undefined, admin, null],
+];
+let failed = 0;
+for (const [id, unit, verb, who, expected] of cases) {
+    const action = {id: "org.freedesktop.systemd1." + id, lookup: (key) => ({unit, verb})[key]};
+    const subject = {...who, isInGroup: (group) => who.groups.includes(group)};
+    let result = null;
+    for (const rule of rules) {
+        result = rule(action, subject);
+        if (result !== null && result !== undefined) break;
+    }
+    if ((result ?? null) !== expected) {
+        console.log(`polkit rule: ${id} ${unit} ${verb} ${JSON.stringify(who)}: ${result}, not ${expected}`);
+        failed++;
+    }
+}
+process.exit(failed ? 1 : 0);
+JS
+else
+    echo "node is not installed: the polkit rule was not run"
+fi
+
 for script in postinst prerm postrm; do
     [ -x "$work/control/$script" ] || fail "no $script"
 done
@@ -121,6 +194,13 @@ if [ "$(id -u)" -ne 0 ]; then
     echo "not root: the helper's pin in the installed layout was not checked"
 else
     chmod 755 "$work"
+    # With no SMC the helper exits with the one status its unit does not restart on.
+    status=0
+    "$root/usr/libexec/quorvane/OrvalithHelper" >"$work/no-smc.log" 2>&1 || status=$?
+    prevent=$(sed -n 's/^RestartPreventExitStatus=//p' "$root/$units/com.orvalith.quorvane.helper.service")
+    [ "$status" = "$prevent" ] ||
+        { fail "with no SMC the helper exited $status; the unit prevents restarts on ${prevent:-nothing}"; cat "$work/no-smc.log"; }
+    rm -f "$work/helper.sock"
     "$root/usr/bin/quorvane-sim" serve --profile Mac15,11 --socket "$work/smc.sock" --speed 10 >"$work/sim.log" 2>&1 &
     pids+=($!)
     for _ in $(seq 100); do [ -S "$work/smc.sock" ] && break; sleep 0.1; done

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <thread>
+#include <utility>
 
 namespace quorvane {
 namespace {
@@ -37,23 +38,29 @@ public:
         return 2;
     }
     std::size_t exportPresets(const std::filesystem::path&) override { return 0; }
-    std::string installHelper() override { return "Approved"; }
-    void runSupervisedTest() override {}
+    // Answered on a later turn of the loop, as a registration is.
+    void installHelper(Finished finished) override { pendingInstall = std::move(finished); }
+    void runSupervisedTest(Finished finished) override { finished({{}, "Approve the helper first."}); }
     void setOwnership(const std::string&) override {}
-    void open(const std::string&) override {}
+    void open(const std::string& window, const std::string& activationToken) override {
+        calls.push_back("open " + window + " " + activationToken);
+    }
 
     std::vector<std::string> calls;
+    Finished pendingInstall;
 };
 
 // Answers the service's calls on a thread of its own, as the app's main loop would.
 class Pump {
 public:
-    explicit Pump(AppInstanceService& service)
-        : thread_([this, &service] {
+    explicit Pump(
+        AppInstanceService& service, std::function<void()> everyTurn = [] {})
+        : thread_([this, &service, everyTurn] {
               while (!stop_) {
                   pollfd descriptor{service.descriptor(), POLLIN, 0};
                   ::poll(&descriptor, 1, 20);
                   service.process();
+                  everyTurn();
               }
           }) {}
     ~Pump() {
@@ -96,10 +103,25 @@ TEST_F(AppInstanceServiceTest, OneProcessHoldsTheNameAndAnotherOnesCallsReachIt)
     service->attach(commands);
     AppInstanceRemote running(second);
     {
-        Pump pump(*service);
+        Pump pump(*service, [&] {
+            if (commands.pendingInstall) {
+                std::exchange(commands.pendingInstall, {})({"enabled", std::nullopt});
+            }
+        });
         EXPECT_EQ(running.importPresets("/tmp/presets.json"), 2u);
+        std::vector<AppInstanceCommands::Outcome> outcomes;
+        const auto keep = [&](const AppInstanceCommands::Outcome& outcome) {
+            outcomes.push_back(outcome);
+        };
+        running.installHelper(keep);
+        running.runSupervisedTest(keep);
+        ASSERT_EQ(outcomes.size(), 2u);
+        EXPECT_EQ(outcomes[0].result, "enabled");
+        EXPECT_EQ(outcomes[0].failure, std::nullopt);
+        EXPECT_EQ(outcomes[1].failure, "Approve the helper first.");
         EXPECT_EQ(running.duplicatePreset("Quiet"), "Quiet Copy");
         running.renamePreset("Quiet", "Calm");
+        running.open("panel", "token-1");
         EXPECT_THAT(
             [&] { running.activatePreset("Nope"); },
             ::testing::ThrowsMessage<AppInstanceError>(::testing::StrEq("no preset is named \"Nope\"")));
@@ -107,7 +129,7 @@ TEST_F(AppInstanceServiceTest, OneProcessHoldsTheNameAndAnotherOnesCallsReachIt)
                     ::testing::ThrowsMessage<AppInstanceError>(HasSubstr("absolute path")));
     }
     EXPECT_THAT(commands.calls, ElementsAre("import /tmp/presets.json", "duplicate Quiet",
-                                            "rename Quiet Calm", "activate Nope"));
+                                            "rename Quiet Calm", "open panel token-1", "activate Nope"));
 
     // Once the running app is gone, the next start owns the name.
     service.reset();

@@ -65,26 +65,28 @@ TEST_F(ClientRequirementTest, HashesFilesAsLowercaseHexAndFindsTheAppInTheBuildA
     EXPECT_EQ(installed->sha256(), sha256OfFile(root / "usr" / "bin" / "Quorvane"));
 }
 
-// Which peers pass, and which of them cost a hash of the peer's executable.
+// Which peers pass, and which of them cost a hash of the peer's executable, first and on connecting again.
 TEST_F(ClientRequirementTest, PeerMustHaveTheNameAndTheContentsAndOnlyASameSizedCopyIsHashed) {
     struct Case {
         const char* what;
         std::function<fs::path()> app;
         bool admitted;
         int peerHashes;
+        int repeatHashes;
     };
     const std::string name = self.filename().string();
     const Case cases[] = {
-        {"the pinned file itself", [&] { return self; }, true, 0},
-        {"an identical copy", [&] { return copyOfSelf(root / "copy" / name); }, true, 1},
-        {"a copy changed in one byte", [&] { return copyOfSelf(root / "tampered" / name, true); }, false, 1},
+        {"the pinned file itself", [&] { return self; }, true, 0, 0},
+        {"an identical copy", [&] { return copyOfSelf(root / "copy" / name); }, true, 1, 1},
+        {"a copy changed in one byte", [&] { return copyOfSelf(root / "tampered" / name, true); }, false, 1,
+         0},
         {"another size",
          [&] {
              write(root / "small" / name, "small");
              return root / "small" / name;
          },
-         false, 0},
-        {"another name", [&] { return copyOfSelf(root / "named" / "Quorvane"); }, false, 0},
+         false, 0, 0},
+        {"another name", [&] { return copyOfSelf(root / "named" / "Quorvane"); }, false, 0, 0},
     };
     for (const auto& check : cases) {
         hashed = 0;
@@ -93,12 +95,15 @@ TEST_F(ClientRequirementTest, PeerMustHaveTheNameAndTheContentsAndOnlyASameSized
         const int pinning = hashed;
         EXPECT_EQ(requirement->admits(peer), check.admitted) << check.what;
         EXPECT_EQ(hashed - pinning, check.peerHashes) << check.what;
+        EXPECT_EQ(requirement->admits(peer), check.admitted) << check.what;
+        EXPECT_EQ(hashed - pinning - check.peerHashes, check.repeatHashes) << check.what;
     }
 }
 
 TEST_F(ClientRequirementTest, AnUpgradedAppIsPinnedAgain) {
     const fs::path app = root / "bin" / self.filename();
-    write(app, "the app as first installed");
+    // Same size, other contents: refused after a hash, and remembered as refused until the upgrade.
+    copyOfSelf(app, true);
     const auto requirement = ClientRequirement::forApp(app);
     ASSERT_TRUE(requirement);
     EXPECT_FALSE(requirement->admits(peer));

@@ -305,8 +305,37 @@ TEST(SystemdDaemonRegistration, RegisteringGoesOnWhileTheUserIsAskedAndReportsSy
                    "Interactive authentication required.");
     registration.registerDaemon(report);
     ASSERT_TRUE(outcomes.waitFor(3));
-    EXPECT_EQ(outcomes.values()[2], "Interactive authentication required.");
+    EXPECT_THAT(outcomes.values()[2], ::testing::HasSubstr("Start your desktop's polkit agent"));
     EXPECT_EQ(registration.status(), 0);
+    systemd.refuse("org.freedesktop.DBus.Error.AccessDenied", "Access denied.");
+    registration.registerDaemon(report);
+    ASSERT_TRUE(outcomes.waitFor(4));
+    EXPECT_THAT(outcomes.values()[3], ::testing::StartsWith("You are not allowed to start the helper."));
+}
+
+// Every call is a polkit question: only what the socket lacks is asked, and a masked socket is left
+// to the administrator with the command that lifts the mask.
+TEST(SystemdDaemonRegistration, RegisteringAsksOnlyForWhatIsMissing) {
+    PrivateBus bus;
+    if (!bus.running()) {
+        GTEST_SKIP() << "dbus-daemon is not available";
+    }
+    const std::string socket = "com.orvalith.quorvane.helper.socket";
+    for (const auto& [fileState, calls] : std::vector<std::pair<std::string, std::vector<std::string>>>{
+             {"enabled", {"StartUnit " + socket + " replace"}}, {"masked", {}}}) {
+        StandInSystemd systemd(bus, fileState, "inactive");
+        ASSERT_TRUE(systemd.ok());
+        SystemdDaemonRegistration registration(bus.address());
+        Collected<std::string> outcomes;
+        registration.registerDaemon([&](std::exception_ptr failure) { outcomes.add(failureOf(failure)); });
+        ASSERT_TRUE(outcomes.waitFor(1));
+        EXPECT_EQ(systemd.calls(), calls);
+        EXPECT_THAT(
+            outcomes.values()[0],
+            ::testing::StartsWith(fileState == "masked" ? "An administrator has masked" : "no error"));
+        EXPECT_THAT(outcomes.values()[0],
+                    ::testing::AnyOf("no error", ::testing::HasSubstr("systemctl unmask")));
+    }
 }
 
 TEST(SystemdDaemonRegistration, StatusComesFromTheSocketUnit) {

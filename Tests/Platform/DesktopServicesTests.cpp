@@ -23,7 +23,7 @@ std::string contents(const std::filesystem::path& path) {
 
 TEST(XDGLaunchAtLogin, EnablingWritesAnAutostartEntryAndDisablingRemovesIt) {
     TemporaryDirectory directory;
-    const auto entry = directory.path() / "config" / "autostart" / "quorvane.desktop";
+    const auto entry = directory.path() / "config" / "autostart" / "com.orvalith.quorvane.desktop";
     XDGLaunchAtLogin login(entry, "/opt/Quorvane Beta/bin/Quorvane");
     EXPECT_FALSE(login.isEnabled());
 
@@ -33,6 +33,9 @@ TEST(XDGLaunchAtLogin, EnablingWritesAnAutostartEntryAndDisablingRemovesIt) {
     EXPECT_THAT(text, ::testing::StartsWith("[Desktop Entry]\n"));
     EXPECT_THAT(text, HasSubstr("\nType=Application\n"));
     EXPECT_THAT(text, HasSubstr("\nExec=\"/opt/Quorvane Beta/bin/Quorvane\"\n"));
+    EXPECT_THAT(text, HasSubstr("\nTryExec=/opt/Quorvane Beta/bin/Quorvane\n"));
+    EXPECT_THAT(text, HasSubstr("\nIcon=com.orvalith.quorvane\n"));
+    EXPECT_THAT(text, HasSubstr("\nX-KDE-autostart-phase=2\n"));
 
     login.setEnabled(false);
     EXPECT_FALSE(login.isEnabled());
@@ -45,16 +48,45 @@ TEST(XDGLaunchAtLogin, ExecLineEscapesWhatTheDesktopWouldExpand) {
                 HasSubstr("\nExec=\"/tmp/100%%/a\\\\\"b\\\\$c\\\\\\\\d\"\n"));
 }
 
-TEST(XDGLaunchAtLogin, HiddenEntryIsDisabledAndAnUnwritableOneAnErrorNamingIt) {
+TEST(XDGLaunchAtLogin, AnEntryTheDesktopSwitchedOffIsDisabled) {
+    const std::pair<std::string, bool> entries[] = {
+        {"Exec=Quorvane\n", true},
+        {"Exec=Quorvane\nHidden=true\n", false},
+        {"Exec=Quorvane\nX-GNOME-Autostart-enabled=false\n", false},
+        {"Exec=Quorvane\nX-GNOME-Autostart-enabled = false\r\n", false},
+        {"Exec=Quorvane\nX-GNOME-Autostart-enabled=true\n", true},
+        {"Exec=Quorvane\n[Desktop Action quit]\nHidden=true\n", true},
+    };
     TemporaryDirectory directory;
-    const auto entry = directory.path() / "quorvane.desktop";
-    std::ofstream(entry) << "[Desktop Entry]\nType=Application\nExec=Quorvane\nHidden=true\n";
-    EXPECT_FALSE(XDGLaunchAtLogin(entry, "Quorvane").isEnabled());
+    const auto entry = directory.path() / "com.orvalith.quorvane.desktop";
+    for (const auto& [text, enabled] : entries) {
+        std::ofstream(entry) << "[Desktop Entry]\nType=Application\n" << text;
+        EXPECT_EQ(XDGLaunchAtLogin(entry, "Quorvane").isEnabled(), enabled) << text;
+    }
+}
 
+TEST(XDGLaunchAtLogin, TheOldEntryIsTakenOverWithTheUsersChoice) {
+    TemporaryDirectory directory;
+    const auto legacy = directory.path() / "quorvane.desktop";
+    const auto entry = directory.path() / "com.orvalith.quorvane.desktop";
+    std::ofstream(legacy)
+        << "[Desktop Entry]\nType=Application\nExec=Quorvane\nX-GNOME-Autostart-enabled=false\n";
+    EXPECT_FALSE(XDGLaunchAtLogin(entry, "/usr/bin/Quorvane").isEnabled());
+    EXPECT_FALSE(std::filesystem::exists(legacy));
+
+    std::filesystem::remove(entry);
+    std::ofstream(legacy) << "[Desktop Entry]\nType=Application\nExec=Quorvane\n";
+    EXPECT_TRUE(XDGLaunchAtLogin(entry, "/usr/bin/Quorvane").isEnabled());
+    EXPECT_FALSE(std::filesystem::exists(legacy));
+    EXPECT_THAT(contents(entry), HasSubstr("\nIcon=com.orvalith.quorvane\n"));
+}
+
+TEST(XDGLaunchAtLogin, AnUnwritableEntryIsAnErrorNamingIt) {
+    TemporaryDirectory directory;
     std::ofstream(directory.path() / "autostart") << "a file where a folder should be";
-    XDGLaunchAtLogin login(directory.path() / "autostart" / "quorvane.desktop", "Quorvane");
-    EXPECT_THAT([&] { login.setEnabled(true); },
-                ::testing::ThrowsMessage<PlatformServiceError>(HasSubstr("autostart/quorvane.desktop")));
+    XDGLaunchAtLogin login(directory.path() / "autostart" / "com.orvalith.quorvane.desktop", "Quorvane");
+    EXPECT_THAT([&] { login.setEnabled(true); }, ::testing::ThrowsMessage<PlatformServiceError>(
+                                                     HasSubstr("autostart/com.orvalith.quorvane.desktop")));
 }
 
 TEST(XDGLaunchAtLogin, DefaultEntryFollowsTheConfigFolderAndIgnoresARelativeOne) {
@@ -63,8 +95,8 @@ TEST(XDGLaunchAtLogin, DefaultEntryFollowsTheConfigFolderAndIgnoresARelativeOne)
             return std::optional<std::string>(name == "HOME" ? "/home/ada" : configHome);
         }));
     };
-    EXPECT_EQ(entryFor("/etc/xdg-ada"), "/etc/xdg-ada/autostart/quorvane.desktop");
-    EXPECT_EQ(entryFor("config"), "/home/ada/.config/autostart/quorvane.desktop");
+    EXPECT_EQ(entryFor("/etc/xdg-ada"), "/etc/xdg-ada/autostart/com.orvalith.quorvane.desktop");
+    EXPECT_EQ(entryFor("config"), "/home/ada/.config/autostart/com.orvalith.quorvane.desktop");
 }
 
 TEST(ConsoleNotificationCenter, AlwaysAllowedAndPrintsEachNotificationAsALine) {

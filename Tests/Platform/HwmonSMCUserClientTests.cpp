@@ -104,11 +104,51 @@ TEST_F(HwmonSMCUserClientTest,
     EXPECT_EQ(controller.getFanInfo(0).mode, FanMode::automatic);
 
     // A target written to an automatic fan must not take it out of automatic, as any target written
-    // to fanX_target would; it reads back as the SMC's target key would.
+    // to fanX_target would; the target reads as the SMC's own.
+    tree.set("fan1_target", "1850\n");
     smc->writeKeyUnverified(SMCKey::fromString("F0Tg"), SMCValue::float32(1200));
-    EXPECT_EQ(tree.value("fan1_target"), "0");
-    EXPECT_EQ(smc->readFanRPM(SMCKey::fromString("F0Tg")), 1200);
+    EXPECT_EQ(tree.value("fan1_target"), "1850");
+    EXPECT_EQ(smc->readFanRPM(SMCKey::fromString("F0Tg")), 1850);
 }
+
+// The driver's failures on a hand-back: every SMC failure is EIO and a slow one ETIMEDOUT, both retried;
+// after the failed write nobody knows the driver's flag, so the fan gets its minimum, then 0.
+class FailingHwmonWriteTest : public HwmonSMCUserClientTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(FailingHwmonWriteTest, AFailedHandBackIsRetriedWithTheMinimumFirst) {
+    std::vector<std::string> written;
+    int failures = 0;
+    HwmonSMCUserClient::Options options;
+    options.writeFile = [&](const std::filesystem::path& file, const std::string& text) {
+        if (failures > 0) {
+            --failures;
+            return GetParam();
+        }
+        written.push_back(text);
+        std::ofstream(file) << text;
+        return 0;
+    };
+    auto smc = std::make_shared<IOKitSMCBridge>(std::make_unique<HwmonSMCUserClient>(tree.device(), options),
+                                                SMCWriteCapability::privilegedHelper);
+    smc->open();
+    FanController controller(smc, clock);
+    controller.setFanMode(0, FanMode::manual);
+    controller.setFanRPM(0, 2400);
+    failures = 1;
+    if (GetParam() == EOPNOTSUPP) {
+        EXPECT_THAT(
+            [&] { controller.resetToAuto(0); },
+            ::testing::ThrowsMessage<SMCError>(::testing::StrEq(
+                "Fan control is off in the kernel's macsmc_hwmon driver; it takes fan speeds only when "
+                "loaded with fan_control=1 (melt_my_mac=1 on older kernels).")));
+        return;
+    }
+    controller.resetToAuto(0);
+    EXPECT_THAT(written, ElementsAre("2400\n", "1200\n", "0\n"));
+    EXPECT_EQ(controller.getFanInfo(0).mode, FanMode::automatic);
+}
+
+INSTANTIATE_TEST_SUITE_P(DriverErrors, FailingHwmonWriteTest, ::testing::Values(EIO, ETIMEDOUT, EOPNOTSUPP));
 
 TEST_F(HwmonSMCUserClientTest, AControllingTransportHandsBackWhatACrashedPredecessorLeftManual) {
     tree.set("fan2_target", "3000\n"); // left by a helper that was killed
@@ -139,14 +179,20 @@ TEST_F(ReadOnlyHwmonTest, WithoutFanControlTheFansAreMonitoredOnlyAndWritesAreRe
     EXPECT_EQ(tree.value("fan1_target"), "1203");
 }
 
-TEST_F(HwmonSMCUserClientTest, MachineSelectionPrefersTheSocketVariableThenTheDriverThenTheDefaultSocket) {
+TEST_F(HwmonSMCUserClientTest, MachineSelectionPrefersTheSocketThenTheDriverAndSaysWhenAnAppleBoardHasNone) {
     const SMCMachine::Roots withSocket{"/tmp/sim.sock", tree.hwmonRoot(), tree.deviceTree()};
     EXPECT_EQ(SMCMachine::choose(withSocket).kind(), SMCMachine::Kind::simulated);
     EXPECT_EQ(SMCMachine::choose(withSocket).location(), "/tmp/sim.sock");
     tree.set("name", "nvme\n");
-    const auto fallback = machine();
-    EXPECT_EQ(fallback.kind(), SMCMachine::Kind::simulated);
-    EXPECT_EQ(fallback.description(), "simulated Mac at /run/quorvane-sim.sock");
+    const auto missing = machine();
+    EXPECT_EQ(missing.kind(), SMCMachine::Kind::missingDriver) << "not a simulated Mac passing for this one";
+    EXPECT_EQ(
+        missing.description(),
+        "No macsmc_hwmon device on this Apple-silicon Mac (apple,j314s): the kernel's macsmc_hwmon driver "
+        "reads its SMC, in Fedora Asahi Remix kernels and in mainline Linux from 6.19 once the board's "
+        "device tree lists its channels; check with \"cat /sys/class/hwmon/*/name\".");
+    EXPECT_THROW(IOKitSMCBridge(missing.makeUserClient()).open(), SMCError);
+    EXPECT_EQ(missing.modelIdentifier(), "MacBookPro18,3");
 
     std::ofstream(tree.deviceTree() / "compatible", std::ios::binary)
         << std::string("apple,j999\0apple,t6000\0", 24);
@@ -154,6 +200,9 @@ TEST_F(HwmonSMCUserClientTest, MachineSelectionPrefersTheSocketVariableThenTheDr
     sources.smcSocketPath.reset();
     sources.deviceTreePath = tree.deviceTree().string();
     EXPECT_EQ(HardwareModel::identifier(sources), "Unknown Mac (apple,j999)");
+    std::ofstream(tree.deviceTree() / "compatible", std::ios::binary)
+        << std::string("pine64,rockpro64\0", 17);
+    EXPECT_EQ(machine().description(), "simulated Mac at /run/quorvane-sim.sock");
 }
 
 } // namespace

@@ -2,12 +2,15 @@
 #include "Platform/JSONFileDefaultsStore.hpp"
 #include "Support/LogCapture.hpp"
 
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <sys/file.h>
 #include <thread>
+#include <unistd.h>
 
 namespace quorvane {
 namespace {
@@ -94,9 +97,18 @@ TEST_F(JSONFileDefaultsStoreTest, AWriterNeverUndoesAnotherWritersChanges) {
 TEST_F(JSONFileDefaultsStoreTest, ConcurrentWritersLoseNoKey) {
     auto first = open();
     auto second = open();
+    // The lock is waited for only briefly, so a busy writer can make a save fail: it says so, and the
+    // caller tries again.
     const auto writeKeys = [](JSONFileDefaultsStore& store, const std::string& prefix) {
         for (int i = 0; i < 20; ++i) {
-            store.setInteger(prefix + std::to_string(i), i);
+            for (int attempt = 0; attempt < 100; ++attempt) {
+                try {
+                    store.setInteger(prefix + std::to_string(i), i);
+                    break;
+                } catch (const DefaultsStoreError& error) {
+                    ASSERT_THAT(error.what(), HasSubstr("another program keeps it busy"));
+                }
+            }
         }
     };
     std::thread other([&] { writeKeys(second, "b"); });
@@ -153,6 +165,63 @@ TEST_F(JSONFileDefaultsStoreTest, SecondDamagedFileInTheSameSecondDoesNotReplace
     open();
     EXPECT_EQ(readRaw(path.string() + ".corrupt-20240501T101530Z"), "first");
     EXPECT_EQ(readRaw(path.string() + ".corrupt-20240501T101530Z-2"), "second");
+}
+
+// A hand edit that breaks the file while the app runs: the next change sets it aside and keeps
+// every other key the app holds.
+TEST_F(JSONFileDefaultsStoreTest, DamageFoundByAChangeIsSetAsideAndNoOtherKeyIsLost) {
+    auto store = open();
+    store.setString("customFanPresets.v1", "[desk]");
+    store.setInteger("pollingInterval", 3);
+    writeRaw("{\"pollingInterval\": 3,");
+    store.setString("fanControlOwnership.v1", "anotherApp");
+    auto reopened = open();
+    EXPECT_EQ(reopened.string("customFanPresets.v1"), "[desk]");
+    EXPECT_EQ(reopened.integer("pollingInterval"), 3);
+    EXPECT_EQ(reopened.string("fanControlOwnership.v1"), "anotherApp");
+    EXPECT_EQ(readRaw(path.string() + ".corrupt-20240501T101530Z"), "{\"pollingInterval\": 3,");
+}
+
+// A file that cannot be opened is not damaged: the save fails with the reason and nothing moves.
+TEST_F(JSONFileDefaultsStoreTest, AFileThatCannotBeOpenedStaysInPlaceAndTheSaveFails) {
+    fs::create_directories(path.parent_path());
+    fs::create_symlink(path.filename(), path); // opening it fails with ELOOP
+    auto store = open();
+    EXPECT_THAT([&] { store.setInteger("pollingInterval", 2); },
+                ::testing::ThrowsMessage<DefaultsStoreError>(
+                    HasSubstr("Settings could not be saved to " + path.string())));
+    EXPECT_THAT(entries(), ElementsAre("defaults.json", "defaults.json.lock"));
+    EXPECT_TRUE(fs::is_symlink(path));
+}
+
+TEST_F(JSONFileDefaultsStoreTest, ASymlinkedFileIsWrittenThroughToItsTarget) {
+    const auto dotfiles = folder / "dotfiles" / "quorvane.json";
+    fs::create_directories(dotfiles.parent_path());
+    std::ofstream(dotfiles) << R"({"pollingInterval": 3})";
+    fs::create_directories(path.parent_path());
+    fs::create_symlink(dotfiles, path);
+    auto store = open();
+    store.setBool("overheatAlertsEnabled", true);
+    EXPECT_TRUE(fs::is_symlink(path));
+    const auto stored = nlohmann::json::parse(readRaw(dotfiles));
+    EXPECT_EQ(stored, nlohmann::json({{"pollingInterval", 3}, {"overheatAlertsEnabled", true}}));
+}
+
+// Another process keeps the writer lock: a damaged file is left alone at start (it is set aside only
+// under the lock), and a change gives up after a few short waits instead of blocking its caller.
+TEST_F(JSONFileDefaultsStoreTest, AHeldLockIsWaitedForOnlyBriefly) {
+    writeRaw("not json");
+    const int holder = ::open((path.string() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+    int waits = 0;
+    JSONFileDefaultsStore store(
+        path, [] { return fixedTime; }, [&](std::chrono::milliseconds) { ++waits; });
+    EXPECT_EQ(store.setAsidePath(), std::nullopt);
+    EXPECT_THAT([&] { store.setInteger("pollingInterval", 2); },
+                ::testing::ThrowsMessage<DefaultsStoreError>(HasSubstr("another program keeps it busy")));
+    EXPECT_EQ(waits, 2 * (JSONFileDefaultsStore::lockAttempts - 1));
+    EXPECT_EQ(readRaw(path), "not json");
+    ::close(holder);
 }
 
 TEST(JSONFileDefaultsStorePath, FollowsXDGConfigHomeThenHome) {

@@ -47,5 +47,16 @@ TEST(PeerProcessTest, APeerThatExitedIsNoLongerTheSameWithOrWithoutAPidfd) {
     EXPECT_EQ(PeerProcess::ofSocket(connection.get()), std::nullopt);
 }
 
+// The pid is asked only when the kernel lacks SO_PEERPIDFD: after any other failure the peer is gone and
+// its pid may be someone else's.
+TEST(PeerProcessTest, OnlyAKernelWithoutPeerPidfdsSendsTheCheckToThePid) {
+    static int answer = 0;
+    for (const auto& [error, opened] : {std::pair{ENOPROTOOPT, true}, {EINVAL, false}, {ESRCH, false}}) {
+        answer = -error;
+        const auto pidfd = PeerProcess::peerPidfd(-1, ::getpid(), [](int, int*) { return answer; });
+        EXPECT_EQ(pidfd && *pidfd, opened) << error;
+    }
+}
+
 } // namespace
 } // namespace quorvane

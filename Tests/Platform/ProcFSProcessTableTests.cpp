@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace quorvane {
@@ -26,6 +27,7 @@ TEST(ProcFSProcessTableTest, ScansAProcTreeAndSkipsWhatItCannotRead) {
     fs::create_directories(root / "77");
     fs::create_directories(root / "9x");
     fs::create_symlink("/usr/sbin/mbpfan", root / "77" / "exe");
+    std::ofstream(root / "77" / "comm") << "mbpfan\n";
     std::ofstream(root / "status") << "not a process";
 
     ProcFSProcessTable table(root);
@@ -59,20 +61,36 @@ protected:
 
 TEST_F(ProcFSCompetitorTest, AnUpgradedDaemonIsReportedWithoutTheDeletedMark) {
     fs::create_symlink("/usr/sbin/mbpfan (deleted)", root / "50" / "exe");
+    write("comm", "mbpfan\n");
     EXPECT_EQ(scan(), (CompetingFanController{"mbpfan", "/usr/sbin/mbpfan", 50}));
 }
 
 TEST_F(ProcFSCompetitorTest, AnUnreadableExecutableFallsBackToTheCommandLineThenTheName) {
     write("cmdline", std::string("/usr/sbin/macfanctld\0-f\0", 24));
-    write("comm", "bash\n");
+    write("comm", "macfanctld\n");
     EXPECT_EQ(scan(), (CompetingFanController{"macfanctld", "/usr/sbin/macfanctld", 50}));
-    write("cmdline", std::string("mbpfan\0-f\0", 10));
-    EXPECT_EQ(scan(), (CompetingFanController{"mbpfan", "mbpfan", 50}));
     write("cmdline", "");
     write("comm", "mbpfan\n");
     EXPECT_EQ(scan(), (CompetingFanController{"mbpfan", "mbpfan", 50}));
     write("comm", "mbpfand\n");
     EXPECT_EQ(scan(), std::nullopt);
+}
+
+// The helper counts a process that is root or can become root again (saved id) and has not exited.
+TEST_F(ProcFSCompetitorTest, TheHelperCountsOnlyARootProcessThatHasNotExited) {
+    write("comm", "mbpfan\n");
+    for (const auto& [state, uids, counts] : {std::tuple{"S (sleeping)", "1000\t0\t0", true},
+                                              {"Z (zombie)", "0\t0\t0", false},
+                                              {"R (running)", "1000\t1000\t1000", false}}) {
+        write("status", std::string("Name:\tmbpfan\nState:\t") + state + "\nUid:\t" + uids + "\t0\n");
+        ProcFSProcessTable table(root);
+        EXPECT_EQ(CompetingFanControllerDetector::runningControllerDetails(
+                      table, CompetingFanControllerDetector::Scope::rootProcesses)
+                      .has_value(),
+                  counts)
+            << state << " " << uids;
+        EXPECT_TRUE(scan());
+    }
 }
 
 } // namespace

@@ -45,6 +45,15 @@ protected:
         return start();
     }
 
+    // What a crashed helper leaves behind: the unlock latched and fan 0 in manual.
+    void crashLeavingFanZeroManual() {
+        IOKitSMCBridge crashed(firmware.makeUserClient(), SMCWriteCapability::privilegedHelper);
+        crashed.open();
+        crashed.writeKeyUnverified(SMCKey::fanTestMode, SMCValue::uint8(1));
+        clock.advance(6000);
+        crashed.writeKeyUnverified(SMCKey::fromString("F0Md"), SMCValue::uint8(1));
+        clock.advance(1000);
+    }
     std::uint8_t byte(const char* key) { return firmware.valueBytes(SMCKey::fromString(key))->front(); }
     void setByte(const char* key, std::uint8_t value) {
         firmware.setValueBytes(SMCKey::fromString(key), {value});

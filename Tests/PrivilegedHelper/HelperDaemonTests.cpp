@@ -1,3 +1,4 @@
+#include "Platform/ControlAuthorization.hpp"
 #include "Platform/FileDescriptor.hpp"
 #include "Platform/FramedSocketClient.hpp"
 #include "Platform/PeerProcess.hpp"
@@ -6,8 +7,10 @@
 #include "Simulator/SMCProfiles.hpp"
 #include "Simulator/SimulatedAppleSMC.hpp"
 #include "Support/FakeProcessTable.hpp"
+#include "Support/LogCapture.hpp"
 #include "XPC/HelperMessage.hpp"
 #include "XPC/HelperReply.hpp"
+#include "XPC/HelperXPCError.hpp"
 
 #include <csignal>
 #include <filesystem>
@@ -28,6 +31,48 @@ using namespace std::chrono_literals;
 bool isThisProcess(const PeerProcess& peer) {
     return peer.pid() == ::getpid();
 }
+
+// Moved by the test while the daemon's threads read it.
+class SharedClock final : public Clock {
+public:
+    std::int64_t nowMilliseconds() const override { return now_.load(); }
+    void sleepFor(std::int64_t milliseconds) override { now_ += milliseconds; }
+    void advance(std::chrono::milliseconds by) { now_ += by.count(); }
+
+private:
+    std::atomic<std::int64_t> now_{0};
+};
+
+// Checks that stall, as on a peer whose executable lies on a hung mount, until released; `stalling`
+// of them, later ones admit this process.
+struct StallingCheck {
+    explicit StallingCheck(int stalling) : stalling(stalling) {}
+    std::function<bool(const PeerProcess&)> check() {
+        return [entered = entered, released = released, stalling = stalling](const PeerProcess& peer) {
+            if (++*entered <= stalling) {
+                released.wait();
+                return false;
+            }
+            return peer.pid() == ::getpid();
+        };
+    }
+    void awaitStalled() const {
+        while (entered->load() < stalling) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    int stalling;
+    std::shared_ptr<std::atomic<int>> entered = std::make_shared<std::atomic<int>>(0);
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+};
+
+// Whoever is admitted may control unless a test says otherwise.
+struct FixedAuthorization final : ControlAuthorization {
+    explicit FixedAuthorization(bool allowed) : allowed(allowed) {}
+    bool mayControl(const PeerProcess&) override { return allowed; }
+    bool allowed;
+};
 
 sockaddr_un addressOf(const std::string& path) {
     sockaddr_un address{};
@@ -54,6 +99,9 @@ protected:
             return firmware.makeUserClient();
         };
         options.isAuthorizedClient = isThisProcess;
+        options.makeControlAuthorization = [this] {
+            return std::make_unique<FixedAuthorization>(mayControl);
+        };
     }
     ~HelperDaemonTest() override {
         if (daemon) {
@@ -105,19 +153,33 @@ protected:
     }
 
     SimulatedAppleSMC firmware;
+    bool mayControl = true;
     fs::path directory;
     HelperDaemonOptions options;
     std::unique_ptr<HelperDaemon> daemon;
     std::thread server;
 };
 
-TEST_F(HelperDaemonTest, ClientsThatAreNotThePinnedAppCannotExchangeAnything) {
+// Refused clients exchange nothing, and a flood of them writes one line per interval with a count.
+TEST_F(HelperDaemonTest, RefusedClientsExchangeNothingAndAreLoggedOncePerInterval) {
+    SharedClock clock;
+    options.clock = &clock;
     options.isAuthorizedClient = [](const PeerProcess&) {
         return false;
     };
+    testing::LogCapture log;
     start();
-    auto connection = client();
-    EXPECT_EQ(call(*connection, HelperSelector::status), std::nullopt);
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(call(*client(), HelperSelector::status), std::nullopt);
+    }
+    clock.advance(options.refusalLogInterval);
+    EXPECT_EQ(call(*client(), HelperSelector::status), std::nullopt);
+    daemon->stop();
+    server.join();
+    daemon.reset();
+    const auto lines = log.messagesContaining("refused connection from pid");
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(lines[1].find("(4 more refused since the last report)"), std::string::npos) << lines[1];
 }
 
 TEST_F(HelperDaemonTest, AuthorizedClientIsServedInOrderAndGarbageClosesOnlyThatConnection) {
@@ -143,6 +205,18 @@ TEST_F(HelperDaemonTest, AuthorizedClientIsServedInOrderAndGarbageClosesOnlyThat
     EXPECT_TRUE(status(*good));
 }
 
+TEST_F(HelperDaemonTest, AClientWhoMayNotControlReadsButOpensNoSession) {
+    mayControl = false;
+    start();
+    auto connection = client();
+    EXPECT_TRUE(status(*connection));
+    const auto refused = call(*connection, HelperSelector::beginSession, "S");
+    ASSERT_TRUE(refused && refused->error);
+    EXPECT_EQ(refused->error->code(), 7);
+    EXPECT_STREQ(HelperXPCError::readable(*refused->error).what(),
+                 "Only the person at this Mac's active desktop session can control its fans.");
+}
+
 TEST_F(HelperDaemonTest, LosingTheSessionConnectionHandsTheFansBack) {
     start();
     auto owner = client();
@@ -162,25 +236,13 @@ TEST_F(HelperDaemonTest, LosingTheSessionConnectionHandsTheFansBack) {
 }
 
 TEST_F(HelperDaemonTest, APeerThatTakesLongToCheckHoldsUpNoOtherConnection) {
-    std::promise<void> release;
-    std::shared_future<void> released = release.get_future().share();
-    std::atomic<int> checks{0};
-    options.isAuthorizedClient = [&checks, released](const PeerProcess& peer) {
-        if (checks++ == 0) {
-            released.wait();
-        }
-        return isThisProcess(peer);
-    };
+    StallingCheck stalls(1);
+    options.isAuthorizedClient = stalls.check();
     start();
     auto slow = client();
-    ASSERT_TRUE(slow->isConnected());
-    while (checks.load() == 0) {
-        std::this_thread::sleep_for(1ms);
-    }
-    auto quick = client();
-    EXPECT_TRUE(status(*quick));
-    release.set_value();
-    EXPECT_TRUE(status(*slow));
+    stalls.awaitStalled();
+    EXPECT_TRUE(status(*client()));
+    stalls.release.set_value();
 }
 
 // A silent connection holds one of the two places until the idle timeout closes it.
@@ -206,6 +268,46 @@ TEST_F(HelperDaemonTest, ConnectionsAreCappedAndSilentOnesClosed) {
         served = status(*client()).has_value();
     }
     EXPECT_TRUE(served);
+}
+
+// Both checking threads stall for good; a stop still hands the fans back and ends the daemon.
+TEST_F(HelperDaemonTest, ChecksThatNeverEndHoldUpNoExit) {
+    StallingCheck stalls(HelperDaemon::checkingThreads);
+    options.isAuthorizedClient = stalls.check();
+    start();
+    auto first = client();
+    auto second = client();
+    stalls.awaitStalled();
+    auto stopped = std::async(std::launch::async, [this] {
+        daemon->stop();
+        server.join();
+    });
+    EXPECT_EQ(stopped.wait_for(30s), std::future_status::ready);
+    stalls.release.set_value();
+    stopped.wait();
+    daemon.reset();
+}
+
+// While both checking threads stall, a connection waiting behind them gives up its place at its
+// deadline, so the app's next connection is let in.
+TEST_F(HelperDaemonTest, AConnectionQueuedPastItsDeadlineFreesItsPlace) {
+    SharedClock clock;
+    options.clock = &clock;
+    options.maxConnections = 3;
+    StallingCheck stalls(HelperDaemon::checkingThreads);
+    options.isAuthorizedClient = stalls.check();
+    start();
+    auto first = client();
+    auto second = client();
+    stalls.awaitStalled();
+    auto queued = client();
+    // Turned away at the cap, which also tells that the queued one has been accepted.
+    EXPECT_EQ(call(*client(), HelperSelector::status), std::nullopt);
+    clock.advance(options.checkDeadline);
+    auto newcomer = client();
+    stalls.release.set_value();
+    EXPECT_TRUE(status(*newcomer));
+    EXPECT_EQ(call(*queued, HelperSelector::status), std::nullopt);
 }
 
 // The admitted process then execs another program, which inherits the connection and calls.

@@ -1,56 +1,126 @@
 #include "Helpers/Clock.hpp"
 #include "Helpers/SensorReader.hpp"
+#include "Platform/HwmonSMCUserClient.hpp"
 #include "Platform/SMCMachine.hpp"
 #include "SMC/FanController.hpp"
 #include "SMC/IOKitSMCBridge.hpp"
+#include "SMC/SMCError.hpp"
 #include "Simulator/SMCProfiles.hpp"
 #include "Simulator/SimulatedHwmonDevice.hpp"
 #include "Simulator/SimulatedMac.hpp"
+#include "Simulator/Workload.hpp"
 #include "Support/TemporaryDirectory.hpp"
 
 #include <fstream>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 namespace quorvane {
 namespace {
 
+using Options = SimulatedHwmonDevice::Options;
 using testing::TemporaryDirectory;
 
 // The simulated Mac read and driven through its macsmc_hwmon folders, as app and helper do on a real Mac.
-TEST(SimulatedHwmonDeviceTest, TheMachineReadsThroughTheDriverAndTargetWritesFollowItsRules) {
+struct OverHwmon {
+    explicit OverHwmon(Options options) : device(mac, directory.path(), options) {}
+
+    std::shared_ptr<IOKitSMCBridge> bridge(bool controlling = false) {
+        const auto machine = SMCMachine::choose({std::nullopt, device.hwmonRoot(), device.deviceTree()});
+        auto smc = std::make_shared<IOKitSMCBridge>(machine.makeUserClient(controlling),
+                                                    SMCWriteCapability::privilegedHelper);
+        smc->open();
+        return smc;
+    }
+    std::vector<std::string> keys() {
+        auto smc = bridge();
+        std::vector<std::string> names;
+        for (std::uint32_t index = 0; index < smc->getKeyCount(); ++index) {
+            names.push_back(IOKitSMCBridge::stringFromKey(smc->getKeyFromIndex(index)));
+        }
+        return names;
+    }
+    int mode(int fan) { return mac.status().fans[fan].mode.value_or(-1); }
+
     TemporaryDirectory directory;
     VirtualClock clock;
-    SimulatedMac mac(SMCProfiles::mac15_11(), clock);
-    const auto target = directory.path() / "hwmon/hwmon0/fan1_target";
-    {
-        SimulatedHwmonDevice device(mac, directory.path());
-        const auto machine = SMCMachine::choose({std::nullopt, device.hwmonRoot(), device.deviceTree()});
-        ASSERT_EQ(machine.kind(), SMCMachine::Kind::hwmon);
-        EXPECT_EQ(machine.modelIdentifier(), "Mac15,11");
-        auto smc =
-            std::make_shared<IOKitSMCBridge>(machine.makeUserClient(), SMCWriteCapability::privilegedHelper);
-        smc->open();
-        EXPECT_TRUE(SensorReader(*smc).readCPUCoreAverage().hasValidatedFanZoneTopology)
-            << "the published keys keep the verified topology";
-        EXPECT_NEAR(smc->readTemperature(SMCKey::fromString("TCMz")), *mac.temperature("TCMz"), 0.001);
+    SimulatedMac mac{SMCProfiles::mac15_11(), clock};
+    SimulatedHwmonDevice device;
+};
 
-        FanController controller(smc, clock);
-        controller.setFanMode(0, FanMode::manual);
-        controller.setFanRPM(0, 3000);
-        device.refresh();
-        EXPECT_EQ(mac.status().fans[0].mode, 1);
-        EXPECT_EQ(mac.status().fans[0].targetRPM, 3000);
-
-        std::ofstream(target) << "9000\n"; // the driver refuses a target beyond the maximum
-        device.refresh();
-        EXPECT_EQ(mac.status().fans[0].targetRPM, 3000);
-        EXPECT_EQ(smc->readFanRPM(SMCKey::fromString("F0Tg")), 3000);
-
-        controller.resetToAuto(0);
-        device.refresh();
-        EXPECT_EQ(mac.status().fans[0].mode, 0);
+// Time the fan controller waits is time the device takes in what was written, as the server's ticks do.
+class RefreshingClock final : public Clock {
+public:
+    explicit RefreshingClock(OverHwmon& machine) : machine_(machine) {}
+    std::int64_t nowMilliseconds() const override { return machine_.clock.nowMilliseconds(); }
+    void sleepFor(std::int64_t milliseconds) override {
+        machine_.clock.advance(milliseconds);
+        machine_.device.refresh();
     }
-    EXPECT_FALSE(std::filesystem::exists(directory.path() / "hwmon")) << "the driver went with the device";
+
+private:
+    OverHwmon& machine_;
+};
+
+TEST(SimulatedHwmonDeviceTest, ByDefaultALaptopListsWhatItsDeviceTreeListsAndRefusesFanWrites) {
+    OverHwmon machine({});
+    EXPECT_THAT(machine.keys(),
+                ::testing::ElementsAre("F0Ac", "F0Md", "F0Mn", "F0Mx", "F0Tg", "F1Ac", "F1Md", "F1Mn", "F1Mx",
+                                       "F1Tg", "FNum", "ID0R", "PDTR", "PHPC", "PMVR", "PSTR", "SBAV", "TB0T",
+                                       "TCHP", "TH0x", "TW0P", "VD0R"));
+    auto smc = machine.bridge(true);
+    EXPECT_EQ(HwmonSMCUserClient::parameter(machine.device.hwmonRoot() / "hwmon0")->name, "fan_control");
+
+    // The system's total power follows the load.
+    const float idle = smc->readTemperature(SMCKey::fromString("PSTR"));
+    machine.mac.setWorkload(Workload::named("steady"));
+    machine.clock.advance(5000);
+    machine.mac.advanceToNow();
+    machine.device.refresh();
+    EXPECT_GT(smc->readTemperature(SMCKey::fromString("PSTR")), idle + 10);
+
+    EXPECT_THAT([&] { smc->writeKeyUnverified(SMCKey::fromString("F0Md"), SMCValue::uint8(1)); },
+                ::testing::ThrowsMessage<SMCError>(
+                    ::testing::StrEq("SMC write failed: F0Md metadata does not grant write access")));
+    std::ofstream(machine.directory.path() / "hwmon/hwmon0/fan1_target") << "3000\n"; // root ignores 0444
+    machine.device.refresh();
+    EXPECT_NE(machine.mode(0), 1) << "the driver refuses it without fan_control";
+}
+
+// The older driver's tree keeps its nodes in groups; the channels and their values are the same.
+TEST(SimulatedHwmonDeviceTest, TheGroupedLayoutReadsLikeTheFlatOne) {
+    OverHwmon flat({});
+    OverHwmon grouped({Options::Keys::mainline, Options::Layout::grouped, false});
+    EXPECT_EQ(grouped.keys(), flat.keys());
+    auto smc = grouped.bridge();
+    EXPECT_NEAR(smc->readTemperature(SMCKey::fromString("TW0P")), *grouped.mac.temperature("TW0P"), 0.001);
+    EXPECT_EQ(smc->readFanRPM(SMCKey::fromString("F1Mx")),
+              flat.bridge()->readFanRPM(SMCKey::fromString("F1Mx")));
+    EXPECT_EQ(HwmonSMCUserClient::parameter(grouped.device.hwmonRoot() / "hwmon0")->name, "melt_my_mac");
+}
+
+TEST(SimulatedHwmonDeviceTest, WithFanControlTargetsFollowTheDriverAndAHandBackAfterAReloadReturnsTheFan) {
+    OverHwmon machine({Options::Keys::extended, Options::Layout::flat, true});
+    auto smc = machine.bridge();
+    EXPECT_TRUE(SensorReader(*smc).readCPUCoreAverage().hasValidatedFanZoneTopology)
+        << "a patched device tree keeps the verified topology";
+    RefreshingClock clock(machine);
+    FanController controller(smc, clock);
+    controller.setFanMode(0, FanMode::manual);
+    controller.setFanRPM(0, 3000);
+    machine.device.refresh();
+    EXPECT_EQ(machine.mode(0), 1);
+    EXPECT_EQ(machine.mac.status().fans[0].targetRPM, 3000);
+
+    std::ofstream(machine.directory.path() / "hwmon/hwmon0/fan1_target") << "9000\n"; // EINVAL
+    machine.device.refresh();
+    EXPECT_EQ(machine.mac.status().fans[0].targetRPM, 3000);
+
+    // After a reload the driver's flag is clear and a plain 0 does nothing; the SMC keeps mode 1.
+    machine.device.reload();
+    controller.resetToAuto(0);
+    machine.device.refresh();
+    EXPECT_EQ(machine.mode(0), 0);
 }
 
 } // namespace

@@ -11,11 +11,14 @@ namespace quorvane::testing {
 
 // A process list the test writes; pid 1 is the test itself unless told otherwise. A process
 // without a path is one whose executable cannot be read; it may still have a command and a name.
+// As the kernel does, a process is named after its executable's file name unless told otherwise,
+// and runs as root unless given another status.
 class FakeProcessTable final : public ProcessTable {
 public:
     std::vector<std::pair<pid_t, std::optional<std::string>>> processes;
     std::map<pid_t, std::string> commands;
     std::map<pid_t, std::string> names;
+    std::map<pid_t, ProcessStatus> statuses;
     pid_t own = 1;
     bool failListing = false;
 
@@ -38,7 +41,18 @@ public:
         return std::nullopt;
     }
     std::optional<std::string> commandName(pid_t process) override { return lookup(commands, process); }
-    std::optional<std::string> processName(pid_t process) override { return lookup(names, process); }
+    std::optional<std::string> processName(pid_t process) override {
+        if (auto name = lookup(names, process)) {
+            return name;
+        }
+        auto path = executablePath(process);
+        return path ? std::optional<std::string>(path->substr(path->rfind('/') + 1).substr(0, 15))
+                    : std::nullopt;
+    }
+    std::optional<ProcessStatus> status(pid_t process) override {
+        auto found = statuses.find(process);
+        return found == statuses.end() ? ProcessStatus{} : found->second;
+    }
     pid_t ownProcessIdentifier() override { return own; }
 
 private:

@@ -243,14 +243,14 @@ private slots:
         fixture.pollAndFeed(unregistered);
 
         QVERIFY(showsText(
-            view, QStringLiteral("One-time setup: approve Quorvane under System Settings → Login Items.")));
+            view, QStringLiteral("One-time setup: approve the Quorvane helper as an administrator.")));
         QVERIFY(showsText(view, QStringLiteral("Required once before manual presets are enabled.")));
         findButton(view, QStringLiteral("Install and Request Approval"))->click();
         fixture.settle();
         QCOMPARE(fixture.registration.registerCalls, 1);
         QCOMPARE(model.helperState(), HelperInstallState::enabled);
         QVERIFY(!showsText(
-            view, QStringLiteral("One-time setup: approve Quorvane under System Settings → Login Items.")));
+            view, QStringLiteral("One-time setup: approve the Quorvane helper as an administrator.")));
 
         findButton(view, QStringLiteral("Run Supervised Fan Test…"))->click();
         fixture.settle();

@@ -59,9 +59,25 @@ private slots:
         auto snapshot = fixture.snapshot(62, 60);
         snapshot.readings.push_back({"Tp05", "P-core 5", 63});
         snapshot.readings.push_back({"TCMz", "CPU die hotspot", 70});
+        snapshot.electricalReadings = {{"SBAV", "Battery Voltage", 12.5, "V"},
+                                       {"PSTR", "Total System Power", 23.4, "W"},
+                                       {"ID0R", "AC Input Current", 1.5, "A"},
+                                       {"PHPC", "Heatpipe Power", 9.0, "W"}};
         fixture.pollAndFeed(snapshot);
         QVERIFY(!view.showsEmptyState());
-        QCOMPARE(listed(view), (QStringList{"TC", "  TCMz", "Tg", "  Tg0f", "Tp", "  Tp01", "  Tp05"}));
+        QCOMPARE(listed(view), (QStringList{"TC", "  TCMz", "Tg", "  Tg0f", "Tp", "  Tp01", "  Tp05", "Power",
+                                            "  PHPC", "  PSTR", "Voltage", "  SBAV", "Current", "  ID0R"}));
+        const auto voltage =
+            view.tree()->findItems(QStringLiteral("SBAV"), Qt::MatchExactly | Qt::MatchRecursive, 1);
+        QCOMPARE(voltage[0]->text(2), QStringLiteral("12.50 V"));
+        // Total System Power is a series of the session chart, in watts.
+        ExpandedSensorHistoryView chart(*fixture.adapter);
+        const auto& options = chart.options();
+        const auto power = std::find_if(options.begin(), options.end(), [](const auto& option) {
+            return option.id == QStringLiteral("PSTR");
+        });
+        QVERIFY(power != options.end());
+        QCOMPARE(*power, (ExpandedSensorHistoryView::SensorOption{"PSTR", "Total System Power", "W"}));
 
         view.searchField()->setText(QStringLiteral("tP0"));
         QCOMPARE(listed(view), (QStringList{"Tp", "  Tp01", "  Tp05"}));

@@ -1,5 +1,6 @@
 #include "Platform/Updater.hpp"
 #include "UI/StatusItem.hpp"
+#include "UI/TrayHostWait.hpp"
 #include "UI/UpdateManager.hpp"
 #include "UI/ViewModelFixture.hpp"
 #include "UI/ViewTexts.hpp"
@@ -27,6 +28,38 @@ class StatusItemTests : public QObject {
     Q_OBJECT
 
 private slots:
+    // Qt is asked only once the host is up or the wait is over, as it keeps its first answer.
+    void trayHostWaitAsksQtOnceWhenTheHostComesOrTheWaitEnds_data() {
+        QTest::addColumn<int>("hostAtCheck");
+        QTest::addColumn<bool>("qtAnswer");
+        QTest::addColumn<QString>("expectedLog");
+        QTest::newRow("host up at start") << 1 << true << "hQ=1";
+        QTest::newRow("host comes on the third check") << 3 << true << "hhhQ=1";
+        QTest::newRow("no host, no tray") << 0 << false << "hhhhQ=0";
+        QTest::newRow("no host, an XEmbed tray") << 0 << true << "hhhhQ=1";
+    }
+    void trayHostWaitAsksQtOnceWhenTheHostComesOrTheWaitEnds() {
+        QFETCH(int, hostAtCheck);
+        QFETCH(bool, qtAnswer);
+        QFETCH(QString, expectedLog);
+        QString log;
+        int hostChecks = 0;
+        TrayHostWait wait({.hostReady =
+                               [&] {
+                                   log += 'h';
+                                   return ++hostChecks == hostAtCheck;
+                               },
+                           .trayAvailable =
+                               [&] {
+                                   log += 'Q';
+                                   return qtAnswer;
+                               }},
+                          1, 4, [&](bool tray) { log += tray ? "=1" : "=0"; });
+        QTRY_VERIFY(log.contains('='));
+        QTest::qWait(20);
+        QCOMPARE(log, expectedLog);
+    }
+
     void withoutATrayThePanelWindowCarriesTheTitle() {
         ViewModelFixture fixture;
         fixture.launch();

@@ -7,11 +7,11 @@ namespace {
 
 using HelperXPCError::Code;
 
-TEST(HelperXPCErrorTest, CodesAreZeroToSixAndNinetyNine) {
+TEST(HelperXPCErrorTest, CodesAreZeroToSevenAndNinetyNine) {
     EXPECT_EQ(HelperXPCError::codeFromRaw(0), Code::unauthorizedClient);
-    EXPECT_EQ(HelperXPCError::codeFromRaw(6), Code::controlUnavailable);
+    EXPECT_EQ(HelperXPCError::codeFromRaw(7), Code::notPermitted);
     EXPECT_EQ(HelperXPCError::codeFromRaw(99), Code::internalFailure);
-    for (long raw : {-1L, 7L, 42L, 98L, 100L}) {
+    for (long raw : {-1L, 8L, 42L, 98L, 100L}) {
         EXPECT_EQ(HelperXPCError::codeFromRaw(raw), std::nullopt) << raw;
     }
 }
@@ -19,7 +19,7 @@ TEST(HelperXPCErrorTest, CodesAreZeroToSixAndNinetyNine) {
 TEST(HelperXPCErrorTest, ForeignAndUnknownErrorsPassThrough) {
     const XPCError interrupted("NSCocoaErrorDomain", 4097, std::string("connection interrupted"));
     EXPECT_EQ(HelperXPCError::readable(interrupted), interrupted);
-    for (long code : {7L, 42L}) {
+    for (long code : {8L, 42L}) {
         const XPCError unknown(HelperXPCError::domain(), code, std::string("odd"));
         EXPECT_EQ(HelperXPCError::readable(unknown), unknown);
     }
