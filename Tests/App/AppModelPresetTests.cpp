@@ -123,27 +123,5 @@ TEST_F(AppModelPresetTest, exportWritesTheLibraryOrExplainsWhyNot) {
         "Export failed: The file “Quorvane-Presets.json” could not be saved (No such file or directory).");
 }
 
-TEST_F(AppModelPresetTest, anotherOwnerStopsControlButKeepsTheSelection) {
-    const auto quiet = curvePreset();
-    model->savePreset(quiet);
-    model->activate(quiet);
-    settle();
-
-    model->setFanControlOwnership(FanControlOwnership::anotherApp);
-    settle();
-    EXPECT_FALSE(fanIsManual(0) || fanIsManual(1));
-    EXPECT_EQ(model->activePreset().id, quiet.id);
-    EXPECT_EQ(defaults.string("fanControlOwnership.v1"), "anotherApp");
-    pollAndFeed(snapshot(60, 60));
-    EXPECT_FALSE(fanIsManual(0));
-
-    model->setFanControlOwnership(FanControlOwnership::quorvane);
-    pollAndFeed(snapshot(60, 60));
-    EXPECT_FALSE(fanIsManual(0)) << "the restore waits about a second";
-    clock.advance(1000);
-    pollAndFeed(snapshot(60, 60));
-    EXPECT_TRUE(fanIsManual(0) && fanIsManual(1));
-}
-
 } // namespace
 } // namespace quorvane::testing

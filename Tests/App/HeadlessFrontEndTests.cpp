@@ -1,5 +1,4 @@
 #include "App/HeadlessFrontEnd.hpp"
-#include "App/MenuBarTitle.hpp"
 #include "AppModelFixture.hpp"
 
 #include <gmock/gmock.h>
@@ -41,8 +40,7 @@ TEST_F(HeadlessFrontEndTest, PrintsEveryPollAndQuitsAfterTheRequestedCount) {
     std::istringstream lines(output.str());
     std::string first;
     std::getline(lines, first);
-    EXPECT_THAT(first, HasSubstr(menuBarTitle(model->fans(), model->fanControlTemperatures(),
-                                              model->displayTemperature())));
+    EXPECT_THAT(first, HasSubstr("L55° R48° ")); // the menu-bar title of the first poll
     EXPECT_THAT(first, HasSubstr("helper"));
 }
 
@@ -51,8 +49,7 @@ TEST_F(HeadlessFrontEndTest, JSONCarriesTheStateOfOnePoll) {
     pollAndFeed(snapshot(62, 50));
     const auto object = nlohmann::json::parse(output.str());
     EXPECT_EQ(object["fans"].size(), 2u);
-    EXPECT_EQ(object["fans"][0]["driver"], model->fanControlDrivers().at(0));
-    EXPECT_EQ(object["activePreset"], model->activePreset().name);
+    EXPECT_EQ(object["activePreset"], "Apple Default");
     EXPECT_EQ(object["owner"], "quorvane");
     EXPECT_TRUE(object.contains("conflict"));
     EXPECT_TRUE(object["controlTemperature"].is_number());
@@ -93,7 +90,7 @@ TEST_F(HeadlessFrontEndTest, TheRequestedSupervisedTestWaitsForTheHelpersApprova
 
     clock.advance(2000);
     pollAndFeed(snapshot(55, 48));
-    EXPECT_TRUE(model->isBusy() || model->supervisedTestPassed()) << model->lastError().value_or("");
+    EXPECT_TRUE(model->supervisedTestPassed()) << model->lastError().value_or("");
 }
 
 TEST(AppCommandLineTest, RefusesWhatItDoesNotKnow) {

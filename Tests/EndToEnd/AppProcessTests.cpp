@@ -22,21 +22,58 @@ protected:
     }
 };
 
-TEST_F(AppProcessTest, SmartAutoUnderLoadOutrunsTheSystemAndQuittingHandsBack) {
+// The same two scenarios over the simulator's socket and over the macsmc_hwmon device it keeps.
+class ControlProcessTest : public ProcessFixture, public ::testing::WithParamInterface<bool> {
+protected:
+    ControlProcessTest() : ProcessFixture(QUORVANE_APP_BINARY, "Mac15,11", GetParam()) {}
+    std::unique_ptr<ChildProcess> smartAuto() {
+        return client(
+            {"--headless", "--json", "--install-helper", "--run-supervised-test", "--preset", "Smart Auto"});
+    }
+};
+
+TEST_P(ControlProcessTest, SmartAutoUnderLoadOutrunsTheSystemAndQuittingHandsBack) {
     startHelper();
-    workload("steady");
+    SimulatorControlClient((directory / "smc.sock").string()).setWorkload("steady");
     // 80 simulated seconds of load under the system's own curve.
     ASSERT_TRUE(eventually([&] { return machine()["workloadSeconds"].get<double>() >= 80; }, 60s));
     const auto automatic = actual(0);
-    auto quorvane = app({"--preset", "Smart Auto"});
-    ASSERT_TRUE(eventually([&] { return manual(0) && manual(1); }, 60s)) << quorvane->output();
+    auto quorvane = smartAuto();
+    ASSERT_TRUE(eventually([&] { return manual(0) && manual(1); }, 60s))
+        << quorvane->output() << helper->output();
     EXPECT_TRUE(eventually([&] { return actual(0) > automatic + 500; }, 20s))
         << "automatic " << automatic << ", now " << actual(0);
-
+    if (GetParam()) {
+        const auto device = directory / "machine/hwmon/hwmon0";
+        // The machine follows what was last written to fan1_target.
+        EXPECT_TRUE(eventually(
+            [&] {
+                std::string written;
+                std::getline(std::ifstream(device / "fan1_target"), written);
+                return std::to_string(std::llround(machine()["fans"][0]["targetRPM"].get<double>())) ==
+                       written;
+            },
+            5s));
+        EXPECT_NE(helper->output().find("SMC in use: macsmc_hwmon at " + device.string()), std::string::npos)
+            << helper->output();
+        EXPECT_EQ(polls(*quorvane).back()["smc"], "macsmc_hwmon at " + device.string());
+    }
     quorvane->signal(SIGTERM);
     EXPECT_EQ(quorvane->wait(30s), 0);
-    EXPECT_TRUE(handedBack()) << machine().dump();
+    EXPECT_TRUE(eventually([&] { return handedBack(); }, 5s)) << machine().dump() << helper->output();
 }
+
+TEST_P(ControlProcessTest, AKilledAppIsRevertedWithinTheLease) {
+    startHelper();
+    auto quorvane = smartAuto();
+    ASSERT_TRUE(eventually([&] { return manual(0) && manual(1); }, 60s)) << quorvane->output();
+    quorvane->signal(SIGKILL);
+    ASSERT_TRUE(quorvane->wait(5s));
+    EXPECT_TRUE(eventually([&] { return handedBack(); }, 30s)) << machine().dump();
+}
+
+INSTANTIATE_TEST_SUITE_P(Over, ControlProcessTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Hwmon" : "Socket"; });
 
 TEST_F(AppProcessTest, ARunawayPutsEveryControlledFanAtMaximumWithinOnePoll) {
     startHelper();
@@ -82,8 +119,7 @@ TEST_F(AppProcessTest, ACompetitorTakesTheFansBackAndItsExitLetsThePresetReturn)
     EXPECT_TRUE(eventually([&] { return manual(0) && manual(1); }, 60s)) << quorvane->output();
 }
 
-TEST_F(AppProcessTest,
-       AHelperRestartMidControlIsRecoveredWithoutTheUserAndAKilledAppIsRevertedWithinTheLease) {
+TEST_F(AppProcessTest, AHelperRestartMidControlIsRecoveredWithoutTheUser) {
     startHelper();
     auto quorvane = app({"--preset", "Smart Auto"});
     ASSERT_TRUE(eventually([&] { return manual(0) && manual(1); }, 60s)) << quorvane->output();
@@ -93,10 +129,6 @@ TEST_F(AppProcessTest,
     // The new helper's recovery hands back; the app notices the lost session and reapplies its preset.
     EXPECT_TRUE(eventually([&] { return manual(0) && manual(1); }, 60s)) << quorvane->output();
     EXPECT_EQ(polls(*quorvane).back()["activePreset"], "Smart Auto");
-
-    quorvane->signal(SIGKILL);
-    ASSERT_TRUE(quorvane->wait(5s));
-    EXPECT_TRUE(eventually([&] { return handedBack(); }, 16s)) << machine().dump();
 }
 
 class UnverifiedAppProcessTest : public AppProcessTest {

@@ -3,7 +3,10 @@
 #include "Platform/SystemCommand.hpp"
 #include "Platform/SystemdDaemonRegistration.hpp"
 #include "Support/Collected.hpp"
+#include "Support/Eventually.hpp"
+#include "Support/MessageOf.hpp"
 #include "Support/PrivateBus.hpp"
+#include "Support/ScopedEnvironment.hpp"
 #include "Support/TemporaryDirectory.hpp"
 
 #include <fstream>
@@ -16,52 +19,20 @@ namespace {
 
 using testing::BusService;
 using testing::Collected;
+using testing::eventually;
 using ::testing::HasSubstr;
 using testing::PrivateBus;
+using testing::ScopedEnvironment;
 using testing::TemporaryDirectory;
 
+// What a reported failure says, or "no error".
 std::string failureOf(std::exception_ptr failure) {
-    try {
+    return testing::messageOf([&] {
         if (failure) {
             std::rethrow_exception(failure);
         }
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "no error";
+    });
 }
-
-// Waits, with a generous bound, for something another thread brings about.
-bool eventually(const std::function<bool()>& condition) {
-    for (int attempt = 0; attempt < 1000; ++attempt) {
-        if (condition()) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return condition();
-}
-
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(const char* name, const std::string& value) : name_(name) {
-        if (const char* previous = std::getenv(name)) {
-            previous_ = previous;
-        }
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnvironment() {
-        if (previous_) {
-            ::setenv(name_, previous_->c_str(), 1);
-        } else {
-            ::unsetenv(name_);
-        }
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> previous_;
-};
 
 // systemd's manager and the helper's socket unit, as far as registration uses them. It keeps the
 // calls that change something, can hold EnableUnitFiles as polkit holds it while the user decides,

@@ -1,6 +1,7 @@
 #include "Helpers/DefaultsStoreError.hpp"
 #include "Platform/JSONFileDefaultsStore.hpp"
 #include "Support/LogCapture.hpp"
+#include "Support/TemporaryDirectory.hpp"
 
 #include <fcntl.h>
 #include <filesystem>
@@ -24,13 +25,6 @@ const auto fixedTime = std::chrono::system_clock::from_time_t(1714558530);
 
 class JSONFileDefaultsStoreTest : public ::testing::Test {
 protected:
-    JSONFileDefaultsStoreTest() {
-        std::string pattern = (fs::temp_directory_path() / "quorvane-defaults-XXXXXX").string();
-        folder = ::mkdtemp(pattern.data());
-        path = folder / "quorvane" / "defaults.json";
-    }
-    ~JSONFileDefaultsStoreTest() override { fs::remove_all(folder); }
-
     JSONFileDefaultsStore open() {
         return JSONFileDefaultsStore(path, [] { return fixedTime; });
     }
@@ -53,8 +47,9 @@ protected:
         return names;
     }
 
-    fs::path folder;
-    fs::path path;
+    testing::TemporaryDirectory directory;
+    const fs::path& folder = directory.path();
+    fs::path path = folder / "quorvane" / "defaults.json";
 };
 
 TEST_F(JSONFileDefaultsStoreTest, ValuesSurviveReopeningInAPrivateFileWithNoTemporariesLeft) {

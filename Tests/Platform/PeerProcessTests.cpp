@@ -1,5 +1,6 @@
 #include "Platform/PeerProcess.hpp"
 #include "Support/TemporaryDirectory.hpp"
+#include "Support/UnixSocketAddress.hpp"
 
 #include <csignal>
 #include <gtest/gtest.h>
@@ -14,9 +15,7 @@ namespace {
 // A child that connects to a socket of this process and then waits to be killed.
 TEST(PeerProcessTest, APeerThatExitedIsNoLongerTheSameWithOrWithoutAPidfd) {
     testing::TemporaryDirectory directory;
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    (directory.path() / "peer.sock").string().copy(address.sun_path, sizeof address.sun_path - 1);
+    const auto address = testing::unixSocketAddress((directory.path() / "peer.sock").string());
     FileDescriptor listening(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     ASSERT_EQ(::bind(listening.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
     ASSERT_EQ(::listen(listening.get(), 1), 0);

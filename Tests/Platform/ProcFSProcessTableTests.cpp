@@ -1,5 +1,6 @@
 #include "Helpers/CompetingFanControllerDetector.hpp"
 #include "Platform/ProcFSProcessTable.hpp"
+#include "Support/TemporaryDirectory.hpp"
 
 #include <algorithm>
 #include <fstream>
@@ -21,7 +22,8 @@ TEST(ProcFSProcessTableTest, SeesThisProcessAndItsExecutable) {
 }
 
 TEST(ProcFSProcessTableTest, ScansAProcTreeAndSkipsWhatItCannotRead) {
-    const fs::path root = fs::temp_directory_path() / ("proc-test-" + std::to_string(::getpid()));
+    testing::TemporaryDirectory folder;
+    const auto& root = folder.path();
     fs::create_directories(root / "self");
     fs::create_directories(root / "42");
     fs::create_directories(root / "77");
@@ -38,7 +40,6 @@ TEST(ProcFSProcessTableTest, ScansAProcTreeAndSkipsWhatItCannotRead) {
     EXPECT_EQ(CompetingFanControllerDetector::runningControllerDetails(table),
               (CompetingFanController{"mbpfan", "/usr/sbin/mbpfan", 77}));
     EXPECT_TRUE(ProcFSProcessTable(root / "missing").processIdentifiers().empty());
-    fs::remove_all(root);
 }
 
 // The app runs as the user: a root daemon's "exe" link cannot be read (a missing link here), but
@@ -46,7 +47,6 @@ TEST(ProcFSProcessTableTest, ScansAProcTreeAndSkipsWhatItCannotRead) {
 class ProcFSCompetitorTest : public ::testing::Test {
 protected:
     void SetUp() override { fs::create_directories(root / "50"); }
-    void TearDown() override { fs::remove_all(root); }
 
     void write(const std::string& file, const std::string& content) {
         std::ofstream(root / "50" / file, std::ios::binary) << content;
@@ -56,7 +56,8 @@ protected:
         return CompetingFanControllerDetector::runningControllerDetails(table);
     }
 
-    const fs::path root = fs::temp_directory_path() / ("proc-competitor-" + std::to_string(::getpid()));
+    testing::TemporaryDirectory folder;
+    const fs::path root = folder.path();
 };
 
 TEST_F(ProcFSCompetitorTest, AnUpgradedDaemonIsReportedWithoutTheDeletedMark) {

@@ -7,11 +7,12 @@
 #include "Support/FakeProcessTable.hpp"
 #include "Support/LogCapture.hpp"
 #include "Support/ManualEngineScheduler.hpp"
+#include "Support/MessageOf.hpp"
+#include "Support/TemporaryDirectory.hpp"
 
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 namespace quorvane::testing {
 
@@ -19,19 +20,12 @@ namespace quorvane::testing {
 class EngineFixture : public ::testing::Test {
 protected:
     explicit EngineFixture(const char* profile = "Mac15,11") : firmware(*SMCProfiles::named(profile), clock) {
-        directory = std::filesystem::temp_directory_path() /
-                    ("engine-" + std::to_string(::getpid()) + "-" +
-                     ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(directory);
-        std::filesystem::create_directories(directory);
+        directory = folder.path();
         paths.controlLock = directory / "fan-control.lock";
         paths.controlLockOwnerUID = std::nullopt;
         paths.capabilityMarker = directory / "Orvalith" / "helper-capability-v1";
     }
-    ~EngineFixture() override {
-        engine.reset();
-        std::filesystem::remove_all(directory);
-    }
+    ~EngineFixture() override { engine.reset(); }
 
     HelperControlEngine& start() {
         engine = std::make_unique<HelperControlEngine>(firmware.makeUserClient(), clock, processes, scheduler,
@@ -61,14 +55,10 @@ protected:
     void competitorAppears() { processes.processes.push_back({4242, std::string("/usr/sbin/mbpfan")}); }
 
     template <typename Operation> std::string failureOf(Operation&& operation) {
-        try {
-            operation();
-        } catch (const std::exception& error) {
-            return error.what();
-        }
-        return "no error";
+        return messageOf(std::forward<Operation>(operation));
     }
 
+    TemporaryDirectory folder;
     LogCapture logs;
     VirtualClock clock;
     SimulatedAppleSMC firmware;

@@ -96,8 +96,6 @@ TEST_F(EngineFixture, SessionLatchesTheUnlockAndHoldsTheLock) {
                 ElementsAre("key=Ftst value=1 result=success detail=write sent; async application expected"));
 
     engine->endSession("A");
-    EXPECT_EQ(engine->activeSession(), std::nullopt);
-    EXPECT_EQ(byte("Ftst"), 0);
     EXPECT_NO_THROW(other.acquire("other"));
 }
 
@@ -110,8 +108,6 @@ TEST_F(EngineFixture, LeaseExpiresAfterTwelveSecondsOfSilence) {
     clock.advance(12100);
     scheduler.tick();
     EXPECT_EQ(engine->activeSession(), std::nullopt);
-    EXPECT_EQ(scheduler.runPending(), 1);
-    EXPECT_EQ(byte("Ftst"), 0);
     EXPECT_THAT(logs.messagesContaining("watchdog lease"),
                 ElementsAre("watchdog lease expired; reverting all fans to Automatic"));
     EXPECT_EQ(failureOf([&] { engine->heartbeat("A"); }), "The helper control session is invalid or expired");
@@ -147,18 +143,60 @@ TEST_F(EngineFixture, PreflightNeedsSystemManagedFansAndAClearUnlock) {
     EXPECT_NO_THROW(engine->beginSession("A"));
 }
 
-TEST_F(EngineFixture, DisconnectEndsOnlyTheActiveSession) {
-    start();
+// Every way a session ends hands every fan back; a disconnect only ends the session it belongs to.
+enum class Exit { sessionEnd, disconnect, leaseExpiry, competitor, shutdown, uninstall };
+
+class EngineExitTest : public EngineFixture, public ::testing::WithParamInterface<Exit> {};
+
+TEST_P(EngineExitTest, HandsEveryFanBack) {
+    startVerified();
     engine->beginSession("A");
-    engine->clientDisconnected(std::nullopt);
-    engine->clientDisconnected(std::string("B"));
+    engine->setMode(0, true, "A");
+    engine->setMode(1, true, "A");
+    switch (GetParam()) {
+    case Exit::sessionEnd:
+        engine->endSession("A");
+        break;
+    case Exit::disconnect:
+        engine->clientDisconnected(std::nullopt);
+        engine->clientDisconnected(std::string("B"));
+        scheduler.runPending();
+        ASSERT_EQ(engine->activeSession(), "A");
+        engine->clientDisconnected(std::string("A"));
+        break;
+    case Exit::leaseExpiry:
+        clock.advance(12100);
+        scheduler.tick();
+        break;
+    case Exit::competitor:
+        competitorAppears();
+        scheduler.tick();
+        break;
+    case Exit::shutdown:
+        engine->shutdown();
+        break;
+    case Exit::uninstall:
+        engine->prepareForUninstall();
+        break;
+    }
     scheduler.runPending();
-    EXPECT_EQ(engine->activeSession(), "A");
-    engine->clientDisconnected(std::string("A"));
-    scheduler.runPending();
+    firmware.advanceToNow();
     EXPECT_EQ(engine->activeSession(), std::nullopt);
     EXPECT_EQ(byte("Ftst"), 0);
+    EXPECT_NE(byte("F0Md"), 1);
+    EXPECT_NE(byte("F1Md"), 1);
 }
+
+std::string exitName(const ::testing::TestParamInfo<Exit>& info) {
+    static const char* const names[] = {"sessionEnd", "disconnect", "leaseExpiry",
+                                        "competitor", "shutdown",   "uninstall"};
+    return names[static_cast<int>(info.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(Exits, EngineExitTest,
+                         ::testing::Values(Exit::sessionEnd, Exit::disconnect, Exit::leaseExpiry,
+                                           Exit::competitor, Exit::shutdown, Exit::uninstall),
+                         exitName);
 
 // ---- the supervised test --------------------------------------------------------------------
 
@@ -278,9 +316,7 @@ TEST_F(EngineFixture, ACompetitorBlocksWritesAndTheWatchdogEndsTheSession) {
         "mbpfan started another fan-control helper. Quorvane stopped writing and will return its session to "
         "Apple Default.");
     scheduler.tick();
-    EXPECT_EQ(engine->activeSession(), std::nullopt);
     scheduler.runPending();
-    EXPECT_NE(byte("F0Md"), 1);
     EXPECT_EQ(
         failureOf([&] { engine->beginSession("B"); }),
         "mbpfan still has its privileged SMC helper running. Stop or uninstall that helper; Quorvane will "
@@ -324,10 +360,8 @@ TEST_F(EngineFixture, UninstallDuringASessionForgetsTheMarkerButKeepsTheLock) {
     engine->beginSession("A");
     engine->setMode(0, true, "A");
     engine->prepareForUninstall();
-    EXPECT_EQ(engine->activeSession(), std::nullopt);
     EXPECT_FALSE(engine->capabilityVerified());
     EXPECT_FALSE(std::filesystem::exists(paths.capabilityMarker));
-    EXPECT_EQ(byte("Ftst"), 0);
     FanControlProcessLock other(paths.controlLock);
     EXPECT_THROW(other.acquire("other"), FanControlProcessLockError);
 }

@@ -6,8 +6,11 @@
 #include "PrivilegedHelper/HelperDaemon.hpp"
 #include "Simulator/SMCProfiles.hpp"
 #include "Simulator/SimulatedAppleSMC.hpp"
+#include "Support/Eventually.hpp"
 #include "Support/FakeProcessTable.hpp"
 #include "Support/LogCapture.hpp"
+#include "Support/TemporaryDirectory.hpp"
+#include "Support/UnixSocketAddress.hpp"
 #include "XPC/HelperMessage.hpp"
 #include "XPC/HelperReply.hpp"
 #include "XPC/HelperXPCError.hpp"
@@ -17,7 +20,6 @@
 #include <future>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -74,23 +76,12 @@ struct FixedAuthorization final : ControlAuthorization {
     bool allowed;
 };
 
-sockaddr_un addressOf(const std::string& path) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    path.copy(address.sun_path, sizeof address.sun_path - 1);
-    return address;
-}
-
 // A daemon in this process, over an in-process simulated Mac with quick latches, serving a socket in
 // a temporary folder; this test process is the only authorized client unless a test says otherwise.
 class HelperDaemonTest : public ::testing::Test {
 protected:
     HelperDaemonTest() : firmware(quickProfile(), SteadyClock::shared()) {
-        directory =
-            fs::temp_directory_path() / ("daemon-" + std::to_string(::getpid()) + "-" +
-                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(directory);
-        fs::create_directories(directory);
+        const auto directory = folder.path();
         options.socketPath = (directory / "helper.sock").string();
         options.enginePaths.controlLock = directory / "fan-control.lock";
         options.enginePaths.controlLockOwnerUID = std::nullopt;
@@ -108,7 +99,6 @@ protected:
             daemon->stop();
             server.join();
         }
-        fs::remove_all(directory);
     }
 
     static SMCProfile quickProfile() {
@@ -154,7 +144,7 @@ protected:
 
     SimulatedAppleSMC firmware;
     bool mayControl = true;
-    fs::path directory;
+    testing::TemporaryDirectory folder;
     HelperDaemonOptions options;
     std::unique_ptr<HelperDaemon> daemon;
     std::thread server;
@@ -226,13 +216,7 @@ TEST_F(HelperDaemonTest, LosingTheSessionConnectionHandsTheFansBack) {
     EXPECT_EQ(status(*observer)->fans[0].mode, 1);
 
     owner->disconnect();
-    // Bounded wait for the asynchronous reset; the reply of each status call paces the loop.
-    bool automatic = false;
-    for (int attempt = 0; attempt < 200 && !automatic; ++attempt) {
-        automatic = status(*observer)->fans[0].mode == 0;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    EXPECT_TRUE(automatic);
+    EXPECT_TRUE(testing::eventually([&] { return status(*observer)->fans[0].mode == 0; }, 10s));
 }
 
 TEST_F(HelperDaemonTest, APeerThatTakesLongToCheckHoldsUpNoOtherConnection) {
@@ -251,7 +235,7 @@ TEST_F(HelperDaemonTest, ConnectionsAreCappedAndSilentOnesClosed) {
     options.idleTimeout = 1s;
     start();
     FileDescriptor silent(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    const auto address = addressOf(options.socketPath);
+    const auto address = testing::unixSocketAddress(options.socketPath);
     ASSERT_EQ(::connect(silent.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
     auto talking = client();
     ASSERT_TRUE(status(*talking));
@@ -330,7 +314,7 @@ TEST_F(HelperDaemonTest, AConnectionWhoseProcessExecsAnotherProgramIsClosed) {
         script += text;
     }
     script += "' >&3; head -c 4 <&3 | wc -c >&4";
-    const auto address = addressOf(options.socketPath);
+    const auto address = testing::unixSocketAddress(options.socketPath);
 
     const pid_t forked = ::fork();
     if (forked == 0) {

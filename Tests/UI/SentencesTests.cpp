@@ -106,7 +106,7 @@ private slots:
             << window<SettingsView>()
             << "Other fan-control apps may conflict with Quorvane. Please close them before use.";
         QTest::newRow("alerts") << window<SettingsView>()
-                                << "Delivered as a macOS notification, at most once every 5 minutes.";
+                                << "Delivered as a desktop notification, at most once every 5 minutes.";
         QTest::newRow("no sensors yet")
             << window<SensorsView>() << "Temperature channels appear after the first successful poll.";
         QTest::newRow("another owner") << window<MenuBarView>([](ViewModelFixture& fixture, MenuBarView&) {
