@@ -176,6 +176,12 @@ int DesktopApp::run() {
     if (commandLine_.screenshotDirectory) {
         startScreenshots();
     }
+    // Once the loop runs: a quit asked for before exec() would be lost, and the app would stay.
+    QTimer::singleShot(0, this, [this] {
+        if (auto status = launchActions_->runPresetFileJobs(std::cout, std::cerr)) {
+            requestQuit(*status);
+        }
+    });
     return QApplication::exec();
 }
 
