@@ -50,7 +50,7 @@ TEST_F(HwmonProcessTest, SmartAutoDrivesTheFansThroughTheDriverAndQuittingHandsT
               "macsmc_hwmon at " + (directory / "machine/hwmon/hwmon0").string());
 
     quorvane->signal(SIGTERM);
-    EXPECT_EQ(quorvane->wait(30s), 0);
+    EXPECT_EQ(quorvane->wait(30s), 0) << quorvane->output() << helper->output();
     // The simulated device takes in what was written to its files on its next tick.
     EXPECT_TRUE(eventually([&] { return handedBack(); }, 1s)) << machine().dump() << helper->output();
 }
@@ -113,7 +113,8 @@ TEST(HeadlessOverHwmonTest, AMainlineM1MacBookProShowsBothFansItsFourChannelsAnd
 // helper left manual goes back and the app's next session takes control within two polls.
 TEST_F(HwmonProcessTest, ARecoverySkippedForACompetitorIsDoneOnceItHasGone) {
     startHelper();
-    auto owner = takeFanZero();
+    auto owner = smartAuto();
+    ASSERT_TRUE(eventually([&] { return manual(0) && manual(1); }, 60s)) << owner->output();
     owner->signal(SIGKILL);
     helper->signal(SIGKILL);
     ASSERT_TRUE(owner->wait(5s));
