@@ -2,10 +2,10 @@
 #include "UI/ViewModelFixture.hpp"
 #include "UI/WidgetSearch.hpp"
 
-#include <QPushButton>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QPushButton>
 #include <QSlider>
 #include <QtTest>
 
