@@ -64,4 +64,26 @@ std::optional<int> SingleInstance::start(const AppCommandLine& commandLine, std:
     return std::nullopt;
 }
 
+bool SingleInstance::reclaim(AppInstanceCommands& commands) {
+    std::string failure;
+    auto bus = SessionBus::connect(locations_.busAddress, failure);
+    if (!bus) {
+        return false;
+    }
+    const AppInstanceState state = service_ ? service_->state() : AppInstanceState{};
+    service_.reset();
+    bus_ = std::move(bus);
+    try {
+        service_ = AppInstanceService::claim(*bus_);
+    } catch (const AppInstanceError& error) {
+        logger.error(error.what());
+    }
+    if (!service_) {
+        return false;
+    }
+    service_->attach(commands);
+    service_->publish(state);
+    return true;
+}
+
 } // namespace quorvane

@@ -37,6 +37,10 @@ public:
     // The running instance's service; null without a session bus.
     AppInstanceService* service() const { return service_.get(); }
 
+    // After the bus went away: connects again, takes the name back and serves `commands` with the
+    // state last published. False when the bus or the name is not to be had yet.
+    bool reclaim(AppInstanceCommands& commands);
+
 private:
     Locations locations_;
     std::optional<SessionBus> bus_;

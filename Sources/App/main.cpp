@@ -4,6 +4,7 @@
 #include "App/HeadlessFrontEnd.hpp"
 #include "App/HelperRegistrationRefresh.hpp"
 #include "App/RunningInstance.hpp"
+#include "App/SessionBusReclaim.hpp"
 #include "App/SingleInstance.hpp"
 #include "App/TelemetrySource.hpp"
 #include "Client/HelperClient.hpp"
@@ -39,14 +40,16 @@ namespace {
 // Answers the session bus on the headless loop whenever its connection has something to read.
 class BusWatch {
 public:
-    BusWatch(asio::io_context& context, AppInstanceService& service)
-        : service_(service), descriptor_(context, ::dup(service.descriptor())) {
+    // `lost` runs once the bus has gone away.
+    BusWatch(asio::io_context& context, AppInstanceService& service, std::function<void()> lost)
+        : service_(service), descriptor_(context, ::dup(service.descriptor())), lost_(std::move(lost)) {
         asio::post(context, [this] { answer(); });
     }
 
 private:
     void answer() {
         if (!service_.process()) {
+            lost_();
             return;
         }
         descriptor_.async_wait(asio::posix::stream_descriptor::wait_read,
@@ -59,6 +62,7 @@ private:
 
     AppInstanceService& service_;
     asio::posix::stream_descriptor descriptor_;
+    std::function<void()> lost_;
 };
 
 } // namespace
@@ -121,7 +125,7 @@ int main(int argc, char** argv) {
         QApplication::setApplicationName(QStringLiteral("Quorvane"));
         QApplication::setApplicationVersion(QStringLiteral(QUORVANE_VERSION));
         QApplication::setDesktopFileName(QStringLiteral("com.orvalith.quorvane"));
-        DesktopApp app(std::move(commandLine), *registration, instance.service());
+        DesktopApp app(std::move(commandLine), *registration, &instance);
         return app.run();
     }
 
@@ -166,10 +170,29 @@ int main(int argc, char** argv) {
         }
     });
     std::optional<BusWatch> busWatch;
+    bool quitting = false;
+    std::optional<SessionBusReclaim> busReclaim;
+    const auto lost = [&] {
+        if (!quitting) {
+            busReclaim->lost();
+        }
+    };
+    busReclaim.emplace(mainExecutor, [&] {
+        if (quitting || !instance.reclaim(running)) {
+            return false;
+        }
+        busWatch.emplace(mainExecutor.context(), *instance.service(), lost);
+        return true;
+    });
     if (instance.service() != nullptr) {
-        frontEnd.onQuitting([&] { instance.service()->release(); });
+        frontEnd.onQuitting([&] {
+            quitting = true;
+            if (instance.service() != nullptr) {
+                instance.service()->release();
+            }
+        });
         instance.service()->attach(running);
-        busWatch.emplace(mainExecutor.context(), *instance.service());
+        busWatch.emplace(mainExecutor.context(), *instance.service(), lost);
     }
 
     // The handlers only post: the hand-back runs on the main loop like every other quit. The signals

@@ -406,6 +406,12 @@ HwmonSMCUserClient::Outcome HwmonSMCUserClient::read(const SMCParamStruct& input
         output.bytes()[0] = fans_.at(key->fan).mode == Mode::automatic ? 0 : 1;
         return {};
     }
+    if (key->source == Source::fanTarget) {
+        if (const auto& fan = fans_.at(key->fan); fan.mode == Mode::automatic && fan.held) {
+            putFloat(output, *fan.held);
+            return {};
+        }
+    }
     const auto number = readNumber(key->file);
     if (!number.value) {
         return outcomeOf(number.error);
@@ -435,6 +441,7 @@ HwmonSMCUserClient::Outcome HwmonSMCUserClient::write(const SMCParamStruct& inpu
             // The driver switches to manual with the first target; until then only this flag changes.
             if (fan.mode == Mode::automatic) {
                 fan.mode = Mode::manual;
+                fan.held.reset();
             }
             return {};
         }
@@ -449,6 +456,7 @@ HwmonSMCUserClient::Outcome HwmonSMCUserClient::write(const SMCParamStruct& inpu
     }
     const long long rpm = std::llround(value);
     if (rpm != 0 && fan.mode == Mode::automatic) {
+        fan.held = value;
         return {};
     }
     return rpm == 0 ? handBack(fan) : writeTarget(fan, rpm);
@@ -489,6 +497,7 @@ HwmonSMCUserClient::Outcome HwmonSMCUserClient::writeTarget(Fan& fan, long long 
     }
     fan.mode = rpm == 0 ? Mode::automatic : Mode::manual;
     fan.written = identityOf(fan.target);
+    fan.held.reset();
     return {};
 }
 

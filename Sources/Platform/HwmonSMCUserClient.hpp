@@ -104,6 +104,9 @@ private:
         std::filesystem::path maximum;
         // The target file this transport last wrote: another one means the driver was reloaded.
         std::optional<std::pair<dev_t, ino_t>> written;
+        // A target given while the driver drives nothing: the driver cannot take it, and the
+        // hand-back's minimum target must not wait for it.
+        std::optional<float> held;
     };
     // What a failed file operation answers: a kernel code, or a firmware result inside a good call.
     struct Outcome {

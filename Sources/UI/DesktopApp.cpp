@@ -1,6 +1,8 @@
 #include "UI/DesktopApp.hpp"
 
 #include "App/RunningInstance.hpp"
+#include "App/SessionBusReclaim.hpp"
+#include "App/SingleInstance.hpp"
 #include "App/TelemetrySource.hpp"
 #include "Client/HelperClient.hpp"
 #include "Client/TelemetryPoller.hpp"
@@ -39,8 +41,7 @@
 
 namespace quorvane {
 
-DesktopApp::DesktopApp(AppCommandLine commandLine, DaemonRegistration& registration,
-                       AppInstanceService* instanceService)
+DesktopApp::DesktopApp(AppCommandLine commandLine, DaemonRegistration& registration, SingleInstance* instance)
     : commandLine_(std::move(commandLine)), signals_(std::make_unique<TerminationSignals>()),
       mainExecutor_(std::make_unique<QtMainExecutor>()), processes_(std::make_unique<ProcFSProcessTable>()),
       heartbeatQueue_(std::make_unique<AsioWorkQueue>(AppBundleIdentifier + ".helper-heartbeat")),
@@ -120,8 +121,9 @@ DesktopApp::DesktopApp(AppCommandLine commandLine, DaemonRegistration& registrat
             countPoll();
         }
     });
-    if (instanceService != nullptr) {
-        serveInstance(*instanceService);
+    if (instance != nullptr && instance->service() != nullptr) {
+        instance_ = instance;
+        serveInstance();
     }
 }
 
@@ -141,8 +143,7 @@ void DesktopApp::setUpStatusItem(const DesktopActions& actions, bool tray) {
     }
 }
 
-void DesktopApp::serveInstance(AppInstanceService& service) {
-    instanceService_ = &service;
+void DesktopApp::serveInstance() {
     runningInstance_ = std::make_unique<RunningInstance>(
         *model_, *mainExecutor_,
         [this](const std::string& name, const std::string& activationToken) {
@@ -152,12 +153,32 @@ void DesktopApp::serveInstance(AppInstanceService& service) {
             }
             openWindow(name);
         },
-        [&service](const AppInstanceState& state) { service.publish(state); });
-    service.attach(*runningInstance_);
+        [this](const AppInstanceState& state) {
+            if (instance_->service() != nullptr) {
+                instance_->service()->publish(state);
+            }
+        });
+    instance_->service()->attach(*runningInstance_);
+    busReclaim_ = std::make_unique<SessionBusReclaim>(*mainExecutor_, [this] {
+        if (terminationPending_ || !instance_->reclaim(*runningInstance_)) {
+            return false;
+        }
+        watchBus();
+        return true;
+    });
+    watchBus();
+}
+
+void DesktopApp::watchBus() {
+    auto& service = *instance_->service();
     busNotifier_ = std::make_unique<QSocketNotifier>(service.descriptor(), QSocketNotifier::Read);
     const auto answer = [this, &service] {
-        if (!service.process()) {
-            busNotifier_->setEnabled(false);
+        if (!busNotifier_->isEnabled() || service.process()) {
+            return;
+        }
+        busNotifier_->setEnabled(false);
+        if (!terminationPending_) {
+            busReclaim_->lost();
         }
     };
     connect(busNotifier_.get(), &QSocketNotifier::activated, this, answer);
@@ -176,6 +197,12 @@ int DesktopApp::run() {
     if (commandLine_.screenshotDirectory) {
         startScreenshots();
     }
+    // Once the loop runs: a quit asked for before exec() would be lost, and the app would stay.
+    QTimer::singleShot(0, this, [this] {
+        if (auto status = launchActions_->runPresetFileJobs(std::cout, std::cerr)) {
+            requestQuit(*status);
+        }
+    });
     return QApplication::exec();
 }
 
@@ -197,8 +224,8 @@ void DesktopApp::requestQuit(int status) {
     }
     terminationPending_ = true;
     exitStatus_ = status;
-    if (instanceService_ != nullptr) {
-        instanceService_->release();
+    if (instance_ != nullptr && instance_->service() != nullptr) {
+        instance_->service()->release();
     }
     launchActions_->cancel();
     // exit(), not quit(): quit() first asks every window to close, and the tray-less panel refuses.

@@ -15,7 +15,6 @@ class QWidget;
 
 namespace quorvane {
 
-class AppInstanceService;
 class AppModelAdapter;
 class AsioWorkQueue;
 class FreedesktopNotificationCenter;
@@ -27,6 +26,8 @@ class QtLogindPowerMonitor;
 class QtMainExecutor;
 class RunningInstance;
 class ScreenshotSession;
+class SessionBusReclaim;
+class SingleInstance;
 class StatusItem;
 class TrayHostWait;
 class TerminationSignals;
@@ -39,9 +40,9 @@ class DesktopApp final : public QObject {
     Q_OBJECT
 
 public:
-    // `instanceService`, when there is a session bus, carries later starts' switches and the live state.
+    // `instance`, when it serves on a session bus, carries later starts' switches and the live state.
     DesktopApp(AppCommandLine commandLine, DaemonRegistration& registration,
-               AppInstanceService* instanceService = nullptr);
+               SingleInstance* instance = nullptr);
     ~DesktopApp() override;
 
     // Starts the model and runs the event loop; returns the exit status.
@@ -62,10 +63,12 @@ private:
     void openLoginItems();
     void countPoll();
     void startScreenshots();
-    void serveInstance(AppInstanceService& service);
+    void serveInstance();
+    // Answers the bus whenever its connection has something to read; a lost bus is reclaimed.
+    void watchBus();
     // Once it is known whether there is a tray: the status item, and without a tray the panel window.
     void setUpStatusItem(const DesktopActions& actions, bool tray);
-    AppInstanceService* instanceService_ = nullptr;
+    SingleInstance* instance_ = nullptr;
 
     AppCommandLine commandLine_;
     std::unique_ptr<TerminationSignals> signals_;
@@ -86,6 +89,7 @@ private:
     std::unique_ptr<LaunchActions> launchActions_;
     std::unique_ptr<RunningInstance> runningInstance_;
     std::unique_ptr<QSocketNotifier> busNotifier_;
+    std::unique_ptr<SessionBusReclaim> busReclaim_;
 
     std::unique_ptr<QWidget> panelWindow_;
     MenuBarView* panel_ = nullptr;

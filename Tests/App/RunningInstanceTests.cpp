@@ -1,9 +1,14 @@
 #include "App/RunningInstance.hpp"
+#include "App/SessionBusReclaim.hpp"
+#include "App/SingleInstance.hpp"
 #include "App/SwitchForwarding.hpp"
 #include "AppModelFixture.hpp"
 #include "Helpers/PresetExportFile.hpp"
 #include "Platform/AppInstanceError.hpp"
+#include "Support/Eventually.hpp"
+#include "Support/ManualExecutor.hpp"
 #include "Support/PresetFixtures.hpp"
+#include "Support/PrivateBus.hpp"
 #include "Support/TemporaryDirectory.hpp"
 
 #include <fstream>
@@ -134,6 +139,35 @@ TEST_F(RunningInstanceTest, PresetsAreFoundByNameOrIdentifierAndBuiltInsStayLock
     EXPECT_THROW(running->setOwnership("AnotherApp"), AppInstanceError);
     running->setOwnership("another-app"); // the command line's spelling
     EXPECT_EQ(model->fanControlOwnership(), FanControlOwnership::anotherApp);
+}
+
+// The bus daemon restarts at the same address: the first attempt finds no bus, the next waits twice
+// as long and takes the name back.
+TEST_F(RunningInstanceTest, ALostSessionBusIsReclaimedWithBackOff) {
+    testing::PrivateBus bus;
+    if (!bus.running()) {
+        GTEST_SKIP() << "no dbus-daemon";
+    }
+    testing::TemporaryDirectory directory;
+    SingleInstance instance({.busAddress = bus.address(), .lockFile = directory.path() / "lock"});
+    ASSERT_FALSE(instance.start({}, output, errors));
+    VirtualClock time;
+    testing::ManualExecutor loop(time);
+    SessionBusReclaim reclaim(loop, [&] { return instance.reclaim(*running); });
+
+    bus.stop();
+    ASSERT_TRUE(testing::eventually([&] { return !instance.service()->process(); }));
+    reclaim.lost();
+    loop.advance(SessionBusReclaim::firstWaitMilliseconds);
+    bus.start();
+    loop.advance(SessionBusReclaim::firstWaitMilliseconds);
+    EXPECT_TRUE(reclaim.reclaiming());
+    loop.advance(SessionBusReclaim::firstWaitMilliseconds);
+    EXPECT_FALSE(reclaim.reclaiming());
+    std::string failure;
+    auto other = SessionBus::connect(bus.address(), failure);
+    ASSERT_TRUE(other) << failure;
+    EXPECT_EQ(AppInstanceService::claim(*other), nullptr);
 }
 
 } // namespace

@@ -69,7 +69,8 @@ TEST(HeadlessOverHwmonTest, AMainlineM1MacBookProShowsBothFansItsFourChannelsAnd
 // helper left manual goes back and the app's next session takes control within two polls.
 TEST_F(HwmonProcessTest, ARecoverySkippedForACompetitorIsDoneOnceItHasGone) {
     startHelper();
-    auto owner = takeFanZero();
+    auto owner = smartAuto();
+    ASSERT_TRUE(eventually([&] { return manual(0) && manual(1); }, 60s)) << owner->output();
     owner->signal(SIGKILL);
     helper->signal(SIGKILL);
     ASSERT_TRUE(owner->wait(5s));

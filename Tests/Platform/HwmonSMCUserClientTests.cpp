@@ -103,12 +103,13 @@ TEST_F(HwmonSMCUserClientTest,
     EXPECT_EQ(tree.value("fan1_target"), "0");
     EXPECT_EQ(controller.getFanInfo(0).mode, FanMode::automatic);
 
-    // A target written to an automatic fan must not take it out of automatic, as any target written
-    // to fanX_target would; the target reads as the SMC's own.
+    // The target of an automatic fan reads as the SMC's own. A target written to it must not take it
+    // out of automatic, as any target written to fanX_target would; it is held for the hand-back's
+    // read-back only.
     tree.set("fan1_target", "1850\n");
+    EXPECT_EQ(smc->readFanRPM(SMCKey::fromString("F0Tg")), 1850);
     smc->writeKeyUnverified(SMCKey::fromString("F0Tg"), SMCValue::float32(1200));
     EXPECT_EQ(tree.value("fan1_target"), "1850");
-    EXPECT_EQ(smc->readFanRPM(SMCKey::fromString("F0Tg")), 1850);
 }
 
 // The driver's failures on a hand-back: every SMC failure is EIO and a slow one ETIMEDOUT, both retried;

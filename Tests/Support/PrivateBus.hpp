@@ -4,7 +4,9 @@
 #include "Support/TemporaryDirectory.hpp"
 
 #include <atomic>
+#include <chrono>
 #include <csignal>
+#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -18,17 +20,28 @@ namespace quorvane::testing {
 // dbus-daemon.
 class PrivateBus {
 public:
-    PrivateBus() {
+    PrivateBus() { start(); }
+    ~PrivateBus() { stop(); }
+
+    // A new daemon at the same address, as a session that replaces its bus.
+    void start() {
+        std::filesystem::remove(directory_.path() / "bus");
         const auto started = SystemCommand::run(
             {"dbus-daemon", "--session", "--fork", "--nopidfile", "--address=" + address(), "--print-pid=1"});
         if (started.exitStatus == 0) {
             daemon_ = std::stoi(started.output);
         }
     }
-    ~PrivateBus() {
-        if (daemon_ > 0) {
-            ::kill(daemon_, SIGTERM);
+    // Ends the daemon and waits (bounded) until it has gone.
+    void stop() {
+        if (daemon_ <= 0) {
+            return;
         }
+        ::kill(daemon_, SIGTERM);
+        for (int turn = 0; turn < 500 && ::kill(daemon_, 0) == 0; ++turn) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        daemon_ = 0;
     }
     PrivateBus(const PrivateBus&) = delete;
     PrivateBus& operator=(const PrivateBus&) = delete;

@@ -43,6 +43,18 @@ private slots:
         QVERIFY(titles.contains(QStringLiteral("Quorvane Settings")));
     }
 
+    // A one-shot job, as headless: done once the loop runs, then the app quits with its status.
+    void exportsPresetsAndQuits() {
+        AppCommandLine commandLine;
+        commandLine.exportPresets = directory.filePath(QStringLiteral("presets.json")).toStdString();
+        FakeDaemonRegistration registration;
+        DesktopApp app(commandLine, registration);
+        // Liveness bound only: a job that never runs must not hang the suite.
+        QTimer::singleShot(20000, [] { QCoreApplication::exit(99); });
+        QCOMPARE(app.run(), 0);
+        QVERIFY(QFile::exists(directory.filePath(QStringLiteral("presets.json"))));
+    }
+
 private:
     QTemporaryDir directory;
 };
