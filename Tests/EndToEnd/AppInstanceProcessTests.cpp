@@ -38,12 +38,24 @@ protected:
     }
 };
 
-TEST_F(AppInstanceProcessTest, ASecondStartHandsItsImportToTheRunningAppWhoseNextWriteKeepsIt) {
-    PrivateBus bus;
-    if (!bus.running()) {
-        GTEST_SKIP() << "dbus-daemon is not available";
+// The same, with a private session bus the app and its second starts share.
+class AppInstanceOnBusTest : public AppInstanceProcessTest {
+protected:
+    void SetUp() override {
+        AppInstanceProcessTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) {
+            return;
+        }
+        if (!bus.running()) {
+            GTEST_SKIP() << "dbus-daemon is not available";
+        }
+        setVariable("DBUS_SESSION_BUS_ADDRESS", bus.address());
     }
-    setVariable("DBUS_SESSION_BUS_ADDRESS", bus.address());
+
+    PrivateBus bus;
+};
+
+TEST_F(AppInstanceOnBusTest, ASecondStartHandsItsImportToTheRunningAppWhoseNextWriteKeepsIt) {
     auto running = client({"--headless"});
     ASSERT_TRUE(polling(*running)) << running->output();
 
@@ -77,12 +89,7 @@ TEST_F(AppInstanceProcessTest, ASecondStartHandsItsImportToTheRunningAppWhoseNex
 
 // The settings loss as it was found: a preset made over the bus, a hand edit that breaks the file,
 // a change of owner, a restart. The preset is still there.
-TEST_F(AppInstanceProcessTest, AHandEditThatBreaksTheSettingsLosesNoPresetOnTheNextChange) {
-    PrivateBus bus;
-    if (!bus.running()) {
-        GTEST_SKIP() << "dbus-daemon is not available";
-    }
-    setVariable("DBUS_SESSION_BUS_ADDRESS", bus.address());
+TEST_F(AppInstanceOnBusTest, AHandEditThatBreaksTheSettingsLosesNoPresetOnTheNextChange) {
     auto running = client({"--headless"});
     ASSERT_TRUE(polling(*running)) << running->output();
     auto create = client({"--address=" + bus.address(), "call", "com.orvalith.quorvane",
@@ -109,12 +116,7 @@ TEST_F(AppInstanceProcessTest, AHandEditThatBreaksTheSettingsLosesNoPresetOnTheN
     EXPECT_EQ(restarted->wait(30s), 0) << restarted->output();
 }
 
-TEST_F(AppInstanceProcessTest, AForwardedPresetTheRunningAppRefusesExitsOneWithItsSentence) {
-    PrivateBus bus;
-    if (!bus.running()) {
-        GTEST_SKIP() << "dbus-daemon is not available";
-    }
-    setVariable("DBUS_SESSION_BUS_ADDRESS", bus.address());
+TEST_F(AppInstanceOnBusTest, AForwardedPresetTheRunningAppRefusesExitsOneWithItsSentence) {
     auto running = client({"--headless"});
     ASSERT_TRUE(polling(*running)) << running->output();
     auto second = client({"--preset", "Full Blast"});
@@ -126,12 +128,7 @@ TEST_F(AppInstanceProcessTest, AForwardedPresetTheRunningAppRefusesExitsOneWithI
 
 // A quit whose hand-back hangs on a stuck fan gives up the name at once: a start meanwhile waits for
 // it and then is the one instance, instead of handing nothing to an app that is going away.
-TEST_F(AppInstanceProcessTest, AStartDuringASlowQuitWaitsAndThenRunsAsTheOnlyInstance) {
-    PrivateBus bus;
-    if (!bus.running()) {
-        GTEST_SKIP() << "dbus-daemon is not available";
-    }
-    setVariable("DBUS_SESSION_BUS_ADDRESS", bus.address());
+TEST_F(AppInstanceOnBusTest, AStartDuringASlowQuitWaitsAndThenRunsAsTheOnlyInstance) {
     startHelper();
     auto first =
         client({"--headless", "--install-helper", "--run-supervised-test", "--preset", "Smart Auto"});
