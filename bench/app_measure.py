@@ -12,6 +12,8 @@ usage: app_measure.py BIN_DIR VARIANT... (headless, desktop, dashboard)
 """
 import json, os, signal, subprocess, sys, time
 
+from process_cpu import cpu_seconds
+
 WARMUP = float(os.environ.get("MEASURE_WARMUP", "20"))
 WINDOW = float(os.environ.get("MEASURE_WINDOW", "60"))
 INTERVAL = 2.0  # the default polling interval; the config is left at its default
@@ -42,17 +44,6 @@ def exchanges_of(pid):
         if entry["pid"] == pid:
             return entry["exchanges"]
     return 0
-
-
-def cpu_seconds(pid):
-    total = 0
-    for task in os.listdir(f"/proc/{pid}/task"):
-        try:
-            with open(f"/proc/{pid}/task/{task}/schedstat") as stat:
-                total += int(stat.read().split()[0])
-        except FileNotFoundError:
-            pass
-    return total / 1e9
 
 
 def memory_mib(pid):

@@ -11,6 +11,8 @@ usage: hwmon_measure.py BIN_DIR MACHINE_DIR
 """
 import json, os, signal, subprocess, sys, time
 
+from process_cpu import cpu_seconds
+
 WARMUP = float(os.environ.get("MEASURE_WARMUP", "10"))
 WINDOW = float(os.environ.get("MEASURE_WINDOW", "60"))
 INTERVAL = 2.0  # the default polling interval; the config is left at its default
@@ -34,17 +36,6 @@ def reads_of(pid):
             if line.startswith("syscr:"):
                 return int(line.split()[1])
     return 0
-
-
-def cpu_seconds(pid):
-    total = 0
-    for task in os.listdir(f"/proc/{pid}/task"):
-        try:
-            with open(f"/proc/{pid}/task/{task}/schedstat") as stat:
-                total += int(stat.read().split()[0])
-        except FileNotFoundError:
-            pass
-    return total / 1e9
 
 
 def next_poll(pid, count):
