@@ -45,30 +45,6 @@ private:
     std::atomic<std::int64_t> now_{0};
 };
 
-// Checks that stall, as on a peer whose executable lies on a hung mount, until released; `stalling`
-// of them, later ones admit this process.
-struct StallingCheck {
-    explicit StallingCheck(int stalling) : stalling(stalling) {}
-    std::function<bool(const PeerProcess&)> check() {
-        return [entered = entered, released = released, stalling = stalling](const PeerProcess& peer) {
-            if (++*entered <= stalling) {
-                released.wait();
-                return false;
-            }
-            return peer.pid() == ::getpid();
-        };
-    }
-    void awaitStalled() const {
-        while (entered->load() < stalling) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-    }
-    int stalling;
-    std::shared_ptr<std::atomic<int>> entered = std::make_shared<std::atomic<int>>(0);
-    std::promise<void> release;
-    std::shared_future<void> released = release.get_future().share();
-};
-
 // Whoever is admitted may control unless a test says otherwise.
 struct FixedAuthorization final : ControlAuthorization {
     explicit FixedAuthorization(bool allowed) : allowed(allowed) {}
@@ -96,8 +72,7 @@ protected:
     }
     ~HelperDaemonTest() override {
         if (daemon) {
-            daemon->stop();
-            server.join();
+            stop();
         }
     }
 
@@ -113,6 +88,31 @@ protected:
     void start() {
         daemon = std::make_unique<HelperDaemon>(options);
         server = std::thread([this] { daemon->run(); });
+    }
+    void stop() {
+        daemon->stop();
+        server.join();
+        daemon.reset();
+    }
+
+    // Starts with the first `stalling` peer checks stalled until `release` (as on a peer whose
+    // executable lies on a hung mount), each on a connection returned; later checks admit this process.
+    std::vector<std::unique_ptr<FramedSocketClient>> startWithStalledChecks(int stalling) {
+        options.isAuthorizedClient = [entered = entered, released = released,
+                                      stalling](const PeerProcess& peer) {
+            if (++*entered <= stalling) {
+                released.wait();
+                return false;
+            }
+            return isThisProcess(peer);
+        };
+        start();
+        std::vector<std::unique_ptr<FramedSocketClient>> stalled;
+        for (int i = 0; i < stalling; ++i) {
+            stalled.push_back(client());
+        }
+        EXPECT_TRUE(testing::eventually([&] { return *entered >= stalling; }));
+        return stalled;
     }
 
     std::unique_ptr<FramedSocketClient> client(std::chrono::milliseconds timeout = 15s) {
@@ -148,6 +148,10 @@ protected:
     HelperDaemonOptions options;
     std::unique_ptr<HelperDaemon> daemon;
     std::thread server;
+    // Shared with checks that may outlive the daemon.
+    std::shared_ptr<std::atomic<int>> entered = std::make_shared<std::atomic<int>>(0);
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
 };
 
 // Refused clients exchange nothing, and a flood of them writes one line per interval with a count.
@@ -164,9 +168,7 @@ TEST_F(HelperDaemonTest, RefusedClientsExchangeNothingAndAreLoggedOncePerInterva
     }
     clock.advance(options.refusalLogInterval);
     EXPECT_EQ(call(*client(), HelperSelector::status), std::nullopt);
-    daemon->stop();
-    server.join();
-    daemon.reset();
+    stop();
     const auto lines = log.messagesContaining("refused connection from pid");
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_NE(lines[1].find("(4 more refused since the last report)"), std::string::npos) << lines[1];
@@ -184,15 +186,9 @@ TEST_F(HelperDaemonTest, AuthorizedClientIsServedInOrderAndGarbageClosesOnlyThat
     EXPECT_EQ(refused->error->code(), 2);
     EXPECT_EQ(refused->id, 7u);
 
-    // Garbage closes only the connection it came on.
-    auto bad = client();
-    const std::string garbage = "not a message";
-    EXPECT_EQ(bad->request(std::vector<std::uint8_t>(garbage.begin(), garbage.end())), std::nullopt);
-    auto unknown = client();
-    const std::string selector = R"({"id":1,"selector":"writeKey:","arguments":[]})";
-    EXPECT_EQ(unknown->request(std::vector<std::uint8_t>(selector.begin(), selector.end())), std::nullopt);
-    auto good = client();
-    EXPECT_TRUE(status(*good));
+    const std::string garbage = R"({"id":1,"selector":"writeKey:","arguments":[]})";
+    EXPECT_EQ(client()->request(std::vector<std::uint8_t>(garbage.begin(), garbage.end())), std::nullopt);
+    EXPECT_TRUE(status(*connection));
 }
 
 TEST_F(HelperDaemonTest, AClientWhoMayNotControlReadsButOpensNoSession) {
@@ -220,13 +216,9 @@ TEST_F(HelperDaemonTest, LosingTheSessionConnectionHandsTheFansBack) {
 }
 
 TEST_F(HelperDaemonTest, APeerThatTakesLongToCheckHoldsUpNoOtherConnection) {
-    StallingCheck stalls(1);
-    options.isAuthorizedClient = stalls.check();
-    start();
-    auto slow = client();
-    stalls.awaitStalled();
+    const auto slow = startWithStalledChecks(1);
     EXPECT_TRUE(status(*client()));
-    stalls.release.set_value();
+    release.set_value();
 }
 
 // A silent connection holds one of the two places until the idle timeout closes it.
@@ -247,29 +239,15 @@ TEST_F(HelperDaemonTest, ConnectionsAreCappedAndSilentOnesClosed) {
     ::setsockopt(silent.get(), SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
     std::uint8_t byte = 0;
     EXPECT_EQ(::recv(silent.get(), &byte, 1, 0), 0);
-    bool served = false;
-    for (int attempt = 0; attempt < 100 && !served; ++attempt) {
-        served = status(*client()).has_value();
-    }
-    EXPECT_TRUE(served);
+    EXPECT_TRUE(testing::eventually([&] { return status(*client()).has_value(); }));
 }
 
 // Both checking threads stall for good; a stop still hands the fans back and ends the daemon.
 TEST_F(HelperDaemonTest, ChecksThatNeverEndHoldUpNoExit) {
-    StallingCheck stalls(HelperDaemon::checkingThreads);
-    options.isAuthorizedClient = stalls.check();
-    start();
-    auto first = client();
-    auto second = client();
-    stalls.awaitStalled();
-    auto stopped = std::async(std::launch::async, [this] {
-        daemon->stop();
-        server.join();
-    });
+    const auto stalled = startWithStalledChecks(HelperDaemon::checkingThreads);
+    auto stopped = std::async(std::launch::async, [this] { stop(); });
     EXPECT_EQ(stopped.wait_for(30s), std::future_status::ready);
-    stalls.release.set_value();
-    stopped.wait();
-    daemon.reset();
+    release.set_value();
 }
 
 // While both checking threads stall, a connection waiting behind them gives up its place at its
@@ -278,18 +256,13 @@ TEST_F(HelperDaemonTest, AConnectionQueuedPastItsDeadlineFreesItsPlace) {
     SharedClock clock;
     options.clock = &clock;
     options.maxConnections = 3;
-    StallingCheck stalls(HelperDaemon::checkingThreads);
-    options.isAuthorizedClient = stalls.check();
-    start();
-    auto first = client();
-    auto second = client();
-    stalls.awaitStalled();
+    const auto stalled = startWithStalledChecks(HelperDaemon::checkingThreads);
     auto queued = client();
     // Turned away at the cap, which also tells that the queued one has been accepted.
     EXPECT_EQ(call(*client(), HelperSelector::status), std::nullopt);
     clock.advance(options.checkDeadline);
     auto newcomer = client();
-    stalls.release.set_value();
+    release.set_value();
     EXPECT_TRUE(status(*newcomer));
     EXPECT_EQ(call(*queued, HelperSelector::status), std::nullopt);
 }
@@ -332,9 +305,7 @@ TEST_F(HelperDaemonTest, AConnectionWhoseProcessExecsAnotherProgramIsClosed) {
     child = forked;
     ::close(report[1]);
     ASSERT_EQ(::write(go[1], "c", 1), 1);
-    while (!admitted.load()) {
-        std::this_thread::sleep_for(1ms);
-    }
+    EXPECT_TRUE(testing::eventually([&] { return admitted.load(); }));
     ASSERT_EQ(::write(go[1], "x", 1), 1);
     char output[16] = {};
     const ssize_t count = ::read(report[0], output, sizeof output - 1);
@@ -347,31 +318,11 @@ TEST_F(HelperDaemonTest, AConnectionWhoseProcessExecsAnotherProgramIsClosed) {
     EXPECT_STREQ(output, "0\n") << "the exec'd program was answered";
 }
 
-// Relays to the simulated Mac but raises a signal as the SMC opens, during the daemon's start-up.
-class SignalAtOpen final : public SMCUserClient {
-public:
-    SignalAtOpen(std::unique_ptr<SMCUserClient> inner, int signal)
-        : inner_(std::move(inner)), signal_(signal) {}
-    bool serviceExists() override { return inner_->serviceExists(); }
-    std::uint32_t open() override {
-        ::raise(signal_);
-        return inner_->open();
-    }
-    void close() override { inner_->close(); }
-    std::uint32_t callStructMethod(std::uint32_t selector, const SMCParamStruct& input,
-                                   SMCParamStruct& output, std::size_t& outputSize) override {
-        return inner_->callStructMethod(selector, input, output, outputSize);
-    }
-
-private:
-    std::unique_ptr<SMCUserClient> inner_;
-    int signal_;
-};
-
 // Without a handler in place before start-up, the hangup would end this very process.
 TEST_F(HelperDaemonTest, AHangupDuringStartUpEndsTheDaemonCleanly) {
     options.makeSMCTransport = [this] {
-        return std::make_unique<SignalAtOpen>(firmware.makeUserClient(), SIGHUP);
+        ::raise(SIGHUP); // as the daemon sets up
+        return firmware.makeUserClient();
     };
     HelperDaemon hungUp(options);
     EXPECT_EQ(hungUp.run(), 0);
