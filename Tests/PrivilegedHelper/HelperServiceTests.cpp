@@ -1,6 +1,5 @@
 #include "EngineFixture.hpp"
 #include "PrivilegedHelper/HelperService.hpp"
-#include "XPC/HelperReplyKey.hpp"
 
 namespace quorvane {
 namespace {
@@ -10,28 +9,6 @@ using testing::EngineFixture;
 HelperRequest call(HelperSelector selector, std::string session = "", std::int64_t fan = 0,
                    bool manual = false, std::int64_t rpm = 0) {
     return HelperRequest{1, selector, std::move(session), fan, manual, rpm};
-}
-
-TEST_F(EngineFixture, ServiceRemembersOnlyTheSessionItOpened) {
-    start();
-    HelperService first(*engine);
-    HelperService second(*engine);
-    const auto opened = first.handle(call(HelperSelector::beginSession, "A"));
-    ASSERT_TRUE(opened.reply);
-    EXPECT_EQ((*opened.reply)[HelperReplyKey::fanCount], 2);
-    EXPECT_EQ(first.sessionID(), "A");
-
-    const auto refused = second.handle(call(HelperSelector::beginSession, "B"));
-    ASSERT_TRUE(refused.error);
-    EXPECT_EQ(refused.error->code(), 1);
-    EXPECT_EQ(second.sessionID(), std::nullopt);
-
-    second.connectionInvalidated();
-    scheduler.runPending();
-    EXPECT_EQ(engine->activeSession(), "A");
-    first.connectionInvalidated();
-    scheduler.runPending();
-    EXPECT_EQ(engine->activeSession(), std::nullopt);
 }
 
 TEST_F(EngineFixture, ErrorsCrossTheWireWithTheirCodes) {

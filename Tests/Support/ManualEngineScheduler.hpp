@@ -26,17 +26,13 @@ public:
         }
     }
     // Runs everything posted so far, and whatever that posts.
-    int runPending() {
-        int ran = 0;
+    void runPending() {
         while (!tasks_.empty()) {
             auto task = std::move(tasks_.front());
             tasks_.pop_front();
             task();
-            ++ran;
         }
-        return ran;
     }
-    bool hasTimer() const { return static_cast<bool>(tick_); }
 
     std::int64_t period = 0;
 
