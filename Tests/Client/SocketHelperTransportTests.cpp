@@ -1,15 +1,10 @@
-#include "Client/HelperClient.hpp"
 #include "Platform/FramedConnection.hpp"
 #include "Platform/FramedSocketClient.hpp"
 #include "Platform/SocketHelperTransport.hpp"
 #include "Platform/UnixSocketListener.hpp"
-#include "PrivilegedHelper/EngineFixture.hpp"
-#include "PrivilegedHelper/HelperService.hpp"
 #include "Support/Collected.hpp"
-#include "Support/FakeDaemonRegistration.hpp"
-#include "Support/ManualExecutor.hpp"
 #include "Support/TemporaryDirectory.hpp"
-#include "XPC/HelperXPCError.hpp"
+#include "XPC/HelperMessage.hpp"
 
 #include <asio/executor_work_guard.hpp>
 #include <asio/post.hpp>
@@ -23,58 +18,42 @@ namespace {
 
 using ::testing::AnyOf;
 using testing::Collected;
-using Payload = std::vector<std::uint8_t>;
 // What one call came back with: nothing for a response without error.
 using Outcome = std::optional<XPCError>;
 
-// How the test server answers a request; nullopt hangs up on the caller.
-using Respond = std::function<std::optional<Payload>(const HelperRequest&, HelperService&)>;
-
-std::optional<Payload> serviceAnswer(const HelperRequest& request, HelperService& service) {
-    return encodeHelperMessage(service.handle(request).toJSON());
-}
-
-// The daemon's serving loop in miniature on a thread of its own: a service per connection, one
-// response frame per request frame, and a closed connection ends the session it opened.
+// A helper in miniature on a thread of its own: one response frame per request frame, echoing the
+// request's session, and hanging up on the session "hang up".
 class TestHelperServer {
 public:
-    TestHelperServer(const std::string& path, HelperControlEngine& engine, Respond respond = serviceAnswer)
+    explicit TestHelperServer(const std::string& path)
         : work_(asio::make_work_guard(io_)), listener_(io_, path) {
-        listener_.start([this, &engine, respond](UnixSocketListener::Socket socket) {
+        listener_.start([this](UnixSocketListener::Socket socket) {
             ++accepted;
-            auto service = std::make_shared<HelperService>(engine);
             connections_.push_back(FramedConnection::start(
                 std::move(socket), maxHelperMessageSize,
-                [service, respond](std::span<const std::uint8_t> payload) -> std::optional<Payload> {
-                    try {
-                        return respond(HelperRequest::fromJSON(decodeHelperMessage(payload)), *service);
-                    } catch (const std::exception&) {
+                [](std::span<const std::uint8_t> payload) -> std::optional<FramedConnection::Payload> {
+                    const auto request = HelperRequest::fromJSON(decodeHelperMessage(payload));
+                    if (request.sessionID == "hang up") {
                         return std::nullopt;
                     }
+                    const nlohmann::json reply{{"echo", request.sessionID}};
+                    return encodeHelperMessage(HelperResponse{request.id, reply, std::nullopt}.toJSON());
                 },
-                [this, service] {
-                    service->connectionInvalidated();
-                    closed.add(true);
-                }));
+                [this] { closed.add(true); }));
         });
         thread_ = std::thread([this] { io_.run(); });
     }
     ~TestHelperServer() {
-        asio::post(io_, [this] { listener_.close(); });
-        hangUp();
-        work_.reset();
-        thread_.join();
-    }
-
-    // Closes every connection; `closed` tells when each is done, its session's reset posted.
-    void hangUp() {
         asio::post(io_, [this] {
+            listener_.close();
             for (const auto& connection : connections_) {
                 if (auto open = connection.lock()) {
                     open->close();
                 }
             }
         });
+        work_.reset();
+        thread_.join();
     }
 
     std::atomic<int> accepted{0};
@@ -104,11 +83,11 @@ int inheritableClientSockets() {
     return count;
 }
 
-class SocketHelperTransportTest : public testing::EngineFixture {
+class SocketHelperTransportTest : public ::testing::Test {
 protected:
-    void send(HelperTransport& transport, HelperSelector selector, std::string session = "") {
+    void send(HelperTransport& transport, std::string session = "") {
         transport.send(
-            HelperRequest{0, selector, std::move(session)},
+            HelperRequest{0, HelperSelector::heartbeat, std::move(session)},
             [this](const HelperResponse& response) { outcomes.add(response.error); },
             [this](const XPCError& error) { outcomes.add(error); });
     }
@@ -124,34 +103,25 @@ protected:
     Collected<bool> invalidations;
 };
 
-// Invalidating closes the socket, so the helper ends the session it held.
-TEST_F(SocketHelperTransportTest, TheClientDrivesTheHelperAndInvalidatingEndsItsSession) {
-    startVerified();
-    TestHelperServer server(path, *engine);
-    testing::ManualExecutor heartbeatQueue(clock), mainQueue(clock);
-    testing::FakeDaemonRegistration registration;
-    HelperClient client(SocketHelperTransport::factory(path), registration, heartbeatQueue, mainQueue);
-    Collected<Outcome> begun;
-    client.beginSession([&](std::optional<nlohmann::json>, Outcome error) { begun.add(error); });
-    ASSERT_TRUE(begun.waitFor(1));
-    EXPECT_EQ(begun.values()[0], std::nullopt);
-    ASSERT_TRUE(client.sessionID());
-    EXPECT_EQ(engine->activeSession(), client.sessionID());
-
-    client.invalidate();
-    ASSERT_TRUE(server.closed.waitFor(1));
-    scheduler.runPending(); // the server thread is done with the scheduler once the close is reported
-    EXPECT_EQ(engine->activeSession(), std::nullopt);
+// The app invalidates its connection when it is done with it: the helper sees it close, as it does
+// when the app dies, and ends the session it held.
+TEST_F(SocketHelperTransportTest, InvalidatingClosesTheConnection) {
+    TestHelperServer server(path);
+    SocketHelperTransport transport(path);
+    send(transport);
+    ASSERT_TRUE(outcomes.waitFor(1));
+    EXPECT_EQ(outcomes.values()[0], std::nullopt);
+    transport.invalidate();
+    EXPECT_TRUE(server.closed.waitFor(1));
 }
 
 // A program the app starts must not inherit its admitted connection, which would outlive a crashed app
 // and keep its session from ending.
 TEST_F(SocketHelperTransportTest, ClientSocketsAreNotInheritedByProgramsTheAppStarts) {
-    start();
-    TestHelperServer server(path, *engine);
+    TestHelperServer server(path);
     const int before = inheritableClientSockets();
     SocketHelperTransport transport(path);
-    send(transport, HelperSelector::status);
+    send(transport);
     ASSERT_TRUE(outcomes.waitFor(1));
     EXPECT_EQ(outcomes.values()[0], std::nullopt);
     FramedSocketClient client(path, std::chrono::seconds(5), maxHelperMessageSize);
@@ -160,11 +130,7 @@ TEST_F(SocketHelperTransportTest, ClientSocketsAreNotInheritedByProgramsTheAppSt
 }
 
 TEST_F(SocketHelperTransportTest, ConcurrentCallersEachGetTheirOwnAnswer) {
-    start();
-    TestHelperServer server(path, *engine, [](const HelperRequest& request, HelperService&) {
-        return std::optional(encodeHelperMessage(
-            HelperResponse{request.id, nlohmann::json{{"echo", request.sessionID}}, std::nullopt}.toJSON()));
-    });
+    TestHelperServer server(path);
     SocketHelperTransport transport(path);
     Collected<bool> matched;
     const auto caller = [&](int thread) {
@@ -188,20 +154,16 @@ TEST_F(SocketHelperTransportTest, ConcurrentCallersEachGetTheirOwnAnswer) {
 }
 
 TEST_F(SocketHelperTransportTest, HelperHangingUpAnswersEveryOutstandingCallAndInvalidatesOnce) {
-    start();
-    TestHelperServer server(path, *engine, [](const HelperRequest& request, HelperService& service) {
-        return request.sessionID == "hang up" ? std::nullopt : serviceAnswer(request, service);
-    });
+    TestHelperServer server(path);
     SocketHelperTransport transport(path);
     transport.setInvalidationHandler(countInvalidation());
-    send(transport, HelperSelector::status);
+    send(transport);
     ASSERT_TRUE(outcomes.waitFor(1));
-    send(transport, HelperSelector::heartbeat, "hang up");
-    send(transport, HelperSelector::status);
+    send(transport, "hang up");
+    send(transport);
     ASSERT_TRUE(outcomes.waitFor(3) && invalidations.waitFor(1));
-    send(transport, HelperSelector::status);
+    send(transport);
     ASSERT_TRUE(outcomes.waitFor(4));
-
     const auto seen = outcomes.values();
     EXPECT_EQ(seen[0], std::nullopt);
     ASSERT_TRUE(seen[1] && seen[2] && seen[3]);
@@ -217,7 +179,7 @@ TEST_F(SocketHelperTransportTest, HelperHangingUpAnswersEveryOutstandingCallAndI
 TEST_F(SocketHelperTransportTest, NothingListeningFailsTheCallAsInvalid) {
     SocketHelperTransport transport(path);
     transport.setInvalidationHandler(countInvalidation());
-    send(transport, HelperSelector::status);
+    send(transport);
     ASSERT_TRUE(outcomes.waitFor(1) && invalidations.waitFor(1));
     const auto error = outcomes.values()[0];
     ASSERT_TRUE(error);
