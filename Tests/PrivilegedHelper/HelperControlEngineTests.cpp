@@ -156,6 +156,10 @@ TEST_P(EngineExitTest, HandsEveryFanBack) {
         break;
     case Exit::uninstall:
         engine->prepareForUninstall();
+        EXPECT_FALSE(engine->capabilityVerified());
+        EXPECT_FALSE(std::filesystem::exists(paths.capabilityMarker));
+        EXPECT_THROW(FanControlProcessLock(paths.controlLock).acquire("other"), FanControlProcessLockError)
+            << "the lock is kept until the helper exits";
         break;
     }
     scheduler.runPending();
@@ -326,17 +330,6 @@ TEST_F(EngineFixture, AResetStopsWaitingForAFanTheSystemHasTakenBack) {
     EXPECT_LT(clock.nowMilliseconds() - before, 10'000);
     firmware.advanceToNow();
     EXPECT_EQ(byte("F0Md"), 3);
-}
-
-TEST_F(EngineFixture, UninstallDuringASessionForgetsTheMarkerButKeepsTheLock) {
-    startVerified();
-    engine->beginSession("A");
-    engine->setMode(0, true, "A");
-    engine->prepareForUninstall();
-    EXPECT_FALSE(engine->capabilityVerified());
-    EXPECT_FALSE(std::filesystem::exists(paths.capabilityMarker));
-    FanControlProcessLock other(paths.controlLock);
-    EXPECT_THROW(other.acquire("other"), FanControlProcessLockError);
 }
 
 class FanlessEngineTest : public EngineFixture {
