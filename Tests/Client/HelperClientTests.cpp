@@ -45,14 +45,15 @@ class HelperClientTest : public EngineFixture {
 protected:
     HelperClientTest() : heartbeatQueue(clock), mainQueue(clock), replies(clock) {}
 
+    // On a machine whose supervised test already passed.
     void makeClient() {
+        startVerified();
         helper.emplace(*engine, replies);
         client = std::make_unique<HelperClient>(helper->factory(), registration, heartbeatQueue, mainQueue);
         client->setSessionErrorHandler([this](const XPCError& error) { lostSessions.push_back(error); });
     }
 
     std::string beginVerifiedSession() {
-        startVerified();
         makeClient();
         Answer begun;
         client->beginSession(begun.completion());
@@ -76,7 +77,6 @@ protected:
 };
 
 TEST_F(HelperClientTest, CallsThatNeedASessionAnswerAtOnceWithoutOne) {
-    startVerified();
     makeClient();
     Answer target, mode, reset, ended;
     client->setTarget(0, 3000, target.completion());
@@ -97,7 +97,6 @@ TEST_F(HelperClientTest, CallsThatNeedASessionAnswerAtOnceWithoutOne) {
 }
 
 TEST_F(HelperClientTest, SessionIsStoredOnlyOnceTheHelperAgreesAndHeartbeatsKeepItsLease) {
-    startVerified();
     makeClient();
     Answer begun;
     client->beginSession(begun.completion());
@@ -130,10 +129,9 @@ TEST_F(HelperClientTest, SessionIsStoredOnlyOnceTheHelperAgreesAndHeartbeatsKeep
 }
 
 TEST_F(HelperClientTest, BusyHelperGivesTheUserSentenceAndNoSessionOrHeartbeat) {
-    startVerified();
+    makeClient();
     HelperService otherApp(*engine);
     otherApp.handle(HelperRequest{1, HelperSelector::beginSession, "other"});
-    makeClient();
 
     Answer begun;
     client->beginSession(begun.completion());

@@ -54,10 +54,6 @@ protected:
     }
     void competitorAppears() { processes.processes.push_back({4242, std::string("/usr/sbin/mbpfan")}); }
 
-    template <typename Operation> std::string failureOf(Operation&& operation) {
-        return messageOf(std::forward<Operation>(operation));
-    }
-
     TemporaryDirectory folder;
     LogCapture logs;
     VirtualClock clock;

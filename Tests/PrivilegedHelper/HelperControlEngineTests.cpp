@@ -8,6 +8,7 @@ namespace {
 using ::testing::ElementsAre;
 using testing::EngineFixture;
 using ::testing::IsEmpty;
+using testing::messageOf;
 using ::testing::Not;
 
 using Stage = HelperControlEngine::FirstRunStage;
@@ -70,7 +71,7 @@ TEST_F(EngineFixture, SessionLatchesTheUnlockAndHoldsTheLock) {
     EXPECT_EQ(byte("Ftst"), 1);
     FanControlProcessLock other(paths.controlLock);
     EXPECT_THROW(other.acquire("other"), FanControlProcessLockError);
-    EXPECT_EQ(failureOf([&] { engine->beginSession("A"); }), "Another control session is active");
+    EXPECT_EQ(messageOf([&] { engine->beginSession("A"); }), "Another control session is active");
     EXPECT_THAT(logs.messagesContaining("key=Ftst"),
                 ElementsAre("key=Ftst value=1 result=success detail=write sent; async application expected"));
 
@@ -89,15 +90,15 @@ TEST_F(EngineFixture, LeaseExpiresAfterTwelveSecondsOfSilence) {
     EXPECT_EQ(engine->activeSession(), std::nullopt);
     EXPECT_THAT(logs.messagesContaining("watchdog lease"),
                 ElementsAre("watchdog lease expired; reverting all fans to Automatic"));
-    EXPECT_EQ(failureOf([&] { engine->heartbeat("A"); }), "The helper control session is invalid or expired");
+    EXPECT_EQ(messageOf([&] { engine->heartbeat("A"); }), "The helper control session is invalid or expired");
     EXPECT_NO_THROW(engine->beginSession("B"));
 }
 
 TEST_F(EngineFixture, EmptySessionIdentifierCanOpenButNeverAct) {
     startVerified();
     engine->beginSession("");
-    EXPECT_EQ(failureOf([&] { engine->heartbeat(""); }), "The helper control session is invalid or expired");
-    EXPECT_EQ(failureOf([&] { engine->setMode(0, true, ""); }),
+    EXPECT_EQ(messageOf([&] { engine->heartbeat(""); }), "The helper control session is invalid or expired");
+    EXPECT_EQ(messageOf([&] { engine->setMode(0, true, ""); }),
               "The helper control session is invalid or expired");
     clock.advance(12001);
     scheduler.tick();
@@ -108,7 +109,7 @@ TEST_F(EngineFixture, EmptySessionIdentifierCanOpenButNeverAct) {
 TEST_F(EngineFixture, PreflightNeedsSystemManagedFansAndAClearUnlock) {
     start();
     setByte("F1Md", 1);
-    EXPECT_EQ(failureOf([&] { engine->beginSession("A"); }),
+    EXPECT_EQ(messageOf([&] { engine->beginSession("A"); }),
               "Fan preflight is abnormal: fan 1 is not in a recognized system-managed mode");
     FanControlProcessLock probe(paths.controlLock);
     EXPECT_NO_THROW(probe.acquire("probe"));
@@ -116,7 +117,7 @@ TEST_F(EngineFixture, PreflightNeedsSystemManagedFansAndAClearUnlock) {
 
     setByte("F1Md", 0);
     setByte("Ftst", 1);
-    EXPECT_EQ(failureOf([&] { engine->beginSession("A"); }),
+    EXPECT_EQ(messageOf([&] { engine->beginSession("A"); }),
               "Fan preflight is abnormal: Ftst is nonzero before session start");
     setByte("Ftst", 0);
     EXPECT_NO_THROW(engine->beginSession("A"));
@@ -186,9 +187,9 @@ INSTANTIATE_TEST_SUITE_P(Exits, EngineExitTest,
 TEST_F(EngineFixture, SupervisedSequenceUnlocksEveryFanOnlyAfterItPasses) {
     start();
     engine->beginSession("A");
-    EXPECT_EQ(failureOf([&] { engine->setMode(1, true, "A"); }),
+    EXPECT_EQ(messageOf([&] { engine->setMode(1, true, "A"); }),
               "Fan preflight is abnormal: other fans are locked until the supervised test passes");
-    EXPECT_EQ(failureOf([&] { engine->setMode(0, false, "A"); }),
+    EXPECT_EQ(messageOf([&] { engine->setMode(0, false, "A"); }),
               "Fan preflight is abnormal: the supervised fan test must complete first");
 
     engine->setMode(0, true, "A");
@@ -196,12 +197,12 @@ TEST_F(EngineFixture, SupervisedSequenceUnlocksEveryFanOnlyAfterItPasses) {
     // The first target must rise above both the current target and the measured speed.
     firmware.setFloat(SMCKey::fromString("F0Tg"), 1200);
     firmware.setFloat(SMCKey::fromString("F0Ac"), 1300);
-    EXPECT_EQ(failureOf([&] { engine->setTarget(0, 1250, "A"); }),
+    EXPECT_EQ(messageOf([&] { engine->setTarget(0, 1250, "A"); }),
               "Fan preflight is abnormal: first target must be a non-decreasing supervised-fan test");
     engine->setTarget(0, 2000, "A");
     EXPECT_EQ(engine->firstRunStage(), Stage::fan0TargetVerified);
     clock.advance(3000);
-    EXPECT_EQ(failureOf([&] { engine->setTarget(0, 2500, "A"); }),
+    EXPECT_EQ(messageOf([&] { engine->setTarget(0, 2500, "A"); }),
               "Fan preflight is abnormal: first target must be a non-decreasing supervised-fan test");
 
     engine->resetAll(std::string("A"));
@@ -237,14 +238,14 @@ TEST_F(EngineFixture, TargetsNeedManualModeAndLieWithinLiveBounds) {
     engine->beginSession("A");
     firmware.setAutomaticTarget(0, 2000);
     clock.advance(3000);
-    EXPECT_EQ(failureOf([&] { engine->setTarget(0, 3000, "A"); }),
+    EXPECT_EQ(messageOf([&] { engine->setTarget(0, 3000, "A"); }),
               "Fan preflight is abnormal: fan 0 is not in manual mode");
     engine->setMode(0, true, "A");
-    EXPECT_EQ(failureOf([&] { engine->setTarget(0, 1199, "A"); }),
+    EXPECT_EQ(messageOf([&] { engine->setTarget(0, 1199, "A"); }),
               "Fan preflight is abnormal: target 1199 outside 1200...6900");
     EXPECT_NO_THROW(engine->setTarget(0, 1200, "A"));
     EXPECT_NO_THROW(engine->setTarget(0, 6900, "A"));
-    EXPECT_EQ(failureOf([&] { engine->setTarget(7, 3000, "A"); }),
+    EXPECT_EQ(messageOf([&] { engine->setTarget(7, 3000, "A"); }),
               "The requested fan does not exist on this machine");
 }
 
@@ -252,14 +253,14 @@ TEST_F(EngineFixture, TargetsNeedManualModeAndLieWithinLiveBounds) {
 TEST_F(EngineFixture, ReadingsOfAnIdleFanOrAboveTenPercentOverMaximumAreAbnormal) {
     startVerified();
     engine->beginSession("A");
-    EXPECT_EQ(failureOf([&] { engine->setTarget(0, 3000, "A"); }),
+    EXPECT_EQ(messageOf([&] { engine->setTarget(0, 3000, "A"); }),
               "Fan preflight is abnormal: fan 0 reported invalid bounds, actual, or target");
     engine->setMode(0, true, "A");
     engine->setTarget(0, 3000, "A");
     firmware.setFloat(SMCKey::fromString("F0Ac"), 7590); // 6900 x 1.1
     EXPECT_NO_THROW(engine->setTarget(0, 3000, "A"));
     firmware.setFloat(SMCKey::fromString("F0Ac"), 7591);
-    EXPECT_EQ(failureOf([&] { engine->setTarget(0, 3000, "A"); }),
+    EXPECT_EQ(messageOf([&] { engine->setTarget(0, 3000, "A"); }),
               "Fan preflight is abnormal: fan 0 reported invalid bounds, actual, or target");
 }
 
@@ -267,7 +268,7 @@ TEST_F(EngineFixture, RejectedManualModeResetsEverythingAndSaysWhy) {
     startVerified();
     engine->beginSession("A");
     firmware.stickValue(SMCKey::fromString("F0Md"), 0);
-    EXPECT_EQ(failureOf([&] { engine->setMode(0, true, "A"); }),
+    EXPECT_EQ(messageOf([&] { engine->setMode(0, true, "A"); }),
               "macOS rejected manual control for fan 0. Quorvane returned all fans to Apple Default. Wait a "
               "moment, "
               "then select the preset again.");
@@ -289,13 +290,13 @@ TEST_F(EngineFixture, ACompetitorBlocksWritesAndTheWatchdogEndsTheSession) {
     EXPECT_EQ(engine->activeSession(), "A");
     processes.statuses.clear();
     EXPECT_EQ(
-        failureOf([&] { engine->setTarget(0, 3000, "A"); }),
+        messageOf([&] { engine->setTarget(0, 3000, "A"); }),
         "mbpfan started another fan-control helper. Quorvane stopped writing and will return its session to "
         "Apple Default.");
     scheduler.tick();
     scheduler.runPending();
     EXPECT_EQ(
-        failureOf([&] { engine->beginSession("B"); }),
+        messageOf([&] { engine->beginSession("B"); }),
         "mbpfan still has its privileged SMC helper running. Stop or uninstall that helper; Quorvane will "
         "automatically reapply your saved preset once it is gone.");
 }
@@ -307,7 +308,7 @@ TEST_F(EngineFixture, ResetTriesEveryFanAndReportsTheFirstRealFailure) {
     engine->setMode(1, true, "A");
     firmware.hideKey(SMCKey::fromString("F0Md"));
     firmware.injectTransient(SMCKey::fromString("F1Md"), 0x82, -1, FaultScope::writes);
-    EXPECT_EQ(failureOf([&] { engine->endSession("A"); }),
+    EXPECT_EQ(messageOf([&] { engine->endSession("A"); }),
               "SMC write failed: fan 1 automatic reset did not latch after transient SMC retries: write "
               "bytes failed "
               "for F1Md (SMC result 0x82)");
@@ -339,7 +340,7 @@ protected:
 
 TEST_F(FanlessEngineTest, StartsButRefusesSessions) {
     start();
-    EXPECT_EQ(failureOf([&] { engine->beginSession("A"); }),
+    EXPECT_EQ(messageOf([&] { engine->beginSession("A"); }),
               "Unsupported fan hardware: no fans were detected on this machine");
     EXPECT_EQ(engine->status().fans.size(), 0u);
 }
