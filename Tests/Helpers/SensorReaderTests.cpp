@@ -67,14 +67,10 @@ TEST(SensorReaderProfileTest, VerifiedMac15_11ReadsCatalogueChannelsAndTwoZones)
     EXPECT_EQ(average.contributingKeys, sorted(SensorReader::m3CPUCoreKeys));
     EXPECT_EQ(average.gpuContributingKeys, sorted(SensorReader::m3GPUClusterKeys));
     EXPECT_TRUE(average.hotspotTemperature);
-    // At idle the processor banks lead both zones; every chassis channel of the profile is valid.
+    // At idle the processor banks lead both zones.
     ASSERT_EQ(average.fanZoneReadings.size(), 2U);
-    const auto& left = average.fanZoneReadings[0];
-    EXPECT_EQ(left.driver, "CPU core bank A");
+    EXPECT_EQ(average.fanZoneReadings[0].driver, "CPU core bank A");
     EXPECT_EQ(average.fanZoneReadings[1].driver, "CPU core bank B");
-    EXPECT_THAT(left.contributingKeys,
-                ElementsAre("TDeL", "TaLP", "TaLT", "TaLW", "Te05", "Te0L", "Te0P", "Te0S", "Tf04", "Tf09",
-                            "Tf0A", "Tf0B", "Tf0D", "Tf0E", "Ts0P"));
 
     std::vector<std::string> listed;
     for (const auto& reading : bench.reader.readAllTemperatures()) {
@@ -90,11 +86,9 @@ TEST(SensorReaderProfileTest, UnverifiedMac14_6FallsBackToGenericCoresWithoutZon
     const CPUCoreAverage average = bench.reader.readCPUCoreAverage();
     EXPECT_FALSE(average.hasValidatedFanZoneTopology);
     EXPECT_FALSE(ThermalControlCompatibility::allowsControl("Mac14,6", true));
-    EXPECT_EQ(average.contributingKeys.size(), 16U); // twelve "Tp" and four "Te"
-    EXPECT_TRUE(average.efficiencyAverageTemperature.has_value());
     EXPECT_FALSE(average.performanceAverageTemperature || average.gpuAverageTemperature ||
                  average.hotspotTemperature || average.gpuHotspotTemperature);
-    EXPECT_TRUE(average.gpuContributingKeys.empty() && average.fanZoneReadings.empty());
+    EXPECT_TRUE(average.fanZoneReadings.empty());
     EXPECT_EQ(average.thermalDisplayTemperature(), average.cpuMaximumTemperature);
     EXPECT_EQ(average.controlTemperature(), average.temperature);
 }
@@ -194,19 +188,15 @@ TEST_P(ElectricalCatalogueTest, CatalogueKeysAreListedApartFromTemperatures) {
 
 INSTANTIATE_TEST_SUITE_P(
     Keys, ElectricalCatalogueTest,
-    ::testing::Values(
-        ElectricalCase{SimulatedKey::flt("PSTR", 23.5F),
-                       SensorReading{"PSTR", "Total System Power", 23.5, "W"}},
-        ElectricalCase{SimulatedKey::flt("PDTR", 61.0F), SensorReading{"PDTR", "AC Input Power", 61.0, "W"}},
-        ElectricalCase{SimulatedKey::flt("PMVR", 4.5F), SensorReading{"PMVR", "3.8 V Rail Power", 4.5, "W"}},
-        ElectricalCase{SimulatedKey::flt("PHPC", 9.5F), SensorReading{"PHPC", "Heatpipe Power", 9.5, "W"}},
-        ElectricalCase{SimulatedKey::flt("VD0R", 20.25F),
-                       SensorReading{"VD0R", "AC Input Voltage", 20.25, "V"}},
-        ElectricalCase{SimulatedKey::flt("SBAV", 12.5F), SensorReading{"SBAV", "Battery Voltage", 12.5, "V"}},
-        ElectricalCase{SimulatedKey::flt("ID0R", 3.0F), SensorReading{"ID0R", "AC Input Current", 3.0, "A"}},
-        ElectricalCase{SimulatedKey::ui16("PSTR", 23), std::nullopt},
-        ElectricalCase{SimulatedKey::flt("PSTR", 5000.0F), std::nullopt},
-        ElectricalCase{SimulatedKey::flt("PZZZ", 23.5F), std::nullopt}));
+    ::testing::Values(ElectricalCase{SimulatedKey::flt("PSTR", 23.5F),
+                                     SensorReading{"PSTR", "Total System Power", 23.5, "W"}},
+                      ElectricalCase{SimulatedKey::flt("VD0R", 20.25F),
+                                     SensorReading{"VD0R", "AC Input Voltage", 20.25, "V"}},
+                      ElectricalCase{SimulatedKey::flt("ID0R", 3.0F),
+                                     SensorReading{"ID0R", "AC Input Current", 3.0, "A"}},
+                      ElectricalCase{SimulatedKey::ui16("PSTR", 23), std::nullopt},
+                      ElectricalCase{SimulatedKey::flt("PSTR", 5000.0F), std::nullopt},
+                      ElectricalCase{SimulatedKey::flt("PZZZ", 23.5F), std::nullopt}));
 
 TEST(SensorReaderDiscoveryTest, RediscoversOnlyWhileNothingWasFoundAndCountFailuresPropagate) {
     Bench bench(Keys{SimulatedKey::ui8("FNum", 0)});
@@ -348,19 +338,6 @@ TEST(SensorReaderTopologyTest, MinimumVerifiedLayoutKeepsZonesAndTiesGoToTheProc
     EXPECT_EQ(left.driver, "GPU cluster bank A");
     EXPECT_DOUBLE_EQ(left.temperature, 70.0);
     EXPECT_EQ(left.contributingKeys, sorted(SensorReader::m3GPUClusterBankAKeys));
-}
-
-TEST(CPUCoreAverageTest, DisplayIsTheHottestDieAndControlTheWarmestZone) {
-    CPUCoreAverage average;
-    average.temperature = 60;
-    average.cpuMaximumTemperature = 72;
-    average.gpuAverageTemperature = 64;
-    average.hotspotTemperature = 88;
-    average.gpuHotspotTemperature = 90;
-    EXPECT_EQ(average.thermalDisplayTemperature(), 90);
-    average.fanZoneReadings = {FanZoneReading{0, "Left", 55, "CPU core bank A", {}, 55, {}},
-                               FanZoneReading{1, "Right", 57, "CPU core bank B", {}, 57, {}}};
-    EXPECT_EQ(average.controlTemperature(), 57); // zones win even when the averages are warmer
 }
 
 } // namespace

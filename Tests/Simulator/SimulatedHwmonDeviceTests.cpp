@@ -8,7 +8,6 @@
 #include "Simulator/SMCProfiles.hpp"
 #include "Simulator/SimulatedHwmonDevice.hpp"
 #include "Simulator/SimulatedMac.hpp"
-#include "Simulator/Workload.hpp"
 #include "Support/TemporaryDirectory.hpp"
 
 #include <fstream>
@@ -71,14 +70,6 @@ TEST(SimulatedHwmonDeviceTest, ByDefaultALaptopListsWhatItsDeviceTreeListsAndRef
     auto smc = machine.bridge(true);
     EXPECT_EQ(HwmonSMCUserClient::parameter(machine.device.hwmonRoot() / "hwmon0")->name, "fan_control");
 
-    // The system's total power follows the load.
-    const float idle = smc->readTemperature(SMCKey::fromString("PSTR"));
-    machine.mac.setWorkload(Workload::named("steady"));
-    machine.clock.advance(5000);
-    machine.mac.advanceToNow();
-    machine.device.refresh();
-    EXPECT_GT(smc->readTemperature(SMCKey::fromString("PSTR")), idle + 10);
-
     EXPECT_THAT([&] { smc->writeKeyUnverified(SMCKey::fromString("F0Md"), SMCValue::uint8(1)); },
                 ::testing::ThrowsMessage<SMCError>(
                     ::testing::StrEq("SMC write failed: F0Md metadata does not grant write access")));
@@ -110,10 +101,6 @@ TEST(SimulatedHwmonDeviceTest, WithFanControlTargetsFollowTheDriverAndAHandBackA
     controller.setFanRPM(0, 3000);
     machine.device.refresh();
     EXPECT_EQ(machine.mode(0), 1);
-    EXPECT_EQ(machine.mac.status().fans[0].targetRPM, 3000);
-
-    std::ofstream(machine.directory.path() / "hwmon/hwmon0/fan1_target") << "9000\n"; // EINVAL
-    machine.device.refresh();
     EXPECT_EQ(machine.mac.status().fans[0].targetRPM, 3000);
 
     // After a reload the driver's flag is clear and a plain 0 does nothing; the SMC keeps mode 1.
