@@ -64,6 +64,7 @@ TEST(SensorReaderProfileTest, VerifiedMac15_11ReadsCatalogueChannelsAndTwoZones)
     EXPECT_TRUE(average.hasValidatedFanZoneTopology);
     EXPECT_TRUE(ThermalControlCompatibility::allowsControl("Mac15,11", average.hasValidatedFanZoneTopology));
     EXPECT_FALSE(ThermalControlCompatibility::allowsControl("Mac15,11", false));
+    EXPECT_FALSE(ThermalControlCompatibility::allowsControl("Mac14,6", true));
     EXPECT_EQ(average.contributingKeys, sorted(SensorReader::m3CPUCoreKeys));
     EXPECT_EQ(average.gpuContributingKeys, sorted(SensorReader::m3GPUClusterKeys));
     EXPECT_TRUE(average.hotspotTemperature);
@@ -79,18 +80,6 @@ TEST(SensorReaderProfileTest, VerifiedMac15_11ReadsCatalogueChannelsAndTwoZones)
     EXPECT_TRUE(std::is_sorted(listed.begin(), listed.end())); // SMC index order is key order
     EXPECT_THAT(listed, Contains("Tz11"));                     // an unused channel reading 0 is plausible
     EXPECT_THAT(listed, Not(Contains("TG0C")));                // eight-byte fixed point is no temperature
-}
-
-TEST(SensorReaderProfileTest, UnverifiedMac14_6FallsBackToGenericCoresWithoutZones) {
-    Bench bench(*SMCProfiles::named("Mac14,6"));
-    const CPUCoreAverage average = bench.reader.readCPUCoreAverage();
-    EXPECT_FALSE(average.hasValidatedFanZoneTopology);
-    EXPECT_FALSE(ThermalControlCompatibility::allowsControl("Mac14,6", true));
-    EXPECT_FALSE(average.performanceAverageTemperature || average.gpuAverageTemperature ||
-                 average.hotspotTemperature || average.gpuHotspotTemperature);
-    EXPECT_TRUE(average.fanZoneReadings.empty());
-    EXPECT_EQ(average.thermalDisplayTemperature(), average.cpuMaximumTemperature);
-    EXPECT_EQ(average.controlTemperature(), average.temperature);
 }
 
 struct ZoneCase {
@@ -283,10 +272,8 @@ TEST_P(ChannelCountTest, MostCandidatesMustBeValid) {
 INSTANTIATE_TEST_SUITE_P(Counts, ChannelCountTest,
                          ::testing::Values(CountCase{false, 16, 12, true}, CountCase{false, 16, 11, false},
                                            CountCase{false, 15, 12, true}, CountCase{false, 15, 11, false},
-                                           CountCase{false, 5, 4, true}, CountCase{false, 5, 3, false},
-                                           CountCase{false, 3, 3, false}, CountCase{true, 8, 6, true},
-                                           CountCase{true, 8, 5, false}, CountCase{true, 4, 3, true},
-                                           CountCase{true, 4, 2, false},
+                                           CountCase{false, 5, 4, true}, CountCase{false, 3, 3, false},
+                                           CountCase{true, 8, 6, true}, CountCase{true, 8, 5, false},
                                            // Three known graphics keys are not a layout to average.
                                            CountCase{true, 3, 0, true}));
 

@@ -30,11 +30,8 @@ TEST(FanCapabilityProbeTest, TwoWellFormedFansAreControllable) {
     const auto capabilities = probe(keys);
     ASSERT_EQ(capabilities.fanIndices(), (std::vector<int>{0, 1}));
     EXPECT_TRUE(capabilities.hasDiagnosticLock);
-    const auto fan = *capabilities.fan(1);
-    EXPECT_TRUE(fan.canReadRPM && fan.canSwitchMode && fan.canSetTarget);
-    EXPECT_EQ(fan.minimumRPM, 1200);
-    EXPECT_EQ(fan.maximumRPM, 6000);
-    EXPECT_TRUE(fan.isControllable());
+    EXPECT_EQ(capabilities.fan(1), (FanCapability{1, true, true, true, 1200, 6000}));
+    EXPECT_TRUE(capabilities.fan(1)->isControllable());
     EXPECT_EQ(capabilities.supervisedFanIndex(), 0);
 }
 
@@ -43,16 +40,15 @@ TEST(FanCapabilityProbeTest, WrongTypesAndMissingBitsMakeAFanUncontrollable) {
     EXPECT_FALSE(modeUi16.fan(0)->canSwitchMode);
     EXPECT_FALSE(modeUi16.fan(0)->isControllable());
 
-    const auto targetReadOnly = probe(replaced(twoFanKeys(), SimulatedKey::flt("F0Tg", 0, 0x84)));
-    EXPECT_FALSE(targetReadOnly.fan(0)->canSetTarget);
+    EXPECT_FALSE(probe(replaced(twoFanKeys(), SimulatedKey::flt("F0Tg", 0, 0x84))).fan(0)->canSetTarget);
 
     const auto minimumZero = probe(replaced(twoFanKeys(), SimulatedKey::flt("F0Mn", 0, 0x84)));
     EXPECT_EQ(minimumZero.fan(0)->minimumRPM, std::nullopt);
     EXPECT_FALSE(minimumZero.fan(0)->isControllable());
     EXPECT_EQ(minimumZero.supervisedFanIndex(), 1);
 
-    const auto inverted = probe(replaced(twoFanKeys(), SimulatedKey::flt("F1Mx", 1000, 0x84)));
-    EXPECT_FALSE(inverted.fan(1)->isControllable());
+    EXPECT_FALSE(
+        probe(replaced(twoFanKeys(), SimulatedKey::flt("F1Mx", 1000, 0x84))).fan(1)->isControllable());
 }
 
 TEST(FanCapabilityProbeTest, AFanWithOnlyAnActualKeyIsListedButReadOnly) {

@@ -8,6 +8,7 @@
 #include "Support/Eventually.hpp"
 #include "Support/UnixSocketAddress.hpp"
 
+#include <gmock/gmock.h>
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -43,19 +44,14 @@ Protocol::Request callRequest(std::uint8_t command, std::string_view key, std::u
 }
 
 TEST(SimulatorServerTest, APeerThePolicyRefusesCanReadButNotWriteOrControl) {
-    PeerPolicy nobody{[](const PeerCredentials&) { return false; },
-                      [](const PeerCredentials&) {
-                          return false;
-                      }};
-    RunningSimulator sim(SMCProfiles::mac15_11(), nobody);
+    const auto refuse = [](const PeerCredentials&) {
+        return false;
+    };
+    RunningSimulator sim(SMCProfiles::mac15_11(), PeerPolicy{refuse, refuse});
     auto bridge = sim.bridge(SMCWriteCapability::privilegedHelper);
-    try {
-        bridge->writeKeyUnverified(ftst, SMCValue::uint8(1));
-        FAIL() << "an unprivileged write went through";
-    } catch (const SMCError& error) {
-        EXPECT_EQ(error.kind(), SMCError::Kind::ioKitFailed);
-        EXPECT_EQ(error.code(), IOKitReturn::notPrivileged);
-    }
+    EXPECT_THAT(
+        [&] { bridge->writeKeyUnverified(ftst, SMCValue::uint8(1)); },
+        ::testing::Throws<SMCError>(::testing::Property(&SMCError::code, IOKitReturn::notPrivileged)));
     sim.advance(2000);
     EXPECT_EQ(byteOf(*bridge, ftst), 0);
 

@@ -17,6 +17,9 @@ struct ExchangeLog {
     // When set, replaces the transport's answer: return code and output size.
     std::optional<std::uint32_t> forcedCode;
     std::optional<std::size_t> forcedOutputSize;
+    // Without an inner transport: whether the service is there and what opening it answers.
+    bool serviceExists = true;
+    std::uint32_t openCode = 0;
 };
 
 // Passes every call to an inner transport (or answers alone when there is none) and records it.
@@ -25,10 +28,10 @@ public:
     RecordingUserClient(std::unique_ptr<SMCUserClient> inner, std::shared_ptr<ExchangeLog> log)
         : inner_(std::move(inner)), log_(std::move(log)) {}
 
-    bool serviceExists() override { return !inner_ || inner_->serviceExists(); }
+    bool serviceExists() override { return inner_ ? inner_->serviceExists() : log_->serviceExists; }
     std::uint32_t open() override {
         ++log_->opens;
-        return inner_ ? inner_->open() : 0;
+        return inner_ ? inner_->open() : log_->openCode;
     }
     void close() override {
         ++log_->closes;
@@ -49,23 +52,6 @@ public:
 private:
     std::unique_ptr<SMCUserClient> inner_;
     std::shared_ptr<ExchangeLog> log_;
-};
-
-// A transport whose service lookup and open answer as told.
-class UnavailableUserClient final : public SMCUserClient {
-public:
-    UnavailableUserClient(bool exists, std::uint32_t openCode) : exists_(exists), openCode_(openCode) {}
-    bool serviceExists() override { return exists_; }
-    std::uint32_t open() override { return openCode_; }
-    void close() override {}
-    std::uint32_t callStructMethod(std::uint32_t, const SMCParamStruct&, SMCParamStruct&,
-                                   std::size_t&) override {
-        return 0;
-    }
-
-private:
-    bool exists_;
-    std::uint32_t openCode_;
 };
 
 } // namespace quorvane::testing
