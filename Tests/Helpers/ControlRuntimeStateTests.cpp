@@ -95,13 +95,5 @@ INSTANTIATE_TEST_SUITE_P(Limits, HistoryTrim,
                          ::testing::Values(TrimCase{21600, 21600, 600, 21600},
                                            TrimCase{21601, 21600, 600, 21001}, TrimCase{15, 10, 600, 0}));
 
-TEST(HistoryTrim, ZeroLimitOrBatchIsACallerError) {
-    std::vector<int> samples(5);
-    std::map<std::string, std::vector<float>> series;
-    EXPECT_THROW(HistoryRetention::trim(samples, series, 0, 1), std::invalid_argument);
-    EXPECT_THROW(HistoryRetention::trim(samples, series, 1, 0), std::invalid_argument);
-    EXPECT_EQ(samples.size(), 5U);
-}
-
 } // namespace
 } // namespace quorvane

@@ -21,11 +21,6 @@ TEST(SMCKeyTest, PacksBigEndianAndPrintsBack) {
     EXPECT_EQ(SMCKey::fan(9, "Md"), SMCKey::fromString("F9Md"));
 }
 
-TEST(SMCKeyDeathTest, RejectsIndicesOutsideTheKeyRange) {
-    EXPECT_DEATH(SMCKey::fan(10, "Tg"), "");
-    EXPECT_DEATH(SMCKey::fan(-1, "Tg"), "");
-}
-
 // The other texts are pinned where the bridge raises them (IOKitSMCBridgeTests).
 TEST(SMCErrorTest, MessagesAreTheUserVisibleText) {
     EXPECT_STREQ(SMCError::ioKitFailed("x", 0x0a).what(), "x failed (IOKit 0xa)");
@@ -47,14 +42,6 @@ TEST_F(SMCWaitTest, ZeroTimeoutReturnsWithoutReadingAndAValueOfAnotherCaseNeverM
     // A float 1.0 is not the byte 1.
     EXPECT_FALSE(machine.bridge->waitForUInt8(SMCKey::fromString("XTGT"), 1, 1, machine.clock));
     EXPECT_TRUE(machine.bridge->waitForUInt8(SMCKey::fanTestMode, 1, 1, machine.clock));
-}
-
-TEST_F(SMCWaitTest, FloatToleranceIsInclusive) {
-    const SMCKey target = SMCKey::fromString("XTGT");
-    EXPECT_TRUE(machine.bridge->waitForFloat(target, 2000.0F, 2.0F, 10, machine.clock));
-    EXPECT_EQ(machine.clock.nowMilliseconds(), 0);
-    machine.firmware.setFloat(target, 1997.9F);
-    EXPECT_FALSE(machine.bridge->waitForFloat(target, 2000.0F, 2.0F, 1, machine.clock));
 }
 
 TEST_F(SMCWaitTest, FailingReadsPollEvery200MillisecondsUntilTheDeadline) {

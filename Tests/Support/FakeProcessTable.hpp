@@ -2,6 +2,7 @@
 
 #include "Helpers/ProcessTable.hpp"
 
+#include <algorithm>
 #include <map>
 #include <stdexcept>
 #include <utility>
@@ -33,12 +34,8 @@ public:
         return ids;
     }
     std::optional<std::string> executablePath(pid_t process) override {
-        for (const auto& [pid, path] : processes) {
-            if (pid == process) {
-                return path;
-            }
-        }
-        return std::nullopt;
+        const auto found = std::ranges::find(processes, process, &decltype(processes)::value_type::first);
+        return found == processes.end() ? std::nullopt : found->second;
     }
     std::optional<std::string> commandName(pid_t process) override { return lookup(commands, process); }
     std::optional<std::string> processName(pid_t process) override {
