@@ -56,7 +56,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ValidityCase{"plain", curvePreset(), true}, ValidityCase{"spaces", named("   "), false},
         ValidityCase{"unicodeSpaces", named("\u00A0\u3000\u2028"), false},
-        ValidityCase{"padded", named("  Q  "), true},
         ValidityCase{"notCustom",
                      changed(curvePreset(), [](FanPreset& p) { p.kind = PresetKind::automatic; }), false},
         ValidityCase{"noStrategy", changed(curvePreset(), [](FanPreset& p) { p.strategy.reset(); }), false},
@@ -69,7 +68,6 @@ INSTANTIATE_TEST_SUITE_P(
         ValidityCase{"rpm1000", constantPreset(1000), true},
         ValidityCase{"rpm6000", constantPreset(6000), true},
         ValidityCase{"rpm6001", constantPreset(6001), false},
-        ValidityCase{"rpmHuge", constantPreset(INT64_MAX), false},
         ValidityCase{"rpmMissing", constantPreset(std::nullopt), false},
         ValidityCase{"rpmIgnoresTemps",
                      changed(constantPreset(2000), [](FanPreset& p) { p.lowTemperature = nan; }), true},
