@@ -60,8 +60,7 @@ INSTANTIATE_TEST_SUITE_P(
                      changed(curvePreset(), [](FanPreset& p) { p.kind = PresetKind::automatic; }), false},
         ValidityCase{"noStrategy", changed(curvePreset(), [](FanPreset& p) { p.strategy.reset(); }), false},
         ValidityCase{"band04", band(0.4), false}, ValidityCase{"band05", band(0.5), true},
-        ValidityCase{"band10", band(10), true}, ValidityCase{"band101", band(10.1), false},
-        ValidityCase{"bandNaN", band(nan), false}, ValidityCase{"range20to100", curvePreset(20, 100), true},
+        ValidityCase{"band101", band(10.1), false}, ValidityCase{"bandNaN", band(nan), false},
         ValidityCase{"emptyRange", curvePreset(50, 50), false},
         ValidityCase{"below20", curvePreset(19.9), false}, ValidityCase{"nanLow", curvePreset(nan), false},
         ValidityCase{"rpm999", constantPreset(999), false},
@@ -81,7 +80,6 @@ const FanInfo fan1{1, 2000, 1200, 6000, FanMode::automatic, std::nullopt};
 
 TEST(FanPreset, FixedTargetsPinOnlyFullBlastAndConstantPresets) {
     EXPECT_EQ(FanPreset::fullBlast.fixedTarget(fan0), 6000);
-    EXPECT_EQ(FanPreset::systemDefault.fixedTarget(fan0), std::nullopt);
     EXPECT_EQ(FanPreset::cpuCoreDefault.fixedTarget(fan0), std::nullopt);
     EXPECT_EQ(constantPreset(7000).fixedTarget(fan0), 6000);
     EXPECT_EQ(constantPreset(800).fixedTarget(fan0), 1200);
@@ -129,9 +127,6 @@ TEST(FanPreset, EncodesUpperCaseIdsAndOmitsAbsentFields) {
         EXPECT_FALSE(json.contains(absent)) << absent;
     }
     EXPECT_EQ(FanPreset::fromJSON(json, "p"), preset);
-
-    preset.lowTemperature = nan;
-    EXPECT_THROW(preset.toJSON(), PresetLibraryError);
 }
 
 using Field = std::pair<const char*, nlohmann::json>;

@@ -148,10 +148,6 @@ TEST_F(PresetLibraryTest, ImportAcceptanceMessages) {
               "That preset file uses an unsupported format version.");
     EXPECT_EQ(failureOf([&] { file(1, {}).importablePresets(); }),
               "No valid custom presets found in that file.");
-    EXPECT_EQ(failureOf([&] {
-                  file(1, {FanPreset::fullBlast, curvePreset("")}).importablePresets();
-              }),
-              "No valid custom presets found in that file.");
     auto imported = file(1, {curvePreset("A"), curvePreset(""), curvePreset("B")}).importablePresets();
     EXPECT_THAT(names(imported), ElementsAre("A", "B"));
 

@@ -65,15 +65,12 @@ TEST(SensorReaderProfileTest, VerifiedMac15_11ReadsCatalogueChannelsAndTwoZones)
     EXPECT_FALSE(ThermalControlCompatibility::allowsControl("Mac14,6", true));
     EXPECT_EQ(average.contributingKeys, sorted(SensorReader::m3CPUCoreKeys));
     EXPECT_EQ(average.gpuContributingKeys, sorted(SensorReader::m3GPUClusterKeys));
-    EXPECT_TRUE(average.hotspotTemperature);
     EXPECT_EQ(average.fanZoneReadings.size(), 2U);
 }
 
 struct ZoneCase {
     std::array<float, 5> left;
     std::array<float, 5> right;
-    std::optional<double> leftChassis;
-    std::optional<double> rightChassis;
     double bias;
     std::size_t leftKeys;
     std::size_t rightKeys;
@@ -104,22 +101,20 @@ TEST_P(FanZoneTest, WorkedExampleShiftedByTheChassisBias) {
     EXPECT_NEAR(left.temperature, 74.0 + param.bias, 1e-9);
     EXPECT_NEAR(right.temperature, 60.2 - param.bias, 1e-9);
     EXPECT_NEAR(average.controlTemperature(), 74.0 + param.bias, 1e-9);
-    EXPECT_EQ(left.localChassisTemperature, param.leftChassis);
-    EXPECT_EQ(right.localChassisTemperature, param.rightChassis);
     // The zone's own bank (four GPU keys; six CPU keys plus four efficiency keys) and valid chassis keys.
     EXPECT_EQ(left.contributingKeys.size(), param.leftKeys);
     EXPECT_EQ(right.contributingKeys.size(), param.rightKeys);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    ChassisChannels, FanZoneTest,
-    ::testing::Values(ZoneCase{{10, 10, 10, 10, 10}, {90, 90, 90, 90, 90}, {}, {}, 0.0, 4, 10},
-                      // One valid channel is no side temperature, so there is no bias.
-                      ZoneCase{{50, 10, 10, 10, 10}, {40, 40, 40, 40, 40}, {}, 40.0, 0.0, 4, 15},
-                      ZoneCase{{44, 44, 44, 44, 44}, {40, 40, 40, 40, 40}, 44.0, 40.0, 1.4, 9, 15},
-                      // 0.35 x 10 = 3.5 is clamped.
-                      ZoneCase{{50, 50, 50, 50, 50}, {40, 40, 40, 40, 40}, 50.0, 40.0, 2.5, 9, 15},
-                      ZoneCase{{15, 15, 85, 85, 10}, {85, 85, 85, 86, 90}, 50.0, 85.0, -2.5, 8, 13}));
+INSTANTIATE_TEST_SUITE_P(ChassisChannels, FanZoneTest,
+                         ::testing::Values(ZoneCase{{10, 10, 10, 10, 10}, {90, 90, 90, 90, 90}, 0.0, 4, 10},
+                                           // One valid channel is no side temperature, so there is no bias.
+                                           ZoneCase{{50, 10, 10, 10, 10}, {40, 40, 40, 40, 40}, 0.0, 4, 15},
+                                           ZoneCase{{44, 44, 44, 44, 44}, {40, 40, 40, 40, 40}, 1.4, 9, 15},
+                                           // 0.35 x 10 = 3.5 is clamped.
+                                           ZoneCase{{50, 50, 50, 50, 50}, {40, 40, 40, 40, 40}, 2.5, 9, 15},
+                                           ZoneCase{
+                                               {15, 15, 85, 85, 10}, {85, 85, 85, 86, 90}, -2.5, 8, 13}));
 
 TEST(SensorReaderDiscoveryTest, KeepsOnlyTemperatureTypedTKeysAndSkipsUnreadableOnes) {
     Bench bench(Keys{
@@ -169,7 +164,6 @@ TEST(SensorReaderDiscoveryTest, RediscoversOnlyWhileNothingWasFoundAndCountFailu
     SensorReader fresh(*bench.machine.bridge);
     bench.machine.firmware.hideKey(SMCKey::fromString("#KEY"));
     EXPECT_THROW(fresh.readAllTemperatures(), SMCError);
-    EXPECT_THROW(fresh.readCPUCoreAverage(), SMCError);
 }
 
 TEST(SensorReaderDiscoveryTest, AKeyCountBeyondTheTableEndsAtTheTable) {
@@ -280,14 +274,6 @@ TEST(SensorReaderTopologyTest, MinimumVerifiedLayoutKeepsZonesAndTiesGoToTheProc
     ASSERT_EQ(tied.fanZoneReadings.size(), 2U);
     EXPECT_EQ(tied.fanZoneReadings[0].driver, "CPU core bank A");
     EXPECT_EQ(tied.fanZoneReadings[1].driver, "CPU core bank B");
-
-    // With only GPU bank B known, the left side takes the graphics average and still names bank A.
-    keys.resize(11);
-    add(keys, SensorReader::m3GPUClusterBankBKeys, 70);
-    const auto left = Bench(keys).reader.readCPUCoreAverage().fanZoneReadings.at(0);
-    EXPECT_EQ(left.driver, "GPU cluster bank A");
-    EXPECT_DOUBLE_EQ(left.temperature, 70.0);
-    EXPECT_EQ(left.contributingKeys, sorted(SensorReader::m3GPUClusterBankAKeys));
 }
 
 } // namespace

@@ -71,7 +71,6 @@ TEST(SmartAutoDecisionTest, ZoneCurveRaisedByTheDieFloorAndReassertionTolerance)
 
     EXPECT_EQ(SmartAutoDecision::effectiveSustainedDieTemperature(89.0, true), 92.0);
     EXPECT_EQ(SmartAutoDecision::effectiveSustainedDieTemperature(89.0, false), 89.0);
-    EXPECT_EQ(SmartAutoDecision::effectiveSustainedDieTemperature(std::nullopt, true), std::nullopt);
 
     EXPECT_FALSE(SmartAutoDecision::needsReassertion(3000, 3049) ||
                  SmartAutoDecision::needsReassertion(3000, 2951) ||

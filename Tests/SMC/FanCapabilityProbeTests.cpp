@@ -51,18 +51,13 @@ TEST(FanCapabilityProbeTest, WrongTypesAndMissingBitsMakeAFanUncontrollable) {
         probe(replaced(twoFanKeys(), SimulatedKey::flt("F1Mx", 1000, 0x84))).fan(1)->isControllable());
 }
 
-TEST(FanCapabilityProbeTest, AFanWithOnlyAnActualKeyIsListedButReadOnly) {
-    const auto capabilities = probe({SimulatedKey::flt("F0Ac", 0, 0x85)});
-    ASSERT_EQ(capabilities.fans.size(), 1u);
-    EXPECT_EQ(capabilities.fans[0], (FanCapability{0, true, false, false, std::nullopt, std::nullopt}));
-    EXPECT_EQ(capabilities.supervisedFanIndex(), 0);
-}
-
-TEST(FanCapabilityProbeTest, IndicesAreIndependentAndStopAtNine) {
+// A fan with only an actual key is listed but read-only; indices are independent and stop at nine.
+TEST(FanCapabilityProbeTest, ActualKeysAloneListReadOnlyFansUpToIndexNine) {
     const auto capabilities = probe({SimulatedKey::flt("F0Ac", 0), SimulatedKey::flt("F2Ac", 0),
                                      SimulatedKey::flt("F9Ac", 0), SimulatedKey::flt("F:Ac", 0)});
     EXPECT_EQ(capabilities.fanIndices(), (std::vector<int>{0, 2, 9}));
-    EXPECT_FALSE(capabilities.fan(1).has_value());
+    EXPECT_EQ(capabilities.fan(0), (FanCapability{0, true, false, false, std::nullopt, std::nullopt}));
+    EXPECT_EQ(capabilities.supervisedFanIndex(), 0);
 }
 
 TEST(FanCapabilityProbeTest, DiagnosticLockMustBeAWritableByte) {

@@ -17,7 +17,6 @@ TEST(SMCKeyTest, PacksBigEndianAndPrintsBack) {
     EXPECT_EQ(mode.rawValue, 0x46304D64u);
     EXPECT_EQ(IOKitSMCBridge::stringFromKey(mode), "F0Md");
     EXPECT_EQ(IOKitSMCBridge::stringFromKey(SMCKey(0x46FF4D64u)), "????");
-    EXPECT_EQ(IOKitSMCBridge::trimmedStringFromCode(SMCKey::fromString("ui8 ").rawValue), "ui8");
     EXPECT_EQ(SMCKey::fan(9, "Md"), SMCKey::fromString("F9Md"));
 }
 

@@ -20,19 +20,18 @@ TEST_P(SimulatedFaultParseTest, ReadsTheCommandLineAndSurvivesTheWire) {
               GetParam().description);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Kinds, SimulatedFaultParseTest,
-    ::testing::Values(Parsed{{"transient", "F0Md"}, "F0Md answers 0x82 to the next exchange"},
-                      Parsed{{"transient", "F0Md", "0x83", "--count", "3", "--writes"},
-                             "F0Md answers 0x83 to the next 3 exchanges (writes)"},
-                      Parsed{{"transient", "TCMz", "130", "--reads", "--count", "always"},
-                             "TCMz answers 0x82 to every exchange (reads)"},
-                      Parsed{{"missing", "Te05"}, "Te05 is missing"},
-                      Parsed{{"stuck", "F1Md", "3"}, "F1Md is stuck at 0x03"},
-                      Parsed{{"target-ignored", "1"}, "fan 1 ignores its target"},
-                      Parsed{{"dropout", "Tf04"}, "Tf04 has dropped out"},
-                      Parsed{{"spike", "TCMz", "-12.5", "--seconds", "3"},
-                             "TCMz spikes by -12.5 °C for 3 s"}));
+INSTANTIATE_TEST_SUITE_P(Kinds, SimulatedFaultParseTest,
+                         ::testing::Values(Parsed{{"transient", "F0Md", "0x83", "--count", "3", "--writes"},
+                                                  "F0Md answers 0x83 to the next 3 exchanges (writes)"},
+                                           Parsed{
+                                               {"transient", "TCMz", "130", "--reads", "--count", "always"},
+                                               "TCMz answers 0x82 to every exchange (reads)"},
+                                           Parsed{{"missing", "Te05"}, "Te05 is missing"},
+                                           Parsed{{"stuck", "F1Md", "3"}, "F1Md is stuck at 0x03"},
+                                           Parsed{{"target-ignored", "1"}, "fan 1 ignores its target"},
+                                           Parsed{{"dropout", "Tf04"}, "Tf04 has dropped out"},
+                                           Parsed{{"spike", "TCMz", "-12.5", "--seconds", "3"},
+                                                  "TCMz spikes by -12.5 °C for 3 s"}));
 
 } // namespace
 } // namespace quorvane

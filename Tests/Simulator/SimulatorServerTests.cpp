@@ -75,15 +75,9 @@ TEST(SimulatorServerTest, APeerThePolicyRefusesCanReadButNotWriteOrControl) {
     }
     std::uint8_t reply[SocketFrame::headerSize + 89];
     const auto exchange = [&](const std::vector<std::uint8_t>& request, std::size_t replySize) {
-        if (::write(descriptor, request.data(), request.size()) != static_cast<ssize_t>(request.size())) {
+        if (::write(descriptor, request.data(), request.size()) != static_cast<ssize_t>(request.size()) ||
+            ::recv(descriptor, reply, replySize, MSG_WAITALL) != static_cast<ssize_t>(replySize)) {
             ::_exit(12);
-        }
-        for (std::size_t got = 0; got < replySize;) {
-            const ssize_t n = ::read(descriptor, reply + got, replySize - got);
-            if (n <= 0) {
-                ::_exit(13);
-            }
-            got += static_cast<std::size_t>(n);
         }
         return static_cast<std::uint32_t>(reply[5]) | static_cast<std::uint32_t>(reply[6]) << 8 |
                static_cast<std::uint32_t>(reply[7]) << 16 | static_cast<std::uint32_t>(reply[8]) << 24;

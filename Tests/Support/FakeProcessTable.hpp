@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <map>
+#include <ranges>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -27,11 +28,8 @@ public:
         if (failListing) {
             throw std::runtime_error("listing failed");
         }
-        std::vector<pid_t> ids;
-        for (const auto& entry : processes) {
-            ids.push_back(entry.first);
-        }
-        return ids;
+        const auto ids = processes | std::views::keys;
+        return {ids.begin(), ids.end()};
     }
     std::optional<std::string> executablePath(pid_t process) override {
         const auto found = std::ranges::find(processes, process, &decltype(processes)::value_type::first);
