@@ -20,10 +20,6 @@ template <typename Operation> std::string failureOf(Operation&& operation) {
     return testing::messageOf<SMCError>(operation);
 }
 
-SimulatedKey rawKey(const char* name, const char* type, std::vector<std::uint8_t> bytes) {
-    return SimulatedKey{SMCKey::fromString(name), SimulatedKey::typeCode(type), 0x80, std::move(bytes)};
-}
-
 TEST(IOKitSMCBridgeConnectionTest, OpenTwiceMakesOneConnectionAndCloseIsIdempotent) {
     auto log = std::make_shared<ExchangeLog>();
     IOKitSMCBridge bridge(std::make_unique<RecordingUserClient>(nullptr, log));
@@ -109,7 +105,7 @@ class IOKitSMCBridgeDecodeTest : public ::testing::TestWithParam<DecodeCase> {};
 
 TEST_P(IOKitSMCBridgeDecodeTest, DecodesByTrimmedType) {
     const auto& param = GetParam();
-    SimulatedMachine machine(tableProfile({rawKey("XKEY", param.type, param.bytes)}));
+    SimulatedMachine machine(tableProfile({SimulatedKey::raw("XKEY", param.type, param.bytes)}));
     EXPECT_EQ(machine.bridge->readKey(SMCKey::fromString("XKEY")), param.expected) << param.type;
 }
 
@@ -127,8 +123,9 @@ INSTANTIATE_TEST_SUITE_P(
                           "ioft", {1, 2, 3, 4, 5, 6, 7, 8}, SMCValue::bytes({1, 2, 3, 4, 5, 6, 7, 8})}));
 
 TEST(IOKitSMCBridgeDecodeFailureTest, ShortValuesNameKeySizeAndUntrimmedType) {
-    SimulatedMachine machine(tableProfile(
-        {rawKey("TSHT", "flt ", {1, 2}), rawKey("XZRO", "ch8*", {}), rawKey("TBIG", "sp78", {1})}));
+    SimulatedMachine machine(
+        tableProfile({SimulatedKey::raw("TSHT", "flt ", {1, 2}), SimulatedKey::raw("XZRO", "ch8*", {}),
+                      SimulatedKey::raw("TBIG", "sp78", {1})}));
     EXPECT_EQ(failureOf([&] { machine.bridge->readKey(SMCKey::fromString("TSHT")); }),
               "SMC read failed: TSHT returned fewer than 2 bytes for flt ");
     EXPECT_EQ(machine.bridge->readKey(SMCKey::fromString("XZRO")), SMCValue::bytes({}));
@@ -138,8 +135,8 @@ TEST(IOKitSMCBridgeDecodeFailureTest, ShortValuesNameKeySizeAndUntrimmedType) {
 
 TEST(IOKitSMCBridgeDecodeFailureTest, TemperaturesAcceptFltAndSp78Only) {
     SimulatedMachine machine(
-        tableProfile({SimulatedKey::flt("TCMz", 72.8F), rawKey("TB0T", "sp78", {0xFF, 0x80}),
-                      rawKey("F0Ac", "fpe2", {0x04, 0xB0}), SimulatedKey::flt("TNAN", NAN),
+        tableProfile({SimulatedKey::flt("TCMz", 72.8F), SimulatedKey::raw("TB0T", "sp78", {0xFF, 0x80}),
+                      SimulatedKey::raw("F0Ac", "fpe2", {0x04, 0xB0}), SimulatedKey::flt("TNAN", NAN),
                       SimulatedKey::flt("TINF", INFINITY)}));
     EXPECT_NEAR(machine.bridge->readTemperature(SMCKey::fromString("TCMz")), 72.8, 1e-5);
     EXPECT_DOUBLE_EQ(machine.bridge->readTemperature(SMCKey::fromString("TB0T")), -0.5);
@@ -154,7 +151,7 @@ TEST(IOKitSMCBridgeDecodeFailureTest, TemperaturesAcceptFltAndSp78Only) {
 TEST(IOKitSMCBridgeDecodeFailureTest, FanSpeedsMustBeFiniteAndNotNegative) {
     SimulatedMachine machine(tableProfile(
         {SimulatedKey::flt("F0Ac", -1), SimulatedKey::flt("F1Ac", NAN), SimulatedKey::flt("F2Ac", 0),
-         SimulatedKey::flt("F3Ac", 1200.5F), rawKey("F4Ac", "fpe2", {0x04, 0xB0}),
+         SimulatedKey::flt("F3Ac", 1200.5F), SimulatedKey::raw("F4Ac", "fpe2", {0x04, 0xB0}),
          SimulatedKey::ui16("F5Ac", 1200), SimulatedKey::flt("F6Ac", 1e30F)}));
     const auto rpm = [&](const char* key) {
         return machine.bridge->readFanRPM(SMCKey::fromString(key));

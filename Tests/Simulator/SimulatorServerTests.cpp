@@ -29,35 +29,16 @@ std::uint8_t byteOf(IOKitSMCBridge& bridge, SMCKey key) {
     return bridge.readKey(key).asUInt8().value();
 }
 
-std::vector<std::uint8_t> frame(const Protocol::Request& request) {
-    return SocketFrame::encode(Protocol::encodeRequest(request));
-}
-
-Protocol::Request callRequest(std::uint8_t command, std::string_view key, std::uint32_t size = 0,
-                              std::uint8_t value = 0) {
+// One framed structure call, as a client would send it.
+std::vector<std::uint8_t> callFrame(std::uint8_t command, std::string_view key, std::uint32_t size,
+                                    std::uint8_t value) {
     SMCParamStruct record;
     record.setKey(SMCKey::fromString(key).rawValue);
     record.setCommand(command);
     record.setDataSize(size);
     record.bytes()[0] = value;
-    return Protocol::call(SMCUserClient::smcSelector, record, SMCParamStruct::size);
-}
-
-TEST(SimulatorServerTest, APeerThePolicyRefusesCanReadButNotWriteOrControl) {
-    const auto refuse = [](const PeerCredentials&) {
-        return false;
-    };
-    RunningSimulator sim(SMCProfiles::mac15_11(), PeerPolicy{refuse, refuse});
-    auto bridge = sim.bridge(SMCWriteCapability::privilegedHelper);
-    EXPECT_THAT(
-        [&] { bridge->writeKeyUnverified(ftst, SMCValue::uint8(1)); },
-        ::testing::Throws<SMCError>(::testing::Property(&SMCError::code, IOKitReturn::notPrivileged)));
-    sim.advance(2000);
-    EXPECT_EQ(byteOf(*bridge, ftst), 0);
-
-    SimulatorControlClient control(sim.socketPath());
-    EXPECT_THROW(control.setWorkload("steady"), SimulatorError);
-    EXPECT_EQ(sim.mac.status().workload, "idle");
+    return SocketFrame::encode(
+        Protocol::encodeRequest(Protocol::call(SMCUserClient::smcSelector, record, SMCParamStruct::size)));
 }
 
 // The child runs only system calls on data prepared before fork(), so it is safe beside the
@@ -95,8 +76,9 @@ TEST(SimulatorServerTest, ARealNonRootProcessCannotWrite) {
     RunningSimulator sim;
     std::filesystem::permissions(sim.directory.path(), std::filesystem::perms(0755));
     const auto address = testing::unixSocketAddress(sim.socketPath());
-    const auto open = frame(Protocol::simple(Protocol::MessageType::open));
-    const auto write = frame(callRequest(SMCParamStruct::writeBytes, "Ftst", 1, 1));
+    const auto open =
+        SocketFrame::encode(Protocol::encodeRequest(Protocol::simple(Protocol::MessageType::open)));
+    const auto write = callFrame(SMCParamStruct::writeBytes, "Ftst", 1, 1);
 
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
