@@ -108,7 +108,7 @@ TEST_F(FanControlProcessLockTest, UnsafeFilesAreRefusedAndLeftAlone) {
     EXPECT_STREQ(refusal(hardLinked).what(), "The Quorvane control lock file is not a safe regular file");
 }
 
-TEST_F(FanControlProcessLockTest, SymbolicLinksAndDirectoriesAreRefused) {
+TEST_F(FanControlProcessLockTest, SymbolicLinksAreRefused) {
     const fs::path target = directory / "target";
     write("x");
     fs::rename(path, target);
