@@ -135,12 +135,9 @@ class PresetDecoding : public ::testing::TestWithParam<Field> {};
 TEST_P(PresetDecoding, RefusesWrongShapesNamingTheField) {
     auto json = curvePreset().toJSON();
     json[GetParam().first] = GetParam().second;
-    try {
-        FanPreset::fromJSON(json, "presets[3]");
-        FAIL() << "decoded";
-    } catch (const PresetLibraryError& error) {
-        EXPECT_THAT(error.what(), ::testing::HasSubstr(std::string("presets[3].") + GetParam().first));
-    }
+    EXPECT_THAT([&] { FanPreset::fromJSON(json, "presets[3]"); },
+                ::testing::ThrowsMessage<PresetLibraryError>(
+                    ::testing::HasSubstr(std::string("presets[3].") + GetParam().first)));
 }
 
 INSTANTIATE_TEST_SUITE_P(Shapes, PresetDecoding,
