@@ -13,7 +13,6 @@ TEST(CompetingFanControllerDetectorTest, MatchesOnlyExactPathSuffixes) {
     EXPECT_EQ(CompetingFanControllerDetector::controllerName("/usr/local/bin/macfanctld"), "macfanctld");
     EXPECT_EQ(CompetingFanControllerDetector::controllerName("/usr/sbin/mbpfan.bak"), std::nullopt);
     EXPECT_EQ(CompetingFanControllerDetector::controllerName("/usr/sbin/notmbpfan"), std::nullopt);
-    EXPECT_EQ(CompetingFanControllerDetector::controllerName("/usr/sbin/MBPFAN"), std::nullopt);
     EXPECT_EQ(CompetingFanControllerDetector::controllerName("mbpfan"), std::nullopt);
 }
 

@@ -19,8 +19,6 @@ TEST(FanControlOwnershipStore, LoadsOnlyExactRawValues) {
         defaults.setString(FanControlOwnershipStore::storageKey, stored);
         EXPECT_EQ(store.load(), FanControlOwnership::quorvane) << stored;
     }
-    defaults.setBool(FanControlOwnershipStore::storageKey, true);
-    EXPECT_EQ(store.load(), FanControlOwnership::quorvane);
     EXPECT_EQ(title(FanControlOwnership::anotherApp), "Another app controls fans");
 }
 

@@ -76,9 +76,6 @@ TEST_F(FanControlProcessLockTest, EmptyOrBlankOwnerRecords) {
 
     write("  \n\t ");
     EXPECT_EQ(refusal(second).owner(), std::string());
-
-    write("\xff\xfe broken");
-    EXPECT_EQ(refusal(second).owner(), std::nullopt);
 }
 
 TEST_F(FanControlProcessLockTest, AcquiringTwiceKeepsTheFirstLineAndDestructionReleases) {
@@ -111,7 +108,7 @@ TEST_F(FanControlProcessLockTest, UnsafeFilesAreRefusedAndLeftAlone) {
     EXPECT_STREQ(refusal(hardLinked).what(), "The Quorvane control lock file is not a safe regular file");
 }
 
-TEST_F(FanControlProcessLockTest, SymbolicLinksAndDirectoriesAreRefused) {
+TEST_F(FanControlProcessLockTest, SymbolicLinksAreRefused) {
     const fs::path target = directory / "target";
     write("x");
     fs::rename(path, target);
@@ -122,9 +119,6 @@ TEST_F(FanControlProcessLockTest, SymbolicLinksAndDirectoriesAreRefused) {
     EXPECT_EQ(error.errorNumber(), ELOOP);
     EXPECT_EQ(std::string(error.what()),
               "Unable to secure the Quorvane control lock (errno " + std::to_string(ELOOP) + ")");
-
-    FanControlProcessLock directoryLock(directory);
-    EXPECT_STREQ(refusal(directoryLock).what(), "The Quorvane control lock file is not a safe regular file");
 }
 
 } // namespace

@@ -37,10 +37,8 @@ TEST(SmartAutoCurveTest, RpmsAndTiers) {
     for (const auto& [temperature, tier] : {std::pair{54.9, 0}, {55.0, 1}, {74.9, 2}, {75.0, 3}, {95.0, 5}}) {
         EXPECT_EQ(SmartAutoCurve::tier(temperature), tier) << temperature;
     }
-    EXPECT_EQ(SmartAutoCurve::nextTierTemperature(40), 55);
     EXPECT_EQ(SmartAutoCurve::nextTierTemperature(60), 75);
     EXPECT_EQ(SmartAutoCurve::nextTierTemperature(95), 90);
-    EXPECT_EQ(SmartAutoCurve::nextDieFloorTierTemperature(88), 92);
     EXPECT_EQ(SmartAutoCurve::nextDieFloorTierTemperature(100), 100);
 }
 
@@ -60,23 +58,19 @@ INSTANTIATE_TEST_SUITE_P(Samples, SmartAutoBoostTest,
                                            BoostCase{{{0, 80.0}, {1, 81.0}, {2, 82.5}}, false}, // exactly 1.0
                                            BoostCase{{{0, 80.0}, {1, 82.0}}, false},
                                            BoostCase{{{0, 80.0}, {1, 82.0}, {1, 84.0}}, false},
-                                           BoostCase{{{0, 80.0}, {1, 82.0}, {0.5, 84.0}}, false},
                                            // Only the last three count.
                                            BoostCase{{{0, 90.0}, {1, 70.0}, {2, 72.0}, {3, 74.0}}, true},
-                                           BoostCase{{{0, 70.0}, {1, 72.0}, {2, 74.0}, {3, 74.5}}, false},
                                            BoostCase{{{0, 80.0}, {1, nan}, {2, 84.0}}, false}));
 
 TEST(SmartAutoDecisionTest, ZoneCurveRaisedByTheDieFloorAndReassertionTolerance) {
     EXPECT_EQ(SmartAutoDecision::targetRPM(60, 92.0, false, minimum, maximum), 3556);
     EXPECT_TRUE(SmartAutoDecision::floorDrivesDecision(60, 92.0, minimum, maximum));
     EXPECT_EQ(SmartAutoDecision::targetRPM(60, std::nullopt, false, minimum, maximum), 2530);
-    EXPECT_FALSE(SmartAutoDecision::floorDrivesDecision(60, std::nullopt, minimum, maximum));
     EXPECT_EQ(SmartAutoDecision::targetRPM(60, 92.0, true, minimum, maximum), 5000);
     EXPECT_FALSE(SmartAutoDecision::floorDrivesDecision(55, 84.0, minimum, maximum)); // equal is not driving
 
     EXPECT_EQ(SmartAutoDecision::effectiveSustainedDieTemperature(89.0, true), 92.0);
     EXPECT_EQ(SmartAutoDecision::effectiveSustainedDieTemperature(89.0, false), 89.0);
-    EXPECT_EQ(SmartAutoDecision::effectiveSustainedDieTemperature(std::nullopt, true), std::nullopt);
 
     EXPECT_FALSE(SmartAutoDecision::needsReassertion(3000, 3049) ||
                  SmartAutoDecision::needsReassertion(3000, 2951) ||

@@ -47,10 +47,7 @@ TEST(FanZoneThermalFilterTest, FallsOnlyAfterASustainedDrop) {
     EXPECT_NEAR(filter.update(58.0, 11.0), 59.4186, 1e-12); // the hold stays open
     EXPECT_NEAR(filter.update(59.3, 12.0), 59.4186, 1e-12); // within the deadband
     EXPECT_FALSE(filter.coolingSince().has_value());
-    EXPECT_NEAR(filter.update(57.0, 30.0), 59.4186, 1e-12); // a new drop starts a new hold
-    EXPECT_NEAR(filter.update(61.4186, 31.0), 60.3186, 1e-12);
-    EXPECT_FALSE(filter.coolingSince().has_value());
-    EXPECT_NEAR(filter.update(nan, 32.0), 60.3186, 1e-12);
+    EXPECT_NEAR(filter.update(nan, 30.0), 59.4186, 1e-12);
 }
 
 TEST(SustainedDieHeatFilterTest, FollowsTheMedianOfThreeSoASpikeNeverShows) {
@@ -80,9 +77,6 @@ TEST(TemperatureDisplayPipelineTest, ShowsTheFirstSampleThenOnlySmoothedMedians)
     EXPECT_NEAR(*pipeline.update(52.0), 51.3, 1e-12);
     EXPECT_TRUE(pipeline.isEstablished());
     EXPECT_NEAR(*pipeline.update(40.0), 51.755, 1e-12);
-    pipeline.reset();
-    EXPECT_FALSE(pipeline.isEstablished() || pipeline.value() || pipeline.smoother().value());
-    EXPECT_EQ(pipeline.update(30.0), 30.0);
 }
 
 TEST(CriticalThermalOverrideTest, LatchesAt105AndReleasesAfter15SecondsBelow100) {

@@ -6,18 +6,13 @@
 #include "Simulator/ScaledClock.hpp"
 #include "Simulator/SimulatedMac.hpp"
 #include "Simulator/SimulatorServer.hpp"
-#include "Support/Eventually.hpp"
 #include "Support/TemporaryDirectory.hpp"
 
 #include <asio/io_context.hpp>
-#include <asio/local/stream_protocol.hpp>
 #include <asio/post.hpp>
-#include <asio/write.hpp>
 #include <chrono>
 #include <filesystem>
 #include <memory>
-#include <poll.h>
-#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -70,40 +65,6 @@ struct RunningSimulator {
     asio::io_context io;
     SimulatorServer server;
     std::thread thread;
-};
-
-// A bare connection for sending the server whatever bytes a test wants.
-class RawConnection {
-public:
-    explicit RawConnection(const std::string& path) : socket_(io_) {
-        socket_.connect(asio::local::stream_protocol::endpoint(path));
-    }
-
-    void send(const std::vector<std::uint8_t>& bytes) { asio::write(socket_, asio::buffer(bytes)); }
-    void finishSending() { socket_.shutdown(asio::local::stream_protocol::socket::shutdown_send); }
-
-    // Reads until the server closes the connection; false if it is still open after the deadline.
-    bool closedByPeer(std::chrono::milliseconds deadline = std::chrono::seconds(5)) {
-        const auto end = std::chrono::steady_clock::now() + deadline;
-        std::uint8_t buffer[256];
-        for (;;) {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-            pollfd descriptor{socket_.native_handle(), POLLIN, 0};
-            if (left.count() <= 0 || ::poll(&descriptor, 1, static_cast<int>(left.count())) <= 0) {
-                return false;
-            }
-            asio::error_code error;
-            socket_.read_some(asio::buffer(buffer), error);
-            if (error) {
-                return true;
-            }
-        }
-    }
-
-private:
-    asio::io_context io_;
-    asio::local::stream_protocol::socket socket_;
 };
 
 } // namespace quorvane::testing

@@ -14,18 +14,15 @@ using Group = ThermalLayout::Group;
 struct Settled {
     double core;
     double die;
-    double soc;           // what the SoC draws
-    double systemPower;   // PSTR
-    double heatpipePower; // PHPC
 };
 
-// The hottest core and die, and the power readings, after `seconds` of a workload on the M3 Max, its fans
+// The hottest core and die after `seconds` of a workload on the M3 Max, its fans
 // left to the system or pinned at their maximum, in one-second ticks as a server at normal speed sees them.
-Settled settle(const char* workload, bool fullFans, int seconds = 900) {
+Settled settle(const char* workload, bool fullFans, int seconds = 900, std::uint64_t seed = 1) {
     auto profile = SMCProfiles::mac15_11();
     profile.fanTimings.requiresUnlock = false; // so the fans can be pinned at once
     VirtualClock clock;
-    SimulatedMac mac(std::move(profile), clock, 1);
+    SimulatedMac mac(std::move(profile), clock, seed);
     if (fullFans) {
         IOKitSMCBridge bridge(mac.makeUserClient(), SMCWriteCapability::privilegedHelper);
         bridge.open();
@@ -41,41 +38,21 @@ Settled settle(const char* workload, bool fullFans, int seconds = 900) {
     }
     const double core = std::max({*mac.hottest(Group::efficiencyCores), *mac.hottest(Group::performanceBankA),
                                   *mac.hottest(Group::performanceBankB)});
-    return {core,
-            std::max({core, *mac.hottest(Group::gpuBankA), *mac.hottest(Group::gpuBankB),
-                      *mac.hottest(Group::cpuHotspot), *mac.hottest(Group::gpuHotspot)}),
-            mac.effectivePower().total(), *mac.temperature("PSTR"), *mac.temperature("PHPC")};
+    return {core, std::max({core, *mac.hottest(Group::gpuBankA), *mac.hottest(Group::gpuBankB),
+                            *mac.hottest(Group::cpuHotspot), *mac.hottest(Group::gpuHotspot)})};
 }
 
 // What the other tests lean on: load warms the die, full fans cool it, a runaway passes the
-// critical 105 °C even at full fans, the machine draws more than its SoC while the heat pipes
-// carry the SoC's heat, and a seed repeats its run.
+// critical 105 °C even at full fans, and a seed repeats its run.
 TEST(SimulatorPhysicsTest, LoadWarmsFullFansCoolRunawayPassesTheCriticalLineAndSeedsRepeat) {
     const Settled idle = settle("idle", false);
     const Settled steady = settle("steady", false);
     EXPECT_LT(idle.core + 20.0, steady.core);
-    EXPECT_LT(idle.systemPower + 20.0, steady.systemPower);
-    for (const Settled& settled : {idle, steady}) {
-        EXPECT_GT(settled.systemPower, settled.soc);
-        EXPECT_NEAR(settled.heatpipePower, settled.soc, 0.05 * settled.soc);
-    }
     EXPECT_LT(settle("steady", true).core + 5.0, steady.core);
     EXPECT_GE(settle("runaway", true).die, 105.0);
 
-    const auto readings = [](std::uint64_t seed) {
-        VirtualClock clock;
-        SimulatedMac mac(SMCProfiles::mac15_11(), clock, seed);
-        mac.setWorkload(Workload::named("bursty"));
-        std::vector<float> values;
-        for (int second = 0; second < 60; ++second) {
-            clock.advance(1000);
-            mac.advanceToNow();
-            values.push_back(*mac.temperature("TCMz"));
-        }
-        return values;
-    };
-    EXPECT_EQ(readings(7), readings(7));
-    EXPECT_NE(readings(7), readings(8));
+    EXPECT_EQ(settle("bursty", false, 60, 7).die, settle("bursty", false, 60, 7).die);
+    EXPECT_NE(settle("bursty", false, 60, 7).die, settle("bursty", false, 60, 8).die);
 }
 
 } // namespace

@@ -2,7 +2,9 @@
 
 #include "Helpers/ProcessTable.hpp"
 
+#include <algorithm>
 #include <map>
+#include <ranges>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -26,19 +28,12 @@ public:
         if (failListing) {
             throw std::runtime_error("listing failed");
         }
-        std::vector<pid_t> ids;
-        for (const auto& entry : processes) {
-            ids.push_back(entry.first);
-        }
-        return ids;
+        const auto ids = processes | std::views::keys;
+        return {ids.begin(), ids.end()};
     }
     std::optional<std::string> executablePath(pid_t process) override {
-        for (const auto& [pid, path] : processes) {
-            if (pid == process) {
-                return path;
-            }
-        }
-        return std::nullopt;
+        const auto found = std::ranges::find(processes, process, &decltype(processes)::value_type::first);
+        return found == processes.end() ? std::nullopt : found->second;
     }
     std::optional<std::string> commandName(pid_t process) override { return lookup(commands, process); }
     std::optional<std::string> processName(pid_t process) override {

@@ -2,14 +2,60 @@
 
 #include "Helpers/Clock.hpp"
 #include "SMC/IOKitSMCBridge.hpp"
+#include "SMC/SMCUserClient.hpp"
 #include "Simulator/SimulatedAppleSMC.hpp"
 #include "Simulator/SimulatedKey.hpp"
-#include "Support/RecordingUserClient.hpp"
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace quorvane::testing {
+
+// What a test wants to see of and do to the exchanges between a bridge and its transport.
+struct ExchangeLog {
+    std::vector<SMCParamStruct> inputs;
+    int opens = 0;
+    int closes = 0;
+    // When set, replaces the transport's answer: return code and output size.
+    std::optional<std::uint32_t> forcedCode;
+    std::optional<std::size_t> forcedOutputSize;
+    // Without an inner transport: whether the service is there and what opening it answers.
+    bool serviceExists = true;
+    std::uint32_t openCode = 0;
+};
+
+// Passes every call to an inner transport (or answers alone when there is none) and records it.
+class RecordingUserClient final : public SMCUserClient {
+public:
+    RecordingUserClient(std::unique_ptr<SMCUserClient> inner, std::shared_ptr<ExchangeLog> log)
+        : inner_(std::move(inner)), log_(std::move(log)) {}
+
+    bool serviceExists() override { return inner_ ? inner_->serviceExists() : log_->serviceExists; }
+    std::uint32_t open() override {
+        ++log_->opens;
+        return inner_ ? inner_->open() : log_->openCode;
+    }
+    void close() override {
+        ++log_->closes;
+        if (inner_) {
+            inner_->close();
+        }
+    }
+    std::uint32_t callStructMethod(std::uint32_t selector, const SMCParamStruct& input,
+                                   SMCParamStruct& output, std::size_t& outputSize) override {
+        log_->inputs.push_back(input);
+        std::uint32_t code = inner_ ? inner_->callStructMethod(selector, input, output, outputSize) : 0;
+        if (log_->forcedOutputSize) {
+            outputSize = *log_->forcedOutputSize;
+        }
+        return log_->forcedCode.value_or(code);
+    }
+
+private:
+    std::unique_ptr<SMCUserClient> inner_;
+    std::shared_ptr<ExchangeLog> log_;
+};
 
 // A firmware on a virtual clock with one open bridge onto it, recording every exchange.
 struct SimulatedMachine {
@@ -39,7 +85,7 @@ inline SMCProfile tableProfile(std::vector<SimulatedKey> keys) {
     return profile;
 }
 
-// Two controllable fans in the layout real machines use: 1200...6000 RPM, modes idling at `idleMode`.
+// Two controllable fans in the layout real machines use: 1200...6000 RPM, both in automatic mode.
 inline std::vector<SimulatedKey> twoFanKeys() {
     std::vector<SimulatedKey> keys{SimulatedKey::ui8("FNum", 2)};
     for (const char* fan : {"F0", "F1"}) {
