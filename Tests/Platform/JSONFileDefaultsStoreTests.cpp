@@ -34,9 +34,7 @@ protected:
         std::ofstream(path, std::ios::binary) << bytes;
     }
     static std::string readRaw(const fs::path& file) {
-        std::ostringstream text;
-        text << std::ifstream(file, std::ios::binary).rdbuf();
-        return text.str();
+        return (std::ostringstream() << std::ifstream(file, std::ios::binary).rdbuf()).str();
     }
     std::vector<std::string> entries() const {
         std::vector<std::string> names;
@@ -52,41 +50,28 @@ protected:
     fs::path path = folder / "quorvane" / "defaults.json";
 };
 
-TEST_F(JSONFileDefaultsStoreTest, ValuesSurviveReopeningInAPrivateFileWithNoTemporariesLeft) {
-    {
-        auto store = open();
-        store.setString("fanControlOwnership.v1", "anotherApp");
-        store.setNumber("pollingInterval", 3);
-        store.setBool("overheatAlertsEnabled", true);
-        store.removeValue("overheatAlertsEnabled");
-    }
-    auto reopened = open();
-    EXPECT_EQ(reopened.string("fanControlOwnership.v1"), "anotherApp");
-    EXPECT_EQ(reopened.integer("pollingInterval"), 3);
-    EXPECT_EQ(reopened.value("overheatAlertsEnabled"), std::nullopt);
-    EXPECT_THAT(entries(), ElementsAre("defaults.json", "defaults.json.lock"));
-    EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
-}
-
 // Two writers on one file, as two app processes would be: each change keeps what the other stored
-// since this store read the file, including the other's removal.
+// since this store read the file, including the other's removal. What stays is one private file.
 TEST_F(JSONFileDefaultsStoreTest, AWriterNeverUndoesAnotherWritersChanges) {
-    auto first = open();
-    auto second = open();
-    first.setString("customFanPresets.v1", "[imported]");
-    first.setInteger("pollingInterval", 3);
-    second.setString("fanControlOwnership.v1", "anotherApp");
-    second.setInteger("pollingInterval", 4);
-    first.removeValue("fanControlOwnership.v1");
-    first.setBool("overheatAlertsEnabled", true);
-
+    {
+        auto first = open();
+        auto second = open();
+        first.setString("customFanPresets.v1", "[imported]");
+        first.setInteger("pollingInterval", 3);
+        second.setString("fanControlOwnership.v1", "anotherApp");
+        second.setInteger("pollingInterval", 4);
+        first.removeValue("fanControlOwnership.v1");
+        first.setBool("overheatAlertsEnabled", true);
+        // A write also brings the writer up to date with the file.
+        EXPECT_EQ(first.integer("pollingInterval"), 4);
+    }
     auto reopened = open();
     EXPECT_EQ(reopened.string("customFanPresets.v1"), "[imported]");
     EXPECT_EQ(reopened.integer("pollingInterval"), 4);
     EXPECT_EQ(reopened.value("fanControlOwnership.v1"), std::nullopt);
     EXPECT_EQ(reopened.boolean("overheatAlertsEnabled"), true);
-    // A write also brings the writer up to date with the file.
-    EXPECT_EQ(first.integer("pollingInterval"), 4);
+    EXPECT_THAT(entries(), ElementsAre("defaults.json", "defaults.json.lock"));
+    EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
 }
 
 TEST_F(JSONFileDefaultsStoreTest, ConcurrentWritersLoseNoKey) {
@@ -219,21 +204,15 @@ TEST_F(JSONFileDefaultsStoreTest, AHeldLockIsWaitedForOnlyBriefly) {
     ::close(holder);
 }
 
-TEST(JSONFileDefaultsStorePath, FollowsXDGConfigHomeThenHome) {
-    auto environment = [](std::map<std::string, std::string> values) {
-        return [values](const std::string& name) -> std::optional<std::string> {
-            auto found = values.find(name);
-            return found == values.end() ? std::nullopt : std::optional(found->second);
-        };
+TEST(JSONFileDefaultsStorePath, FollowsAnAbsoluteXDGConfigHomeElseHome) {
+    const auto pathFor = [](std::string configHome) {
+        return JSONFileDefaultsStore::defaultPath([configHome](const std::string& name) {
+            return std::optional<std::string>(name == "HOME" ? "/h" : configHome);
+        });
     };
-    EXPECT_EQ(
-        JSONFileDefaultsStore::defaultPath(environment({{"XDG_CONFIG_HOME", "/cfg"}, {"HOME", "/home/u"}})),
-        fs::path("/cfg/quorvane/defaults.json"));
-    for (const char* ignored : {"", "relative/cfg"}) {
-        EXPECT_EQ(
-            JSONFileDefaultsStore::defaultPath(environment({{"XDG_CONFIG_HOME", ignored}, {"HOME", "/h"}})),
-            fs::path("/h/.config/quorvane/defaults.json"));
-    }
+    EXPECT_EQ(pathFor("/cfg"), fs::path("/cfg/quorvane/defaults.json"));
+    EXPECT_EQ(pathFor(""), fs::path("/h/.config/quorvane/defaults.json"));
+    EXPECT_EQ(pathFor("relative/cfg"), fs::path("/h/.config/quorvane/defaults.json"));
 }
 
 } // namespace

@@ -24,10 +24,9 @@ TEST(ProcFSProcessTableTest, SeesThisProcessAndItsExecutable) {
 TEST(ProcFSProcessTableTest, ScansAProcTreeAndSkipsWhatItCannotRead) {
     testing::TemporaryDirectory folder;
     const auto& root = folder.path();
-    fs::create_directories(root / "self");
-    fs::create_directories(root / "42");
-    fs::create_directories(root / "77");
-    fs::create_directories(root / "9x");
+    for (const char* entry : {"self", "42", "77", "9x"}) {
+        fs::create_directories(root / entry);
+    }
     fs::create_symlink("/usr/sbin/mbpfan", root / "77" / "exe");
     std::ofstream(root / "77" / "comm") << "mbpfan\n";
     std::ofstream(root / "status") << "not a process";
@@ -60,12 +59,6 @@ protected:
     const fs::path root = folder.path();
 };
 
-TEST_F(ProcFSCompetitorTest, AnUpgradedDaemonIsReportedWithoutTheDeletedMark) {
-    fs::create_symlink("/usr/sbin/mbpfan (deleted)", root / "50" / "exe");
-    write("comm", "mbpfan\n");
-    EXPECT_EQ(scan(), (CompetingFanController{"mbpfan", "/usr/sbin/mbpfan", 50}));
-}
-
 TEST_F(ProcFSCompetitorTest, AnUnreadableExecutableFallsBackToTheCommandLineThenTheName) {
     write("cmdline", std::string("/usr/sbin/macfanctld\0-f\0", 24));
     write("comm", "macfanctld\n");
@@ -75,6 +68,10 @@ TEST_F(ProcFSCompetitorTest, AnUnreadableExecutableFallsBackToTheCommandLineThen
     EXPECT_EQ(scan(), (CompetingFanController{"mbpfan", "mbpfan", 50}));
     write("comm", "mbpfand\n");
     EXPECT_EQ(scan(), std::nullopt);
+    // An upgraded daemon runs a deleted file.
+    fs::create_symlink("/usr/sbin/mbpfan (deleted)", root / "50" / "exe");
+    write("comm", "mbpfan\n");
+    EXPECT_EQ(scan(), (CompetingFanController{"mbpfan", "/usr/sbin/mbpfan", 50}));
 }
 
 // The helper counts a process that is root or can become root again (saved id) and has not exited.

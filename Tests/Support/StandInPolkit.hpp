@@ -38,21 +38,20 @@ private:
     static int check(sd_bus_message* message, void* userdata, sd_bus_error*) {
         auto& polkit = *static_cast<StandInPolkit*>(userdata);
         Question question;
-        const char* kind = nullptr;
+        const char* text = nullptr;
         sd_bus_message_enter_container(message, 'r', "sa{sv}");
-        sd_bus_message_read(message, "s", &kind);
-        question.subjectKind = kind;
+        sd_bus_message_read(message, "s", &text);
+        question.subjectKind = text;
         sd_bus_message_enter_container(message, 'a', "{sv}");
-        while (sd_bus_message_enter_container(message, 'e', "sv") > 0) {
-            const char* key = nullptr;
-            sd_bus_message_read(message, "s", &key);
-            const std::string name = key;
-            if (name == "pid") {
+        while (sd_bus_message_enter_container(message, 'e', "sv") > 0 &&
+               sd_bus_message_read(message, "s", &text)) {
+            const std::string key = text;
+            int pidfd = -1;
+            if (key == "pid") {
                 sd_bus_message_read(message, "v", "u", &question.pid);
-            } else if (name == "start-time") {
+            } else if (key == "start-time") {
                 sd_bus_message_read(message, "v", "t", &question.startTime);
-            } else if (name == "pidfd") {
-                int pidfd = -1;
+            } else if (key == "pidfd") {
                 question.byPidfd = sd_bus_message_read(message, "v", "h", &pidfd) > 0 && pidfd >= 0;
             } else {
                 sd_bus_message_skip(message, "v");
@@ -61,9 +60,8 @@ private:
         }
         sd_bus_message_exit_container(message);
         sd_bus_message_exit_container(message);
-        const char* action = nullptr;
-        sd_bus_message_read(message, "s", &action);
-        question.action = action;
+        sd_bus_message_read(message, "s", &text);
+        question.action = text;
         sd_bus_message_skip(message, "a{ss}");
         sd_bus_message_read(message, "u", &question.flags);
         {
