@@ -46,8 +46,8 @@ TEST_F(HwmonSMCUserClientTest, TheBridgeReadsTheFansAndTemperaturesTheDeviceTree
     EXPECT_EQ(chosen.description(), "macsmc_hwmon at " + tree.device().string());
     EXPECT_EQ(chosen.modelIdentifier(), "MacBookPro18,3");
 
-    IOKitSMCBridge bridge(chosen.makeUserClient());
-    bridge.open();
+    auto smc = writer();
+    auto& bridge = *smc;
     std::vector<std::string> keys;
     for (std::uint32_t index = 0; index < bridge.getKeyCount(); ++index) {
         keys.push_back(IOKitSMCBridge::stringFromKey(bridge.getKeyFromIndex(index)));
@@ -70,7 +70,7 @@ TEST_F(HwmonSMCUserClientTest, TheBridgeReadsTheFansAndTemperaturesTheDeviceTree
     ASSERT_EQ(capabilities.fans.size(), 2u);
     EXPECT_TRUE(capabilities.fans[0].isControllable() && capabilities.fans[1].isControllable());
     EXPECT_FALSE(capabilities.hasDiagnosticLock) << "no Ftst through the driver";
-    FanController controller(std::shared_ptr<IOKitSMCBridge>(&bridge, [](IOKitSMCBridge*) {}), clock);
+    FanController controller(smc, clock);
     const auto left = controller.getFanInfo(0);
     EXPECT_EQ(std::tuple(left.actualRPM, left.minRPM, left.maxRPM, left.mode),
               std::tuple(1203, 1200, 5779, FanMode::automatic));

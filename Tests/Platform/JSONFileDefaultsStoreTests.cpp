@@ -45,6 +45,12 @@ protected:
         return names;
     }
 
+    // A save that failed says where to.
+    auto failsToSave() const {
+        return ::testing::ThrowsMessage<DefaultsStoreError>(
+            HasSubstr("Settings could not be saved to " + path.string()));
+    }
+
     testing::TemporaryDirectory directory;
     const fs::path& folder = directory.path();
     fs::path path = folder / "quorvane" / "defaults.json";
@@ -108,9 +114,7 @@ TEST_F(JSONFileDefaultsStoreTest, FailedWriteKeepsTheOldFileAndValueAndCleansUp)
     auto replacement = path.string() + ".moved";
     fs::rename(path, replacement);
     fs::create_directory(path); // the rename into place now fails
-    EXPECT_THAT([&] { store.setString("key", "new"); },
-                ::testing::ThrowsMessage<DefaultsStoreError>(
-                    HasSubstr("Settings could not be saved to " + path.string())));
+    EXPECT_THAT([&] { store.setString("key", "new"); }, failsToSave());
     EXPECT_EQ(store.string("key"), "old");
     EXPECT_THAT(entries(), ElementsAre("defaults.json", "defaults.json.lock", "defaults.json.moved"));
     EXPECT_EQ(readRaw(replacement), before);
@@ -167,9 +171,7 @@ TEST_F(JSONFileDefaultsStoreTest, AFileThatCannotBeOpenedStaysInPlaceAndTheSaveF
     fs::create_directories(path.parent_path());
     fs::create_symlink(path.filename(), path); // opening it fails with ELOOP
     auto store = open();
-    EXPECT_THAT([&] { store.setInteger("pollingInterval", 2); },
-                ::testing::ThrowsMessage<DefaultsStoreError>(
-                    HasSubstr("Settings could not be saved to " + path.string())));
+    EXPECT_THAT([&] { store.setInteger("pollingInterval", 2); }, failsToSave());
     EXPECT_THAT(entries(), ElementsAre("defaults.json", "defaults.json.lock"));
     EXPECT_TRUE(fs::is_symlink(path));
 }
