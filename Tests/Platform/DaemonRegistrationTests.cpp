@@ -169,7 +169,7 @@ protected:
 };
 
 // The poller reads the registration every poll: that must be the state systemd last signalled, not
-// a systemctl run each time.
+// a systemctl run each time. Unregistering disables and stops both units.
 TEST_F(SystemdDaemonRegistrationTest, PollsReadTheSignalledStateWithoutStartingAProcess) {
     StandInSystemd systemd(bus, "enabled", "active");
     ASSERT_TRUE(systemd.ok());
@@ -190,6 +190,13 @@ TEST_F(SystemdDaemonRegistrationTest, PollsReadTheSignalledStateWithoutStartingA
     systemd.signalActiveState("failed");
     EXPECT_TRUE(eventually([&] { return registration->status() == 0; }));
     EXPECT_FALSE(std::filesystem::exists(ran)) << "systemctl ran";
+
+    registration->unregisterDaemon(report);
+    ASSERT_TRUE(outcomes.waitFor(1));
+    EXPECT_EQ(outcomes.values()[0], "no error");
+    EXPECT_EQ(systemd.calls(),
+              (Calls{"DisableUnitFiles " + socketUnit + " " + serviceUnit, "Reload",
+                     "StopUnit " + socketUnit + " replace", "StopUnit " + serviceUnit + " replace"}));
 }
 
 // Every call is a polkit question: only what the socket lacks is asked, a masked socket is left to
@@ -227,19 +234,6 @@ TEST_F(SystemdDaemonRegistrationTest, RegisteringAsksOnlyForWhatIsMissing) {
         EXPECT_EQ(systemd.calls(), check.calls) << check.fileState;
         EXPECT_THAT(outcomes.values().back(), check.outcome);
     }
-}
-
-TEST_F(SystemdDaemonRegistrationTest, UnregisteringDisablesAndStopsBothUnits) {
-    StandInSystemd systemd(bus, "enabled", "active");
-    ASSERT_TRUE(systemd.ok());
-    SystemdDaemonRegistration registration(bus.address());
-    registration.unregisterDaemon(report);
-    ASSERT_TRUE(outcomes.waitFor(1));
-    EXPECT_EQ(outcomes.values()[0], "no error");
-    EXPECT_EQ(registration.status(), 0);
-    EXPECT_EQ(systemd.calls(),
-              (Calls{"DisableUnitFiles " + socketUnit + " " + serviceUnit, "Reload",
-                     "StopUnit " + socketUnit + " replace", "StopUnit " + serviceUnit + " replace"}));
 }
 
 TEST(SystemdDaemonRegistration, StatusComesFromTheSocketUnit) {

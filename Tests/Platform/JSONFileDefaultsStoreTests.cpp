@@ -45,7 +45,6 @@ protected:
         return names;
     }
 
-    // A save that failed says where to.
     auto failsToSave() const {
         return ::testing::ThrowsMessage<DefaultsStoreError>(
             HasSubstr("Settings could not be saved to " + path.string()));
