@@ -30,12 +30,6 @@ protected:
         }
         return path;
     }
-    ClientRequirement::Hasher counting() {
-        return [this](const fs::path& path) {
-            ++hashed;
-            return sha256OfFile(path);
-        };
-    }
 
     testing::TemporaryDirectory directory;
     const fs::path root = directory.path();
@@ -81,7 +75,10 @@ TEST_F(ClientRequirementTest, PeerMustHaveTheNameAndTheContentsAndOnlyASameSized
     };
     for (const auto& check : cases) {
         hashed = 0;
-        const auto requirement = ClientRequirement::forApp(check.app(), counting());
+        const auto requirement = ClientRequirement::forApp(check.app(), [&](const fs::path& path) {
+            ++hashed;
+            return sha256OfFile(path);
+        });
         ASSERT_TRUE(requirement) << check.what;
         const int pinning = hashed;
         EXPECT_EQ(requirement->admits(peer), check.admitted) << check.what;
