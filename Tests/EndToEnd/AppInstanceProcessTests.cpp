@@ -26,10 +26,6 @@ protected:
         const auto at = text.find("\nPID=");
         return at == std::string::npos ? std::nullopt : std::optional<pid_t>(std::stoi(text.substr(at + 5)));
     }
-    nlohmann::json settings() {
-        std::ifstream file(directory / "config" / "quorvane" / "defaults.json");
-        return nlohmann::json::parse(file, nullptr, false);
-    }
 };
 
 // The same, with a private session bus the app and its second starts share.
@@ -59,14 +55,15 @@ TEST_F(AppInstanceOnBusTest, AHandEditThatBreaksTheSettingsLosesNoPresetOnTheNex
                          "/usr/bin/busctl");
     ASSERT_EQ(create->wait(30s), 0) << create->output();
     const auto name = create->output().substr(3, create->output().size() - 5); // s "<name>"\n
-    std::ofstream(directory / "config" / "quorvane" / "defaults.json", std::ios::app) << ",";
+    const auto settings = directory / "config/quorvane/defaults.json";
+    std::ofstream(settings, std::ios::app) << ","; // a hand edit that breaks it
     auto owner = client({"--ownership", "another-app"});
     EXPECT_EQ(owner->wait(30s), 0) << owner->output();
     quit(*running);
 
     auto restarted = client({"--headless"});
     ASSERT_TRUE(polling(*restarted)) << restarted->output();
-    const auto stored = settings();
+    const auto stored = nlohmann::json::parse(std::ifstream(settings), nullptr, false);
     EXPECT_EQ(stored.value("fanControlOwnership.v1", ""), "anotherApp") << stored.dump();
     EXPECT_NE(stored.value("customFanPresets.v1", "").find("\"" + name + "\""), std::string::npos)
         << name << " " << stored.dump();

@@ -209,13 +209,11 @@ TEST_F(SystemdDaemonRegistrationTest, RegisteringAsksOnlyForWhatIsMissing) {
         ::testing::Matcher<std::string> outcome;
     };
     const Calls enabling{"EnableUnitFiles " + socketUnit};
+    const auto unmask = AllOf(StartsWith("An administrator has masked"), HasSubstr("systemctl unmask"));
     const Case cases[] = {
         {"disabled", nullptr, {enabling[0], "Reload", "StartUnit " + socketUnit + " replace"}, "no error"},
         {"enabled", nullptr, {"StartUnit " + socketUnit + " replace"}, "no error"},
-        {"masked",
-         nullptr,
-         {},
-         AllOf(StartsWith("An administrator has masked"), HasSubstr("systemctl unmask"))},
+        {"masked", nullptr, {}, unmask},
         {"disabled", "org.freedesktop.DBus.Error.InteractiveAuthorizationRequired", enabling,
          HasSubstr("Start your desktop's polkit agent")},
         {"disabled", "org.freedesktop.DBus.Error.AccessDenied", enabling,
