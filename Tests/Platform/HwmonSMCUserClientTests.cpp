@@ -1,5 +1,5 @@
 // The macsmc_hwmon transport over folders laid out as the kernel lays out the driver's sysfs device
-// and device tree.
+// and device tree, and how the machine and its model are chosen.
 #include "Helpers/Clock.hpp"
 #include "Helpers/SensorReader.hpp"
 #include "Platform/HardwareModel.hpp"
@@ -9,6 +9,7 @@
 #include "SMC/FanController.hpp"
 #include "SMC/IOKitSMCBridge.hpp"
 #include "SMC/SMCError.hpp"
+#include "Simulator/RunningSimulator.hpp"
 #include "Support/HwmonTree.hpp"
 #include "Support/TemporaryDirectory.hpp"
 
@@ -195,6 +196,22 @@ TEST_F(HwmonSMCUserClientTest, MachineSelectionPrefersTheSocketThenTheDriverAndS
     std::ofstream(tree.deviceTree() / "compatible", std::ios::binary)
         << std::string("pine64,rockpro64\0", 17);
     EXPECT_EQ(machine().description(), "simulated Mac at /run/quorvane-sim.sock");
+}
+
+TEST(HardwareModelTest, PrefersTheServedMachineThenTheProductNameThenUnknown) {
+    TemporaryDirectory directory;
+    HardwareModel::Sources sources;
+    sources.smcSocketPath = (directory.path() / "smc.sock").string();
+    sources.productNamePath = (directory.path() / "product_name").string();
+    EXPECT_EQ(HardwareModel::identifier(sources), "Unknown Mac");
+
+    std::ofstream(sources.productNamePath) << "  \n";
+    EXPECT_EQ(HardwareModel::identifier(sources), "Unknown Mac");
+    std::ofstream(sources.productNamePath) << "MacBookPro18,3 \n";
+    EXPECT_EQ(HardwareModel::identifier(sources), "MacBookPro18,3");
+
+    testing::RunningSimulator sim(SMCProfiles::mac14_6(), PeerPolicy::standard(), *sources.smcSocketPath);
+    EXPECT_EQ(HardwareModel::identifier(sources), "Mac14,6");
 }
 
 } // namespace
