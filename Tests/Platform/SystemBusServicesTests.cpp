@@ -1,6 +1,9 @@
+// The system services the helper and the app ask, polkit and logind, stood in for on a private bus.
+#include "Platform/LogindPowerMonitor.hpp"
 #include "Platform/PeerProcess.hpp"
 #include "Platform/PolkitControlAuthorization.hpp"
-#include "Support/PrivateBus.hpp"
+#include "Support/Eventually.hpp"
+#include "Support/StandInLogind.hpp"
 
 #include <cstdint>
 #include <gtest/gtest.h>
@@ -131,6 +134,25 @@ TEST(PolkitControlAuthorization, PolkitDecidesElseRootAndTheLocalActiveSession) 
             EXPECT_EQ(question.flags, 0u) << "never asks the user";
         }
     }
+}
+
+TEST(LogindPowerMonitor, SleepWaitsForTheHandBackOfAnActiveSession) {
+    testing::PrivateBus bus;
+    if (!bus.running()) {
+        GTEST_SKIP() << "dbus-daemon is not available";
+    }
+    EXPECT_EQ(testing::sleepWaitsForTheHandBack(
+                  bus,
+                  [](const std::string& address) { return std::make_unique<LogindPowerMonitor>(address); },
+                  [](auto condition) { return testing::eventually(condition); }),
+              std::nullopt);
+}
+
+TEST(LogindPowerMonitor, WithoutABusItDoesNothing) {
+    LogindPowerMonitor monitor("unix:path=/nonexistent/quorvane-test-bus");
+    monitor.setControlActive(true);
+    monitor.start([] { FAIL() << "no bus, no sleep"; }, [] { FAIL() << "no bus, no wake"; });
+    EXPECT_FALSE(monitor.isListening());
 }
 
 } // namespace
