@@ -32,13 +32,10 @@ protected:
 class AppInstanceOnBusTest : public AppInstanceProcessTest {
 protected:
     void SetUp() override {
-        AppInstanceProcessTest::SetUp();
-        if (IsSkipped() || HasFatalFailure()) {
-            return;
-        }
         if (!bus.running()) {
             GTEST_SKIP() << "dbus-daemon is not available";
         }
+        AppInstanceProcessTest::SetUp();
         setVariable("DBUS_SESSION_BUS_ADDRESS", bus.address());
     }
 

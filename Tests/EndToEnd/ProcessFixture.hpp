@@ -5,6 +5,7 @@
 #include "Simulator/SimulatorControlClient.hpp"
 #include "Support/ChildProcess.hpp"
 #include "Support/Eventually.hpp"
+#include "Support/TemporaryDirectory.hpp"
 
 #include <filesystem>
 #include <fstream>
@@ -40,9 +41,6 @@ protected:
         if (::geteuid() != 0) {
             GTEST_SKIP() << "the helper runs as root";
         }
-        std::string pattern = (fs::temp_directory_path() / "quorvane-e2e-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        directory = pattern;
         fs::permissions(directory, fs::perms(0755));
         fs::create_directories(directory / "bin");
         // The helper pins the app installed beside it: here the scripted client plays the app.
@@ -76,13 +74,6 @@ protected:
                           [](const std::string& entry) { return entry.starts_with("QUORVANE_SMC_SOCKET="); });
             environment.push_back("QUORVANE_HWMON_ROOT=" + (directory / "machine/hwmon").string());
             environment.push_back("QUORVANE_DEVICE_TREE=" + (directory / "machine/device-tree").string());
-        }
-    }
-    void TearDown() override {
-        helper.reset();
-        simulator.reset();
-        if (!directory.empty()) {
-            fs::remove_all(directory);
         }
     }
 
@@ -135,7 +126,9 @@ protected:
         return owner;
     }
 
-    fs::path directory;
+    TemporaryDirectory temporary; // first, so it goes last, after every process
+
+    const fs::path& directory = temporary.path();
     std::vector<std::string> environment;
     std::unique_ptr<ChildProcess> simulator;
     std::unique_ptr<ChildProcess> helper;
