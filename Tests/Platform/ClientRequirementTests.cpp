@@ -14,9 +14,10 @@ namespace fs = std::filesystem;
 
 class ClientRequirementTest : public ::testing::Test {
 protected:
-    void write(const fs::path& path, const std::string& text) {
+    static fs::path write(const fs::path& path, const std::string& text) {
         fs::create_directories(path.parent_path());
         std::ofstream(path) << text;
+        return path;
     }
     // A copy of this test program under `name`, changed in one byte when `tampered`.
     fs::path copyOfSelf(const fs::path& path, bool tampered = false) {
@@ -29,12 +30,6 @@ protected:
         }
         return path;
     }
-    ClientRequirement::Hasher counting() {
-        return [this](const fs::path& path) {
-            ++hashed;
-            return sha256OfFile(path);
-        };
-    }
 
     testing::TemporaryDirectory directory;
     const fs::path root = directory.path();
@@ -45,24 +40,19 @@ protected:
 };
 
 TEST_F(ClientRequirementTest, HashesFilesAsLowercaseHexAndFindsTheAppInTheBuildAndTheInstalledLayout) {
-    write(root / "abc", "abc");
-    EXPECT_EQ(sha256OfFile(root / "abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
     EXPECT_EQ(sha256OfFile(root / "missing"), std::nullopt);
 
-    write(root / "build" / "bin" / "OrvalithHelper", "helper");
-    write(root / "build" / "bin" / "Quorvane", "app one");
-    const auto built = ClientRequirement::forAppBeside(root / "build" / "bin" / "OrvalithHelper");
-    ASSERT_TRUE(built);
-    EXPECT_EQ(built->sha256(), sha256OfFile(root / "build" / "bin" / "Quorvane"));
-
-    write(root / "usr" / "libexec" / "quorvane" / "OrvalithHelper", "helper");
-    EXPECT_EQ(ClientRequirement::forAppBeside(root / "usr" / "libexec" / "quorvane" / "OrvalithHelper"),
-              std::nullopt);
-    write(root / "usr" / "bin" / "Quorvane", "app two");
-    const auto installed =
-        ClientRequirement::forAppBeside(root / "usr" / "libexec" / "quorvane" / "OrvalithHelper");
-    ASSERT_TRUE(installed);
-    EXPECT_EQ(installed->sha256(), sha256OfFile(root / "usr" / "bin" / "Quorvane"));
+    const auto built = ClientRequirement::forAppBeside(write(root / "build/bin/OrvalithHelper", "helper"));
+    EXPECT_EQ(built, std::nullopt) << "no app beside it";
+    write(root / "build/bin/Quorvane", "abc");
+    const auto installed = write(root / "usr/libexec/quorvane/OrvalithHelper", "helper");
+    EXPECT_EQ(ClientRequirement::forAppBeside(installed), std::nullopt);
+    write(root / "usr/bin/Quorvane", "abc");
+    for (const auto& helper : {root / "build/bin/OrvalithHelper", installed}) {
+        const auto requirement = ClientRequirement::forAppBeside(helper);
+        ASSERT_TRUE(requirement) << helper;
+        EXPECT_EQ(requirement->sha256(), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    }
 }
 
 // Which peers pass, and which of them cost a hash of the peer's executable, first and on connecting again.
@@ -80,17 +70,15 @@ TEST_F(ClientRequirementTest, PeerMustHaveTheNameAndTheContentsAndOnlyASameSized
         {"an identical copy", [&] { return copyOfSelf(root / "copy" / name); }, true, 1, 1},
         {"a copy changed in one byte", [&] { return copyOfSelf(root / "tampered" / name, true); }, false, 1,
          0},
-        {"another size",
-         [&] {
-             write(root / "small" / name, "small");
-             return root / "small" / name;
-         },
-         false, 0, 0},
+        {"another size", [&] { return write(root / "small" / name, "small"); }, false, 0, 0},
         {"another name", [&] { return copyOfSelf(root / "named" / "Quorvane"); }, false, 0, 0},
     };
     for (const auto& check : cases) {
         hashed = 0;
-        const auto requirement = ClientRequirement::forApp(check.app(), counting());
+        const auto requirement = ClientRequirement::forApp(check.app(), [&](const fs::path& path) {
+            ++hashed;
+            return sha256OfFile(path);
+        });
         ASSERT_TRUE(requirement) << check.what;
         const int pinning = hashed;
         EXPECT_EQ(requirement->admits(peer), check.admitted) << check.what;

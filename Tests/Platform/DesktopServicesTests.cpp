@@ -15,10 +15,7 @@ using ::testing::HasSubstr;
 using testing::TemporaryDirectory;
 
 std::string contents(const std::filesystem::path& path) {
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
+    return (std::stringstream() << std::ifstream(path).rdbuf()).str();
 }
 
 TEST(XDGLaunchAtLogin, EnablingWritesAnAutostartEntryAndDisablingRemovesIt) {
@@ -37,9 +34,13 @@ TEST(XDGLaunchAtLogin, EnablingWritesAnAutostartEntryAndDisablingRemovesIt) {
     EXPECT_FALSE(login.isEnabled());
     EXPECT_FALSE(std::filesystem::exists(entry));
     EXPECT_NO_THROW(login.setEnabled(false));
-}
 
-TEST(XDGLaunchAtLogin, ExecLineEscapesWhatTheDesktopWouldExpand) {
+    // An unwritable entry is an error naming it.
+    std::filesystem::remove_all(entry.parent_path());
+    std::ofstream(entry.parent_path()) << "a file where a folder should be";
+    EXPECT_THAT([&] { login.setEnabled(true); }, ::testing::ThrowsMessage<PlatformServiceError>(
+                                                     HasSubstr("autostart/com.orvalith.quorvane.desktop")));
+    // What the desktop would expand is escaped.
     EXPECT_THAT(XDGLaunchAtLogin::desktopEntry("/tmp/100%/a\"b$c\\d"),
                 HasSubstr("\nExec=\"/tmp/100%%/a\\\\\"b\\\\$c\\\\\\\\d\"\n"));
 }
@@ -75,14 +76,6 @@ TEST(XDGLaunchAtLogin, TheOldEntryIsTakenOverWithTheUsersChoice) {
     EXPECT_TRUE(XDGLaunchAtLogin(entry, "/usr/bin/Quorvane").isEnabled());
     EXPECT_FALSE(std::filesystem::exists(legacy));
     EXPECT_THAT(contents(entry), HasSubstr("\nIcon=com.orvalith.quorvane\n"));
-}
-
-TEST(XDGLaunchAtLogin, AnUnwritableEntryIsAnErrorNamingIt) {
-    TemporaryDirectory directory;
-    std::ofstream(directory.path() / "autostart") << "a file where a folder should be";
-    XDGLaunchAtLogin login(directory.path() / "autostart" / "com.orvalith.quorvane.desktop", "Quorvane");
-    EXPECT_THAT([&] { login.setEnabled(true); }, ::testing::ThrowsMessage<PlatformServiceError>(
-                                                     HasSubstr("autostart/com.orvalith.quorvane.desktop")));
 }
 
 TEST(XDGLaunchAtLogin, DefaultEntryFollowsTheConfigFolderAndIgnoresARelativeOne) {

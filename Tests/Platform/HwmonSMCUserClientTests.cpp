@@ -1,5 +1,5 @@
 // The macsmc_hwmon transport over folders laid out as the kernel lays out the driver's sysfs device
-// and device tree.
+// and device tree, and how the machine and its model are chosen.
 #include "Helpers/Clock.hpp"
 #include "Helpers/SensorReader.hpp"
 #include "Platform/HardwareModel.hpp"
@@ -9,6 +9,7 @@
 #include "SMC/FanController.hpp"
 #include "SMC/IOKitSMCBridge.hpp"
 #include "SMC/SMCError.hpp"
+#include "Simulator/RunningSimulator.hpp"
 #include "Support/HwmonTree.hpp"
 #include "Support/TemporaryDirectory.hpp"
 
@@ -24,8 +25,6 @@ using testing::TemporaryDirectory;
 
 class HwmonSMCUserClientTest : public ::testing::Test {
 protected:
-    explicit HwmonSMCUserClientTest(bool fanControl = true) : tree(directory.path(), fanControl) {}
-
     SMCMachine machine() const {
         return SMCMachine::choose({std::nullopt, tree.hwmonRoot(), tree.deviceTree()});
     }
@@ -38,19 +37,18 @@ protected:
     }
 
     TemporaryDirectory directory;
-    HwmonTree tree;
+    HwmonTree tree{directory.path()};
     VirtualClock clock;
 };
 
 TEST_F(HwmonSMCUserClientTest, TheBridgeReadsTheFansAndTemperaturesTheDeviceTreeNames) {
     const auto chosen = machine();
     ASSERT_EQ(chosen.kind(), SMCMachine::Kind::hwmon);
-    EXPECT_EQ(chosen.location(), tree.device().string());
     EXPECT_EQ(chosen.description(), "macsmc_hwmon at " + tree.device().string());
     EXPECT_EQ(chosen.modelIdentifier(), "MacBookPro18,3");
 
-    IOKitSMCBridge bridge(chosen.makeUserClient());
-    bridge.open();
+    auto smc = writer();
+    auto& bridge = *smc;
     std::vector<std::string> keys;
     for (std::uint32_t index = 0; index < bridge.getKeyCount(); ++index) {
         keys.push_back(IOKitSMCBridge::stringFromKey(bridge.getKeyFromIndex(index)));
@@ -68,19 +66,15 @@ TEST_F(HwmonSMCUserClientTest, TheBridgeReadsTheFansAndTemperaturesTheDeviceTree
     }
     EXPECT_THAT(readings, ElementsAre(std::pair{"TB0T", 29.25}, std::pair{"TCHP", 33.0},
                                       std::pair{"TH0x", 31.5}, std::pair{"TW0P", 36.75}));
-    EXPECT_EQ(bridge.readKey(SMCKey::fromString("FNum")), SMCValue::uint8(2));
 
     const auto capabilities = FanCapabilityProbe(bridge).probe();
     ASSERT_EQ(capabilities.fans.size(), 2u);
-    EXPECT_TRUE(capabilities.fans[0].isControllable());
-    EXPECT_TRUE(capabilities.fans[1].isControllable());
+    EXPECT_TRUE(capabilities.fans[0].isControllable() && capabilities.fans[1].isControllable());
     EXPECT_FALSE(capabilities.hasDiagnosticLock) << "no Ftst through the driver";
-    FanController controller(std::shared_ptr<IOKitSMCBridge>(&bridge, [](IOKitSMCBridge*) {}), clock);
+    FanController controller(smc, clock);
     const auto left = controller.getFanInfo(0);
-    EXPECT_EQ(left.actualRPM, 1203);
-    EXPECT_EQ(left.minRPM, 1200);
-    EXPECT_EQ(left.maxRPM, 5779);
-    EXPECT_EQ(left.mode, FanMode::automatic);
+    EXPECT_EQ(std::tuple(left.actualRPM, left.minRPM, left.maxRPM, left.mode),
+              std::tuple(1203, 1200, 5779, FanMode::automatic));
     EXPECT_EQ(controller.getFanInfo(1).actualRPM, 0);
 }
 
@@ -161,12 +155,10 @@ TEST_F(HwmonSMCUserClientTest, AControllingTransportHandsBackWhatACrashedPredece
     EXPECT_EQ(controller.getFanInfo(1).mode, FanMode::automatic);
 }
 
-class ReadOnlyHwmonTest : public HwmonSMCUserClientTest {
-protected:
-    ReadOnlyHwmonTest() : HwmonSMCUserClientTest(false) {}
-};
-
-TEST_F(ReadOnlyHwmonTest, WithoutFanControlTheFansAreMonitoredOnlyAndWritesAreRefused) {
+TEST_F(HwmonSMCUserClientTest, WithoutFanControlTheFansAreMonitoredOnlyAndWritesAreRefused) {
+    for (const char* target : {"fan1_target", "fan2_target"}) {
+        std::filesystem::permissions(tree.device() / target, std::filesystem::perms(0444)); // fan_control=0
+    }
     auto smc = writer(true);
     const auto capabilities = FanCapabilityProbe(*smc).probe();
     ASSERT_EQ(capabilities.fans.size(), 2u);
@@ -204,6 +196,22 @@ TEST_F(HwmonSMCUserClientTest, MachineSelectionPrefersTheSocketThenTheDriverAndS
     std::ofstream(tree.deviceTree() / "compatible", std::ios::binary)
         << std::string("pine64,rockpro64\0", 17);
     EXPECT_EQ(machine().description(), "simulated Mac at /run/quorvane-sim.sock");
+}
+
+TEST(HardwareModelTest, PrefersTheServedMachineThenTheProductNameThenUnknown) {
+    TemporaryDirectory directory;
+    HardwareModel::Sources sources;
+    sources.smcSocketPath = (directory.path() / "smc.sock").string();
+    sources.productNamePath = (directory.path() / "product_name").string();
+    EXPECT_EQ(HardwareModel::identifier(sources), "Unknown Mac");
+
+    std::ofstream(sources.productNamePath) << "  \n";
+    EXPECT_EQ(HardwareModel::identifier(sources), "Unknown Mac");
+    std::ofstream(sources.productNamePath) << "MacBookPro18,3 \n";
+    EXPECT_EQ(HardwareModel::identifier(sources), "MacBookPro18,3");
+
+    testing::RunningSimulator sim(SMCProfiles::mac14_6(), PeerPolicy::standard(), *sources.smcSocketPath);
+    EXPECT_EQ(HardwareModel::identifier(sources), "Mac14,6");
 }
 
 } // namespace

@@ -33,8 +33,7 @@ TEST(PeerProcessTest, APeerThatExitedIsNoLongerTheSameWithOrWithoutAPidfd) {
     const auto withoutPidfd = PeerProcess::ofProcess(child, ::getuid(), FileDescriptor());
     const bool sameWhileAlive = peer && withoutPidfd && peer->isUnchanged() && withoutPidfd->isUnchanged();
     ::kill(child, SIGKILL);
-    int status = 0;
-    ::waitpid(child, &status, 0);
+    ::waitpid(child, nullptr, 0);
     ASSERT_TRUE(peer && withoutPidfd);
     EXPECT_TRUE(sameWhileAlive);
     EXPECT_EQ(peer->pid(), child);

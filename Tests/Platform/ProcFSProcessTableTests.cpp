@@ -13,21 +13,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(ProcFSProcessTableTest, SeesThisProcessAndItsExecutable) {
-    ProcFSProcessTable table;
-    const auto ids = table.processIdentifiers();
-    EXPECT_NE(std::find(ids.begin(), ids.end(), ::getpid()), ids.end());
-    EXPECT_EQ(table.executablePath(::getpid()), fs::read_symlink("/proc/self/exe").string());
-    EXPECT_EQ(table.ownProcessIdentifier(), ::getpid());
-}
-
-TEST(ProcFSProcessTableTest, ScansAProcTreeAndSkipsWhatItCannotRead) {
+TEST(ProcFSProcessTableTest, ScansAProcTreeAndSkipsWhatItCannotReadAndSeesThisProcessInTheRealOne) {
     testing::TemporaryDirectory folder;
     const auto& root = folder.path();
-    fs::create_directories(root / "self");
-    fs::create_directories(root / "42");
-    fs::create_directories(root / "77");
-    fs::create_directories(root / "9x");
+    for (const char* entry : {"self", "42", "77", "9x"}) {
+        fs::create_directories(root / entry);
+    }
     fs::create_symlink("/usr/sbin/mbpfan", root / "77" / "exe");
     std::ofstream(root / "77" / "comm") << "mbpfan\n";
     std::ofstream(root / "status") << "not a process";
@@ -40,6 +31,12 @@ TEST(ProcFSProcessTableTest, ScansAProcTreeAndSkipsWhatItCannotRead) {
     EXPECT_EQ(CompetingFanControllerDetector::runningControllerDetails(table),
               (CompetingFanController{"mbpfan", "/usr/sbin/mbpfan", 77}));
     EXPECT_TRUE(ProcFSProcessTable(root / "missing").processIdentifiers().empty());
+
+    ProcFSProcessTable real;
+    ids = real.processIdentifiers();
+    EXPECT_NE(std::find(ids.begin(), ids.end(), ::getpid()), ids.end());
+    EXPECT_EQ(real.executablePath(::getpid()), fs::read_symlink("/proc/self/exe").string());
+    EXPECT_EQ(real.ownProcessIdentifier(), ::getpid());
 }
 
 // The app runs as the user: a root daemon's "exe" link cannot be read (a missing link here), but
@@ -60,12 +57,6 @@ protected:
     const fs::path root = folder.path();
 };
 
-TEST_F(ProcFSCompetitorTest, AnUpgradedDaemonIsReportedWithoutTheDeletedMark) {
-    fs::create_symlink("/usr/sbin/mbpfan (deleted)", root / "50" / "exe");
-    write("comm", "mbpfan\n");
-    EXPECT_EQ(scan(), (CompetingFanController{"mbpfan", "/usr/sbin/mbpfan", 50}));
-}
-
 TEST_F(ProcFSCompetitorTest, AnUnreadableExecutableFallsBackToTheCommandLineThenTheName) {
     write("cmdline", std::string("/usr/sbin/macfanctld\0-f\0", 24));
     write("comm", "macfanctld\n");
@@ -75,6 +66,10 @@ TEST_F(ProcFSCompetitorTest, AnUnreadableExecutableFallsBackToTheCommandLineThen
     EXPECT_EQ(scan(), (CompetingFanController{"mbpfan", "mbpfan", 50}));
     write("comm", "mbpfand\n");
     EXPECT_EQ(scan(), std::nullopt);
+    // An upgraded daemon runs a deleted file.
+    fs::create_symlink("/usr/sbin/mbpfan (deleted)", root / "50" / "exe");
+    write("comm", "mbpfan\n");
+    EXPECT_EQ(scan(), (CompetingFanController{"mbpfan", "/usr/sbin/mbpfan", 50}));
 }
 
 // The helper counts a process that is root or can become root again (saved id) and has not exited.

@@ -22,11 +22,8 @@ TEST(SMCSocketProtocolTest, CallsAndRepliesKeepEveryField) {
     EXPECT_EQ(request->outputCapacity, 80u);
     EXPECT_EQ(request->record.raw, record.raw);
 
-    Protocol::Reply reply;
-    reply.type = Type::call;
-    reply.code = 0xe00002c1;
-    reply.outputSize = 80;
-    reply.record = record;
+    const Protocol::Reply reply{
+        .type = Type::call, .code = 0xe00002c1, .outputSize = 80, .record = record, .text = {}};
     const auto encoded = Protocol::encodeReply(reply);
     EXPECT_EQ(encoded.size(), 89u);
     EXPECT_EQ(encoded[0], 0x83);
@@ -35,23 +32,18 @@ TEST(SMCSocketProtocolTest, CallsAndRepliesKeepEveryField) {
     EXPECT_EQ(decoded->code, 0xe00002c1);
     EXPECT_EQ(decoded->record.raw, record.raw);
 
-    Protocol::Reply model;
-    model.type = Type::modelIdentifier;
-    model.text = "Mac15,11";
+    const Protocol::Reply model{
+        .type = Type::modelIdentifier, .code = 0, .outputSize = 0, .record = {}, .text = "Mac15,11"};
     EXPECT_EQ(Protocol::decodeReply(Protocol::encodeReply(model))->text, "Mac15,11");
     EXPECT_EQ(Protocol::decodeRequest(Protocol::encodeRequest(Protocol::control("{}")))->text, "{}");
 }
 
 TEST(SMCSocketProtocolTest, PayloadsThatDoNotFitTheirTypeAreMalformed) {
     using Bytes = std::vector<std::uint8_t>;
-    EXPECT_FALSE(Protocol::decodeRequest(Bytes{}));
-    EXPECT_FALSE(Protocol::decodeRequest(Bytes{0x00}));
-    EXPECT_FALSE(Protocol::decodeRequest(Bytes{0x06}));
-    EXPECT_FALSE(Protocol::decodeRequest(Bytes{0x81}));
-    EXPECT_FALSE(Protocol::decodeRequest(Bytes{0x01, 0x00}));
-    EXPECT_FALSE(Protocol::decodeRequest(Bytes(88, 0x03)));
-    EXPECT_FALSE(Protocol::decodeRequest(Bytes(90, 0x03)));
-    EXPECT_FALSE(Protocol::decodeRequest(Bytes{0x05}));
+    for (const auto& request : {Bytes{}, Bytes{0x00}, Bytes{0x06}, Bytes{0x81}, Bytes{0x01, 0x00},
+                                Bytes(88, 0x03), Bytes(90, 0x03), Bytes{0x05}}) {
+        EXPECT_FALSE(Protocol::decodeRequest(request)) << request.size() << " bytes";
+    }
     EXPECT_FALSE(Protocol::decodeReply(Bytes{0x01, 0, 0, 0, 0}));
     EXPECT_FALSE(Protocol::decodeReply(Bytes{0x81, 0, 0, 0}));
     EXPECT_FALSE(Protocol::decodeReply(Bytes(88, 0x83)));

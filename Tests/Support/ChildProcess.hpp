@@ -22,32 +22,28 @@ namespace quorvane::testing {
 class ChildProcess {
 public:
     ChildProcess(const std::filesystem::path& program, const std::vector<std::string>& arguments,
-                 const std::vector<std::string>& extraEnvironment, const std::filesystem::path& outputFile)
+                 std::vector<std::string> environment, const std::filesystem::path& outputFile)
         : output_(outputFile) {
         std::vector<std::string> argv{program.string()};
         argv.insert(argv.end(), arguments.begin(), arguments.end());
-        std::vector<std::string> envp(extraEnvironment);
         for (char** entry = environ; *entry != nullptr; ++entry) {
-            envp.emplace_back(*entry);
+            environment.emplace_back(*entry); // after the test's own, which win
         }
-        std::vector<char*> argvPointers;
-        for (auto& text : argv) {
-            argvPointers.push_back(text.data());
-        }
-        argvPointers.push_back(nullptr);
-        std::vector<char*> envPointers;
-        for (auto& text : envp) {
-            envPointers.push_back(text.data());
-        }
-        envPointers.push_back(nullptr);
-
+        const auto pointers = [](std::vector<std::string>& texts) {
+            std::vector<char*> list;
+            for (auto& text : texts) {
+                list.push_back(text.data());
+            }
+            list.push_back(nullptr);
+            return list;
+        };
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outputFile.c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-        const int failed =
-            posix_spawn(&pid_, program.c_str(), &actions, nullptr, argvPointers.data(), envPointers.data());
+        const int failed = posix_spawn(&pid_, program.c_str(), &actions, nullptr, pointers(argv).data(),
+                                       pointers(environment).data());
         posix_spawn_file_actions_destroy(&actions);
         if (failed != 0) {
             throw std::runtime_error("cannot start " + program.string());
@@ -56,8 +52,7 @@ public:
     ~ChildProcess() {
         if (!status_) {
             ::kill(pid_, SIGKILL);
-            int ignored;
-            ::waitpid(pid_, &ignored, 0);
+            ::waitpid(pid_, nullptr, 0);
         }
     }
     ChildProcess(const ChildProcess&) = delete;
@@ -69,17 +64,12 @@ public:
     // The exit status once the process ended within the timeout; -signal when a signal ended it.
     std::optional<int> wait(std::chrono::milliseconds timeout) {
         const auto end = std::chrono::steady_clock::now() + timeout;
-        while (!status_) {
-            int status = 0;
-            const pid_t done = ::waitpid(pid_, &status, WNOHANG);
-            if (done == pid_) {
+        for (int status = 0; !status_; std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
                 status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-                break;
-            }
-            if (std::chrono::steady_clock::now() > end) {
+            } else if (std::chrono::steady_clock::now() > end) {
                 return std::nullopt;
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         return status_;
     }

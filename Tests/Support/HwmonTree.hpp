@@ -13,7 +13,7 @@ namespace quorvane::testing {
 // are numbered. Another hwmon device (an NVMe drive) comes first.
 class HwmonTree {
 public:
-    explicit HwmonTree(const std::filesystem::path& root, bool fanControl = true) : root_(root) {
+    explicit HwmonTree(const std::filesystem::path& root) : root_(root) {
         namespace fs = std::filesystem;
         const fs::path base = root / "sys/firmware/devicetree/base";
         const fs::path node = base / "soc/smc@23e400000/hwmon";
@@ -39,38 +39,31 @@ public:
             write(node / name / "apple,key-id", key + '\0');
             write(node / name / "label", label + '\0');
         };
-        addNode("temperature-TW0P", "TW0P", "WiFi/BT Module Temp");
-        addNode("temperature-TB0T", "TB0T", "Battery Hotspot");
-        addNode("temperature-TH0x", "TH0x", "NAND Flash Temperature");
-        addNode("temperature-TCHP", "TCHP", "Charge Regulator Temp");
-        for (const char* fan : {"F0", "F1"}) {
-            const std::string name = std::string("fan-") + fan + "Ac";
-            addNode(name, std::string(fan) + "Ac", fan[1] == '0' ? "Left Fan" : "Right Fan");
-            write(node / name / "apple,fan-minimum", std::string(fan) + "Mn" + '\0');
-            write(node / name / "apple,fan-maximum", std::string(fan) + "Mx" + '\0');
-            write(node / name / "apple,fan-target", std::string(fan) + "Tg" + '\0');
-            write(node / name / "apple,fan-mode", std::string(fan) + "Md" + '\0');
-        }
-
         set("name", "macsmc_hwmon\n");
-        const char* temperatures[][3] = {{"1", "NAND Flash Temperature", "31500"},
-                                         {"2", "Battery Hotspot", "29250"},
-                                         {"3", "Charge Regulator Temp", "33000"},
-                                         {"4", "WiFi/BT Module Temp", "36750"}};
-        for (const auto& [number, label, value] : temperatures) {
+        // In device-tree order: key, label, channel, reading.
+        const char* temperatures[][4] = {{"TW0P", "WiFi/BT Module Temp", "4", "36750"},
+                                         {"TB0T", "Battery Hotspot", "2", "29250"},
+                                         {"TH0x", "NAND Flash Temperature", "1", "31500"},
+                                         {"TCHP", "Charge Regulator Temp", "3", "33000"}};
+        for (const auto& [key, label, number, value] : temperatures) {
+            addNode(std::string("temperature-") + key, key, label);
             set(std::string("temp") + number + "_label", std::string(label) + "\n");
             set(std::string("temp") + number + "_input", std::string(value) + "\n");
         }
-        const char* fans[][3] = {{"1", "Left Fan", "1203"}, {"2", "Right Fan", "0"}};
-        for (const auto& [number, label, actual] : fans) {
+        const char* fans[][4] = {{"F0", "Left Fan", "1", "1203"}, {"F1", "Right Fan", "2", "0"}};
+        for (const auto& [key, label, number, actual] : fans) {
+            const std::string name = std::string("fan-") + key + "Ac";
+            addNode(name, std::string(key) + "Ac", label);
+            for (const auto& [property, suffix] :
+                 {std::pair{"minimum", "Mn"}, {"maximum", "Mx"}, {"target", "Tg"}, {"mode", "Md"}}) {
+                write(node / name / (std::string("apple,fan-") + property), std::string(key) + suffix + '\0');
+            }
             const std::string fan = std::string("fan") + number;
             set(fan + "_label", std::string(label) + "\n");
             set(fan + "_input", std::string(actual) + "\n");
             set(fan + "_min", "1200\n");
             set(fan + "_max", "5779\n");
-            set(fan + "_target", std::string(actual) + "\n");
-            // Writable only with the module's fan_control=1.
-            fs::permissions(device() / (fan + "_target"), fs::perms(fanControl ? 0644 : 0444));
+            set(fan + "_target", std::string(actual) + "\n"); // writable: the module's fan_control=1
         }
     }
 

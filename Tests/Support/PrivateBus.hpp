@@ -68,9 +68,6 @@ public:
         if (thread_.joinable()) {
             thread_.join();
         }
-        for (auto* slot : slots_) {
-            sd_bus_slot_unref(slot);
-        }
         sd_bus_flush_close_unref(bus_);
     }
     BusService(const BusService&) = delete;
@@ -79,9 +76,8 @@ public:
     bool ok() const { return ok_; }
     void addObject(const std::string& path, const char* interface, const sd_bus_vtable* vtable,
                    void* userdata) {
-        sd_bus_slot* slot = nullptr;
-        ok_ = ok_ && sd_bus_add_object_vtable(bus_, &slot, path.c_str(), interface, vtable, userdata) >= 0;
-        slots_.push_back(slot);
+        // A floating slot: the bus frees it.
+        ok_ = ok_ && sd_bus_add_object_vtable(bus_, nullptr, path.c_str(), interface, vtable, userdata) >= 0;
     }
     void start() {
         thread_ = std::thread([this] {
@@ -109,7 +105,6 @@ public:
 private:
     sd_bus* bus_ = nullptr;
     bool ok_ = false;
-    std::vector<sd_bus_slot*> slots_;
     std::atomic<bool> stop_{false};
     std::mutex mutex_;
     std::vector<std::function<void(sd_bus*)>> work_;
