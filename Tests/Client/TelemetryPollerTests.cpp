@@ -101,16 +101,6 @@ TEST_F(TelemetryPollerTest, OneUnreadableFanFailsEveryPollWithoutReadingTemperat
     EXPECT_EQ(readNow().error.value().kind(), SMCError::Kind::notOpen) << "read after close";
 }
 
-TEST_F(TelemetryPollerTest, MachineWithoutFansGivesCompleteSnapshots) {
-    simulate("Mac14,2");
-    poller->open();
-    const auto read = readNow();
-    ASSERT_TRUE(read.snapshot);
-    EXPECT_TRUE(read.snapshot->fans.empty());
-    EXPECT_FALSE(read.snapshot->readings.empty());
-    EXPECT_GT(read.snapshot->average->temperature, 0);
-}
-
 // A real Mac's driver lists only a few channels and may lose one between polls.
 TEST_F(TelemetryPollerTest, FewHwmonChannelsStillMakeSnapshotsAndAChannelThatVanishesIsLeftOut) {
     testing::TemporaryDirectory directory;

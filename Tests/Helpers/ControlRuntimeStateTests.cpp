@@ -1,7 +1,5 @@
-#include "Helpers/CoalescedRefreshState.hpp"
 #include "Helpers/FanTargetWriteCoalescer.hpp"
 #include "Helpers/HistoryRetention.hpp"
-#include "Helpers/PowerLifecycleState.hpp"
 
 #include <gtest/gtest.h>
 #include <map>
@@ -11,19 +9,6 @@
 
 namespace quorvane {
 namespace {
-
-TEST(PowerLifecycleState, ResultsFromBeforeAnyLifecycleEventAreRejected) {
-    PowerLifecycleState state;
-    const auto started = state.generation();
-    EXPECT_TRUE(state.accepts(started));
-    state.invalidatePendingPolls();
-    EXPECT_FALSE(state.accepts(started));
-
-    state.willSleep();
-    EXPECT_FALSE(state.accepts(state.generation()));
-    state.didWake();
-    EXPECT_TRUE(state.accepts(state.generation()));
-}
 
 TEST(FanTargetWriteCoalescer, KeepsOneWriteInFlightAndOnlyTheNewestPending) {
     FanTargetWriteCoalescer coalescer;
@@ -49,17 +34,6 @@ TEST(FanTargetWriteCoalescer, DoesNotRewriteTheSameTargetAndForgetsPendingAfterF
     EXPECT_EQ(coalescer.request(0, 3500), 3500);
 
     EXPECT_EQ(coalescer.complete(1, true), std::nullopt); // nothing in flight: harmless
-}
-
-TEST(CoalescedRefreshState, RequestsDuringARunCollapseIntoOneRerun) {
-    CoalescedRefreshState refresh;
-    EXPECT_TRUE(refresh.request());
-    EXPECT_FALSE(refresh.request());
-    EXPECT_FALSE(refresh.request());
-    EXPECT_TRUE(refresh.complete());
-    EXPECT_FALSE(refresh.complete());
-    EXPECT_THROW(refresh.complete(), std::logic_error);
-    EXPECT_TRUE(refresh.request());
 }
 
 struct TrimCase {

@@ -117,18 +117,6 @@ TEST(FanPreset, MenuOrderPutsShippedPresetsFromTheLibraryThenUserPresets) {
     EXPECT_TRUE(stray.isLocked());
 }
 
-TEST(FanPreset, EncodesUpperCaseIdsAndOmitsAbsentFields) {
-    auto preset = curvePreset();
-    preset.id = *UUID::parse("a1b2c3d4-e5f6-4789-8abc-def012345678");
-    auto json = preset.toJSON();
-    EXPECT_EQ(json["id"], "A1B2C3D4-E5F6-4789-8ABC-DEF012345678");
-    EXPECT_EQ(json["strategy"], "cpuCoreAverage");
-    for (const char* absent : {"constantRPM", "fan0Settings", "fan1Settings"}) {
-        EXPECT_FALSE(json.contains(absent)) << absent;
-    }
-    EXPECT_EQ(FanPreset::fromJSON(json, "p"), preset);
-}
-
 using Field = std::pair<const char*, nlohmann::json>;
 class PresetDecoding : public ::testing::TestWithParam<Field> {};
 

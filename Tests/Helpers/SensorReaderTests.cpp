@@ -166,13 +166,6 @@ TEST(SensorReaderDiscoveryTest, RediscoversOnlyWhileNothingWasFoundAndCountFailu
     EXPECT_THROW(fresh.readAllTemperatures(), SMCError);
 }
 
-TEST(SensorReaderDiscoveryTest, AKeyCountBeyondTheTableEndsAtTheTable) {
-    Bench bench(Keys{SimulatedKey::flt("TA0P", 31.5F), SimulatedKey::flt("TB0P", 32.5F)});
-    bench.machine.firmware.setValueBytes(SMCKey::fromString("#KEY"), {0xFF, 0xFF, 0xFF, 0xFF});
-    EXPECT_EQ(bench.reader.discoverTemperatureSensors().size(), 2U);
-    EXPECT_LT(bench.machine.log->inputs.size(), 100U);
-}
-
 struct WindowCase {
     float celsius;
     bool listed;

@@ -1,8 +1,6 @@
 #include "Helpers/CriticalThermalOverride.hpp"
 #include "Helpers/FanZoneThermalFilter.hpp"
 #include "Helpers/SustainedDieHeatFilter.hpp"
-#include "Helpers/TemperatureDisplayPipeline.hpp"
-#include "Helpers/TemperatureGaugeScale.hpp"
 #include "Helpers/ThermalControlFilter.hpp"
 #include "Helpers/ThermalDisplaySmoother.hpp"
 
@@ -69,16 +67,6 @@ TEST(SustainedDieHeatFilterTest, FollowsTheMedianOfThreeSoASpikeNeverShows) {
     EXPECT_EQ(filter.update(72.0), 71.0);
 }
 
-TEST(TemperatureDisplayPipelineTest, ShowsTheFirstSampleThenOnlySmoothedMedians) {
-    TemperatureDisplayPipeline pipeline;
-    EXPECT_EQ(pipeline.update(50.0), 50.0);
-    EXPECT_FALSE(pipeline.isEstablished());
-    EXPECT_EQ(pipeline.update(95.0), 50.0); // a spike is held back
-    EXPECT_NEAR(*pipeline.update(52.0), 51.3, 1e-12);
-    EXPECT_TRUE(pipeline.isEstablished());
-    EXPECT_NEAR(*pipeline.update(40.0), 51.755, 1e-12);
-}
-
 TEST(CriticalThermalOverrideTest, LatchesAt105AndReleasesAfter15SecondsBelow100) {
     CriticalThermalOverride override;
     // Temperature, now, active after the sample. 100.0 at 19.95 s is back in the band, so the
@@ -94,13 +82,6 @@ TEST(CriticalThermalOverrideTest, LatchesAt105AndReleasesAfter15SecondsBelow100)
     }
     override.reset();
     EXPECT_FALSE(override.isActive() || override.releaseSince());
-}
-
-TEST(TemperatureGaugeScaleTest, MapsThirtyToOneHundredFiveOntoTheFill) {
-    for (const auto& [temperature, fraction] :
-         {std::pair{30.0, 0.0}, {-10.0, 0.0}, {67.5, 0.5}, {105.0, 1.0}, {140.0, 1.0}, {nan, 0.0}}) {
-        EXPECT_DOUBLE_EQ(TemperatureGaugeScale::fraction(temperature), fraction) << temperature;
-    }
 }
 
 } // namespace

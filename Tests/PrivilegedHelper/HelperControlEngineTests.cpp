@@ -94,18 +94,6 @@ TEST_F(EngineFixture, LeaseExpiresAfterTwelveSecondsOfSilence) {
     EXPECT_NO_THROW(engine->beginSession("B"));
 }
 
-TEST_F(EngineFixture, EmptySessionIdentifierCanOpenButNeverAct) {
-    startVerified();
-    engine->beginSession("");
-    EXPECT_EQ(messageOf([&] { engine->heartbeat(""); }), "The helper control session is invalid or expired");
-    EXPECT_EQ(messageOf([&] { engine->setMode(0, true, ""); }),
-              "The helper control session is invalid or expired");
-    clock.advance(12001);
-    scheduler.tick();
-    scheduler.runPending();
-    EXPECT_EQ(engine->activeSession(), std::nullopt);
-}
-
 TEST_F(EngineFixture, PreflightNeedsSystemManagedFansAndAClearUnlock) {
     start();
     setByte("F1Md", 1);

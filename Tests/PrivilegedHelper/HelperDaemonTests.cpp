@@ -15,7 +15,6 @@
 #include "XPC/HelperReply.hpp"
 #include "XPC/HelperXPCError.hpp"
 
-#include <csignal>
 #include <filesystem>
 #include <future>
 #include <gtest/gtest.h>
@@ -307,16 +306,6 @@ TEST_F(HelperDaemonTest, AConnectionWhoseProcessExecsAnotherProgramIsClosed) {
     ::close(go[1]);
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "the exec'd program was answered";
-}
-
-// Without a handler in place before start-up, the hangup would end this very process.
-TEST_F(HelperDaemonTest, AHangupDuringStartUpEndsTheDaemonCleanly) {
-    options.makeSMCTransport = [this] {
-        ::raise(SIGHUP); // as the daemon sets up
-        return firmware.makeUserClient();
-    };
-    HelperDaemon hungUp(options);
-    EXPECT_EQ(hungUp.run(), 0);
 }
 
 } // namespace

@@ -7,15 +7,6 @@ namespace {
 
 using HelperXPCError::Code;
 
-TEST(HelperXPCErrorTest, CodesAreZeroToSevenAndNinetyNine) {
-    EXPECT_EQ(HelperXPCError::codeFromRaw(0), Code::unauthorizedClient);
-    EXPECT_EQ(HelperXPCError::codeFromRaw(7), Code::notPermitted);
-    EXPECT_EQ(HelperXPCError::codeFromRaw(99), Code::internalFailure);
-    for (long raw : {-1L, 8L, 42L, 98L, 100L}) {
-        EXPECT_EQ(HelperXPCError::codeFromRaw(raw), std::nullopt) << raw;
-    }
-}
-
 TEST(HelperXPCErrorTest, ForeignAndUnknownErrorsPassThrough) {
     const XPCError interrupted("NSCocoaErrorDomain", 4097, std::string("connection interrupted"));
     EXPECT_EQ(HelperXPCError::readable(interrupted), interrupted);
@@ -60,13 +51,6 @@ TEST(HelperXPCErrorTest, GenericPlatformTextIsReplacedAndTheDomainNormalised) {
     EXPECT_STREQ(translated.what(),
                  "The helper found a fan that can be monitored but not safely controlled.");
     EXPECT_EQ(translated.debugDescription(), generic.localizedDescription());
-}
-
-TEST(HelperXPCErrorTest, InvalidSessionOnlyInTheHelperDomains) {
-    EXPECT_TRUE(HelperXPCError::isInvalidSession(XPCError("com.orvalith.quorvane.helper", 2)));
-    EXPECT_TRUE(HelperXPCError::isInvalidSession(XPCError("Quorvane.HelperError", 2)));
-    EXPECT_FALSE(HelperXPCError::isInvalidSession(XPCError("NSCocoaErrorDomain", 2)));
-    EXPECT_FALSE(HelperXPCError::isInvalidSession(XPCError(HelperXPCError::domain(), 1)));
 }
 
 } // namespace
