@@ -78,22 +78,6 @@ TEST_F(FanControlProcessLockTest, EmptyOrBlankOwnerRecords) {
     EXPECT_EQ(refusal(second).owner(), std::string());
 }
 
-TEST_F(FanControlProcessLockTest, AcquiringTwiceKeepsTheFirstLineAndDestructionReleases) {
-    {
-        FanControlProcessLock lock(path);
-        lock.acquire("first");
-        const std::string line = contents();
-        lock.acquire("second");
-        EXPECT_EQ(contents(), line);
-        lock.release();
-        lock.release();
-        EXPECT_EQ(contents(), line);
-        lock.acquire("scoped");
-    }
-    FanControlProcessLock other(path);
-    EXPECT_NO_THROW(other.acquire("next"));
-}
-
 TEST_F(FanControlProcessLockTest, UnsafeFilesAreRefusedAndLeftAlone) {
     write("foreign owner\n");
     ::chmod(path.c_str(), 0644);

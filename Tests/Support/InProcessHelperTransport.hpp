@@ -13,7 +13,7 @@
 
 namespace quorvane::testing {
 
-// A helper "process" for tests: hands out in-process connections to its current engine, each with a
+// A helper "process" for tests: hands out in-process connections to its engine, each with a
 // HelperService of its own as the daemon gives each connection, and keeps every request that reached
 // it. A request is handled as soon as it is sent; its answer travels by a task posted to `replies`, so
 // the test decides when it arrives, and a connection that became invalid meanwhile delivers a
@@ -44,13 +44,6 @@ public:
         }
         std::lock_guard lock(shared_->mutex);
         shared_->reachable = reachable;
-    }
-    // The helper process died and a new one runs `engine`: open connections break without the old
-    // engine hearing of it (it may already be gone), and new connections reach the new one.
-    void restart(HelperControlEngine& engine) {
-        failAll(false);
-        std::lock_guard lock(shared_->mutex);
-        shared_->engine = &engine;
     }
     // A helper of another build: changes its answers before they travel.
     void rewriteAnswers(std::function<void(const HelperRequest&, HelperResponse&)> rewrite) {

@@ -74,16 +74,5 @@ TEST(HelperMessageTest, NestingNoMessageUsesIsRefusedWithoutRecursion) {
     EXPECT_EQ(decodeHelperMessage(encodeHelperMessage(fans)), fans);
 }
 
-TEST(HelperMessageTest, PayloadsAreSingleJSONObjectsUnderTheCap) {
-    const json message = {{"id", 1}, {"selector", "statusWithReply:"}};
-    EXPECT_EQ(decodeHelperMessage(encodeHelperMessage(message)), message);
-    for (std::string payload : {"not json", "[1,2]", "{\"id\":", ""}) {
-        const std::vector<std::uint8_t> bytes(payload.begin(), payload.end());
-        EXPECT_THROW(decodeHelperMessage(bytes), HelperProtocolError) << payload;
-    }
-    EXPECT_THROW(encodeHelperMessage({{"text", std::string(maxHelperMessageSize, 'x')}}),
-                 HelperProtocolError);
-}
-
 } // namespace
 } // namespace quorvane

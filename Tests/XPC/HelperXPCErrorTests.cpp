@@ -7,15 +7,6 @@ namespace {
 
 using HelperXPCError::Code;
 
-TEST(HelperXPCErrorTest, ForeignAndUnknownErrorsPassThrough) {
-    const XPCError interrupted("NSCocoaErrorDomain", 4097, std::string("connection interrupted"));
-    EXPECT_EQ(HelperXPCError::readable(interrupted), interrupted);
-    for (long code : {8L, 42L}) {
-        const XPCError unknown(HelperXPCError::domain(), code, std::string("odd"));
-        EXPECT_EQ(HelperXPCError::readable(unknown), unknown);
-    }
-}
-
 TEST(HelperXPCErrorTest, PreciseHelperSentencesSurviveForCodesFourToSixAndNinetyNine) {
     const auto preflight = HelperXPCError::make(
         Code::abnormalPreflight, "Fan preflight is abnormal: all fans must begin in Automatic");
