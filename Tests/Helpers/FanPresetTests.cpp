@@ -12,8 +12,6 @@ namespace quorvane {
 namespace {
 
 using testing::constantPreset;
-using ::testing::ElementsAre;
-using testing::names;
 
 FanPreset curvePreset(double low = 40, double high = 80) {
     return testing::curvePreset("Quiet", low, high);
@@ -100,21 +98,6 @@ TEST(FanPreset, UnlinkedPresetsUseEachFansOwnSettingsWhenPresent) {
     EXPECT_EQ(preset.fan1Settings, (FanCurveSettings{25, 45, 4500}));
     preset.linkedFans = true;
     EXPECT_EQ(preset.fixedTarget(fan1), 3000);
-}
-
-TEST(FanPreset, MenuOrderPutsShippedPresetsFromTheLibraryThenUserPresets) {
-    EXPECT_THAT(names(FanPreset::menuOrder({})), ElementsAre("Apple Default", "Smart Auto", "Full Blast"));
-
-    auto renamedSaver = FanPreset::batterySaver;
-    renamedSaver.name = "My Saver";
-    auto stray = FanPreset::fullBlast;
-    stray.id = UUID::generate();
-    auto user = curvePreset();
-    EXPECT_THAT(names(FanPreset::menuOrder({user, stray, renamedSaver})),
-                ElementsAre("Apple Default", "My Saver", "Smart Auto", "Full Blast", "Quiet"));
-    EXPECT_TRUE(renamedSaver.isLocked());
-    EXPECT_FALSE(user.isLocked());
-    EXPECT_TRUE(stray.isLocked());
 }
 
 using Field = std::pair<const char*, nlohmann::json>;
