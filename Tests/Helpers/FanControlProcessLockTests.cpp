@@ -64,6 +64,13 @@ TEST_F(FanControlProcessLockTest, SecondHolderIsToldWhoOwnsFanControl) {
     EXPECT_TRUE(second.isHeld());
 }
 
+// A helper that ends without releasing by hand must not leave fan control owned.
+TEST_F(FanControlProcessLockTest, DestructionReleases) {
+    FanControlProcessLock(path).acquire("scoped");
+    FanControlProcessLock next(path);
+    EXPECT_NO_THROW(next.acquire("next"));
+}
+
 TEST_F(FanControlProcessLockTest, AnEmptyOwnerRecordIsAnotherQuorvaneProcess) {
     FanControlProcessLock first(path);
     first.acquire("holder");

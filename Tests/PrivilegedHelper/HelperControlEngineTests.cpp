@@ -92,6 +92,15 @@ TEST_F(EngineFixture, LeaseExpiresAfterTwelveSecondsOfSilence) {
     EXPECT_NO_THROW(engine->beginSession("B"));
 }
 
+// A caller that sends no session identifier must never reach the fans.
+TEST_F(EngineFixture, EmptySessionIdentifierCanOpenButNeverAct) {
+    startVerified();
+    engine->beginSession("");
+    EXPECT_EQ(messageOf([&] { engine->heartbeat(""); }), "The helper control session is invalid or expired");
+    EXPECT_EQ(messageOf([&] { engine->setMode(0, true, ""); }),
+              "The helper control session is invalid or expired");
+}
+
 TEST_F(EngineFixture, PreflightNeedsSystemManagedFansAndAClearUnlock) {
     start();
     setByte("F1Md", 1);

@@ -15,6 +15,7 @@
 #include "XPC/HelperReply.hpp"
 #include "XPC/HelperXPCError.hpp"
 
+#include <csignal>
 #include <filesystem>
 #include <future>
 #include <gtest/gtest.h>
@@ -171,6 +172,16 @@ TEST_F(HelperDaemonTest, RefusedClientsExchangeNothingAndAreLoggedOncePerInterva
     const auto lines = log.messagesContaining("refused connection from pid");
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_NE(lines[1].find("(4 more refused since the last report)"), std::string::npos) << lines[1];
+}
+
+// Without a handler in place before start-up, the hangup would end this very process.
+TEST_F(HelperDaemonTest, AHangupDuringStartUpEndsTheDaemonCleanly) {
+    options.makeSMCTransport = [this] {
+        ::raise(SIGHUP); // as the daemon sets up
+        return firmware.makeUserClient();
+    };
+    HelperDaemon hungUp(options);
+    EXPECT_EQ(hungUp.run(), 0);
 }
 
 TEST_F(HelperDaemonTest, GarbageClosesOnlyThatConnection) {
