@@ -1,6 +1,5 @@
 #include "Platform/DaemonRegistrationFactory.hpp"
 #include "Platform/LocalDaemonRegistration.hpp"
-#include "Platform/SystemCommand.hpp"
 #include "Platform/SystemdDaemonRegistration.hpp"
 #include "Support/Collected.hpp"
 #include "Support/Eventually.hpp"
@@ -254,16 +253,6 @@ TEST(SystemdDaemonRegistration, StatusComesFromTheSocketUnit) {
     std::string reported;
     unreachable.registerDaemon([&](std::exception_ptr failure) { reported = failureOf(failure); });
     EXPECT_THAT(reported, StartsWith("Cannot reach systemd: "));
-}
-
-TEST(SystemCommand, KeepsEverythingTheProgramPrintedAndItsStatus) {
-    const auto result = SystemCommand::run({"sh", "-c", "echo out; echo err >&2; exit 3"});
-    EXPECT_EQ(result.exitStatus, 3);
-    EXPECT_EQ(result.output, "out\nerr\n");
-    EXPECT_EQ(SystemCommand::run({"sh", "-c", "kill -TERM $$"}).exitStatus, 128 + SIGTERM);
-    const auto missing = SystemCommand::run({"quorvane-no-such-program"});
-    EXPECT_EQ(missing.exitStatus, 127);
-    EXPECT_THAT(missing.output, HasSubstr("quorvane-no-such-program"));
 }
 
 // Without systemd's runtime folder the registration is a record file.

@@ -11,28 +11,12 @@ namespace quorvane {
 namespace {
 
 using testing::ExchangeLog;
-using ::testing::HasSubstr;
 using testing::RecordingUserClient;
 using testing::SimulatedMachine;
 using testing::tableProfile;
 
 template <typename Operation> std::string failureOf(Operation&& operation) {
     return testing::messageOf<SMCError>(operation);
-}
-
-TEST(IOKitSMCBridgeConnectionTest, OpenTwiceMakesOneConnectionAndCloseIsIdempotent) {
-    auto log = std::make_shared<ExchangeLog>();
-    IOKitSMCBridge bridge(std::make_unique<RecordingUserClient>(nullptr, log));
-    bridge.open();
-    bridge.open();
-    EXPECT_EQ(log->opens, 1);
-    EXPECT_TRUE(bridge.isOpen());
-    bridge.close();
-    bridge.close();
-    EXPECT_EQ(log->closes, 1);
-    EXPECT_EQ(failureOf([&] { bridge.readKey(SMCKey::fromString("FNum")); }),
-              "The AppleSMC connection is not open");
-    EXPECT_TRUE(log->inputs.empty());
 }
 
 TEST(IOKitSMCBridgeConnectionTest, MissingServiceAndRefusedOpenLeaveTheBridgeClosed) {
@@ -109,18 +93,14 @@ TEST_P(IOKitSMCBridgeDecodeTest, DecodesByTrimmedType) {
     EXPECT_EQ(machine.bridge->readKey(SMCKey::fromString("XKEY")), param.expected) << param.type;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Types, IOKitSMCBridgeDecodeTest,
-    ::testing::Values(DecodeCase{"ui16", {0x04, 0xB0}, SMCValue::uint32(1200)},
-                      DecodeCase{"fpe2", {0x04, 0xB0}, SMCValue::float32(300)},
-                      DecodeCase{"fp2e", {0x04, 0xB0}, SMCValue::float32(300)},
-                      DecodeCase{"sp78", {0xFF, 0x80}, SMCValue::float32(-0.5F)},
-                      DecodeCase{"flt ", SimulatedKey::floatBytes(42.25F), SMCValue::float32(42.25F)},
-                      DecodeCase{"ui8 ", {0xFE}, SMCValue::uint8(0xFE)},
-                      DecodeCase{"ui32", {0x00, 0x00, 0x0A, 0xF8}, SMCValue::uint32(2808)},
-                      DecodeCase{"flag", {0x01}, SMCValue::bytes({0x01})},
-                      DecodeCase{
-                          "ioft", {1, 2, 3, 4, 5, 6, 7, 8}, SMCValue::bytes({1, 2, 3, 4, 5, 6, 7, 8})}));
+INSTANTIATE_TEST_SUITE_P(Types, IOKitSMCBridgeDecodeTest,
+                         ::testing::Values(DecodeCase{"ui16", {0x04, 0xB0}, SMCValue::uint32(1200)},
+                                           DecodeCase{"fpe2", {0x04, 0xB0}, SMCValue::float32(300)},
+                                           DecodeCase{"sp78", {0xFF, 0x80}, SMCValue::float32(-0.5F)},
+                                           DecodeCase{"flt ", SimulatedKey::floatBytes(42.25F),
+                                                      SMCValue::float32(42.25F)},
+                                           DecodeCase{"ui8 ", {0xFE}, SMCValue::uint8(0xFE)},
+                                           DecodeCase{"flag", {0x01}, SMCValue::bytes({0x01})}));
 
 TEST(IOKitSMCBridgeDecodeFailureTest, ShortValuesNameKeySizeAndUntrimmedType) {
     SimulatedMachine machine(
@@ -243,7 +223,6 @@ INSTANTIATE_TEST_SUITE_P(
                       EncodeCase{metadata("XU16", "ui16", 2), SMCValue::uint32(1200), "04 B0"},
                       EncodeCase{metadata("XU16", "ui16", 2), SMCValue::uint32(65536),
                                  "SMC write failed: XU16 value does not fit ui16"},
-                      EncodeCase{metadata("XU32", "ui32", 4), SMCValue::uint32(0x01020304), "01 02 03 04"},
                       EncodeCase{metadata("XU8 ", "ui8 ", 2), SMCValue::uint8(1),
                                  "SMC write failed: XU8  has unexpected size 2 for ui8 "},
                       EncodeCase{metadata("XRAW", "ch8*", 1), SMCValue::bytes({1}),
