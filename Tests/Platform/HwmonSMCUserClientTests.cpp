@@ -193,9 +193,6 @@ TEST_F(HwmonSMCUserClientTest, MachineSelectionPrefersTheSocketThenTheDriverAndS
     sources.smcSocketPath.reset();
     sources.deviceTreePath = tree.deviceTree().string();
     EXPECT_EQ(HardwareModel::identifier(sources), "Unknown Mac (apple,j999)");
-    std::ofstream(tree.deviceTree() / "compatible", std::ios::binary)
-        << std::string("pine64,rockpro64\0", 17);
-    EXPECT_EQ(machine().description(), "simulated Mac at /run/quorvane-sim.sock");
 }
 
 TEST(HardwareModelTest, PrefersTheServedMachineThenTheProductNameThenUnknown) {
@@ -203,9 +200,6 @@ TEST(HardwareModelTest, PrefersTheServedMachineThenTheProductNameThenUnknown) {
     HardwareModel::Sources sources;
     sources.smcSocketPath = (directory.path() / "smc.sock").string();
     sources.productNamePath = (directory.path() / "product_name").string();
-    EXPECT_EQ(HardwareModel::identifier(sources), "Unknown Mac");
-
-    std::ofstream(sources.productNamePath) << "  \n";
     EXPECT_EQ(HardwareModel::identifier(sources), "Unknown Mac");
     std::ofstream(sources.productNamePath) << "MacBookPro18,3 \n";
     EXPECT_EQ(HardwareModel::identifier(sources), "MacBookPro18,3");
