@@ -34,13 +34,8 @@ TEST(IOKitSMCBridgeConnectionTest, MissingServiceAndRefusedOpenLeaveTheBridgeClo
     EXPECT_EQ(failureOf([&] { refused.getKeyCount(); }), "The AppleSMC connection is not open");
 }
 
-TEST(IOKitSMCBridgeConnectionTest, TransportFailuresNameOperationAndKey) {
+TEST(IOKitSMCBridgeConnectionTest, ATransportAnswerOfTheWrongSizeIsAnError) {
     SimulatedMachine machine(tableProfile({SimulatedKey::ui8("FNum", 2)}));
-    machine.log->forcedCode = IOKitReturn::notResponding;
-    EXPECT_EQ(failureOf([&] { machine.bridge->readKey(SMCKey::fromString("FNum")); }),
-              "read key info for FNum failed (IOKit 0xe00002ed)");
-
-    machine.log->forcedCode.reset();
     machine.log->forcedOutputSize = 48;
     EXPECT_EQ(failureOf([&] { machine.bridge->getKeyInfo(SMCKey::fromString("FNum")); }),
               "SMC read failed: read key info returned 48 bytes; expected 80");
@@ -68,15 +63,6 @@ TEST(IOKitSMCBridgeRecordTest, CommandsFillTheDocumentedOffsets) {
     EXPECT_EQ(byIndex[42], 8);
     EXPECT_EQ(byIndex[44], 1);
     EXPECT_TRUE(std::all_of(byIndex.begin(), byIndex.begin() + 42, [](auto byte) { return byte == 0; }));
-}
-
-TEST(IOKitSMCBridgeRecordTest, FirmwareResultsBecomeErrors) {
-    SimulatedMachine machine(tableProfile({SimulatedKey::flt("F0Ac", 0)}));
-    const SMCKey actual = SMCKey::fromString("F0Ac");
-    machine.firmware.injectTransient(actual, 0x82, 1, FaultScope::reads);
-    EXPECT_EQ(failureOf([&] { machine.bridge->readKey(actual); }),
-              "read bytes failed for F0Ac (SMC result 0x82)");
-    EXPECT_EQ(machine.bridge->readKey(actual), SMCValue::float32(0));
 }
 
 struct DecodeCase {
