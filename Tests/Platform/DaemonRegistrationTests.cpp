@@ -246,12 +246,6 @@ TEST(SystemdDaemonRegistration, StatusComesFromTheSocketUnit) {
         EXPECT_EQ(SystemdDaemonRegistration::statusOf(unit), status)
             << unit.loadState << " " << unit.activeState << " " << unit.unitFileState;
     }
-
-    SystemdDaemonRegistration unreachable("unix:path=/nonexistent/quorvane-test-bus");
-    EXPECT_EQ(unreachable.status(), SystemdDaemonRegistration::unknownStatus);
-    std::string reported;
-    unreachable.registerDaemon([&](std::exception_ptr failure) { reported = failureOf(failure); });
-    EXPECT_THAT(reported, StartsWith("Cannot reach systemd: "));
 }
 
 // Without systemd's runtime folder the registration is a record file.
