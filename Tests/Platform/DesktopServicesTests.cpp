@@ -49,7 +49,6 @@ TEST(XDGLaunchAtLogin, AnEntryTheDesktopSwitchedOffIsDisabled) {
         {"Exec=Quorvane\n", true},
         {"Exec=Quorvane\nHidden=true\n", false},
         {"Exec=Quorvane\nX-GNOME-Autostart-enabled=false\n", false},
-        {"Exec=Quorvane\n[Desktop Action quit]\nHidden=true\n", true},
     };
     TemporaryDirectory directory;
     const auto entry = directory.path() / "com.orvalith.quorvane.desktop";
