@@ -61,24 +61,6 @@ TEST_P(ControlProcessTest, AKilledAppIsRevertedWithinTheLease) {
 INSTANTIATE_TEST_SUITE_P(Over, ControlProcessTest, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Hwmon" : "Socket"; });
 
-TEST_F(AppProcessTest, ACompetitorTakesTheFansBackAndItsExitLetsThePresetReturn) {
-    auto quorvane = smartAutoInControl();
-    fs::copy_file("/bin/sleep", directory / "mbpfan");
-    auto competitor = std::make_unique<ChildProcess>(directory / "mbpfan", std::vector<std::string>{"300"},
-                                                     std::vector<std::string>{}, directory / "mbpfan.log");
-    EXPECT_TRUE(eventually([&] { return handedBack(); }, 10s)) << machine().dump();
-    EXPECT_TRUE(eventually(
-        [&] {
-            const auto objects = polls(*quorvane);
-            return !objects.empty() && objects.back()["conflict"].is_string() &&
-                   objects.back()["conflict"].get<std::string>().find("mbpfan") != std::string::npos;
-        },
-        10s))
-        << quorvane->output();
-    competitor.reset();
-    EXPECT_TRUE(eventually([&] { return bothManual(); }, 60s)) << quorvane->output();
-}
-
 class UnverifiedAppProcessTest : public AppProcessTest {
 protected:
     UnverifiedAppProcessTest() : AppProcessTest("Mac14,6") {}

@@ -1,6 +1,5 @@
 #include "Platform/DaemonRegistrationFactory.hpp"
 #include "Platform/LocalDaemonRegistration.hpp"
-#include "Platform/SystemCommand.hpp"
 #include "Platform/SystemdDaemonRegistration.hpp"
 #include "Support/Collected.hpp"
 #include "Support/Eventually.hpp"
@@ -13,7 +12,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <map>
-#include <sstream>
 
 namespace quorvane {
 namespace {
@@ -248,22 +246,6 @@ TEST(SystemdDaemonRegistration, StatusComesFromTheSocketUnit) {
         EXPECT_EQ(SystemdDaemonRegistration::statusOf(unit), status)
             << unit.loadState << " " << unit.activeState << " " << unit.unitFileState;
     }
-
-    SystemdDaemonRegistration unreachable("unix:path=/nonexistent/quorvane-test-bus");
-    EXPECT_EQ(unreachable.status(), SystemdDaemonRegistration::unknownStatus);
-    std::string reported;
-    unreachable.registerDaemon([&](std::exception_ptr failure) { reported = failureOf(failure); });
-    EXPECT_THAT(reported, StartsWith("Cannot reach systemd: "));
-}
-
-TEST(SystemCommand, KeepsEverythingTheProgramPrintedAndItsStatus) {
-    const auto result = SystemCommand::run({"sh", "-c", "echo out; echo err >&2; exit 3"});
-    EXPECT_EQ(result.exitStatus, 3);
-    EXPECT_EQ(result.output, "out\nerr\n");
-    EXPECT_EQ(SystemCommand::run({"sh", "-c", "kill -TERM $$"}).exitStatus, 128 + SIGTERM);
-    const auto missing = SystemCommand::run({"quorvane-no-such-program"});
-    EXPECT_EQ(missing.exitStatus, 127);
-    EXPECT_THAT(missing.output, HasSubstr("quorvane-no-such-program"));
 }
 
 // Without systemd's runtime folder the registration is a record file.
@@ -279,10 +261,6 @@ TEST(LocalDaemonRegistration, RecordFileIsTheRegistration) {
     EXPECT_EQ(registration.status(), 0);
     registration.registerDaemon(report);
     EXPECT_EQ(registration.status(), 1);
-    std::ostringstream recorded;
-    recorded << std::ifstream(registration.record()).rdbuf();
-    EXPECT_EQ(recorded.str(),
-              "service=com.orvalith.quorvane.helper\nplist=com.orvalith.quorvane.helper.plist\n");
     registration.unregisterDaemon(report);
     EXPECT_EQ(registration.status(), 0);
     registration.unregisterDaemon(report); // finds nothing to remove, and that is fine

@@ -1,4 +1,3 @@
-#include "Platform/ConsoleNotificationCenter.hpp"
 #include "Platform/PlatformServiceError.hpp"
 #include "Platform/XDGLaunchAtLogin.hpp"
 #include "Support/TemporaryDirectory.hpp"
@@ -50,9 +49,6 @@ TEST(XDGLaunchAtLogin, AnEntryTheDesktopSwitchedOffIsDisabled) {
         {"Exec=Quorvane\n", true},
         {"Exec=Quorvane\nHidden=true\n", false},
         {"Exec=Quorvane\nX-GNOME-Autostart-enabled=false\n", false},
-        {"Exec=Quorvane\nX-GNOME-Autostart-enabled = false\r\n", false},
-        {"Exec=Quorvane\nX-GNOME-Autostart-enabled=true\n", true},
-        {"Exec=Quorvane\n[Desktop Action quit]\nHidden=true\n", true},
     };
     TemporaryDirectory directory;
     const auto entry = directory.path() / "com.orvalith.quorvane.desktop";
@@ -76,29 +72,6 @@ TEST(XDGLaunchAtLogin, TheOldEntryIsTakenOverWithTheUsersChoice) {
     EXPECT_TRUE(XDGLaunchAtLogin(entry, "/usr/bin/Quorvane").isEnabled());
     EXPECT_FALSE(std::filesystem::exists(legacy));
     EXPECT_THAT(contents(entry), HasSubstr("\nIcon=com.orvalith.quorvane\n"));
-}
-
-TEST(XDGLaunchAtLogin, DefaultEntryFollowsTheConfigFolderAndIgnoresARelativeOne) {
-    const auto entryFor = [](std::string configHome) {
-        return XDGLaunchAtLogin::defaultEntry(UserDirectories([configHome](const std::string& name) {
-            return std::optional<std::string>(name == "HOME" ? "/home/ada" : configHome);
-        }));
-    };
-    EXPECT_EQ(entryFor("/etc/xdg-ada"), "/etc/xdg-ada/autostart/com.orvalith.quorvane.desktop");
-    EXPECT_EQ(entryFor("config"), "/home/ada/.config/autostart/com.orvalith.quorvane.desktop");
-}
-
-TEST(ConsoleNotificationCenter, AlwaysAllowedAndPrintsEachNotificationAsALine) {
-    std::ostringstream output;
-    ConsoleNotificationCenter center(output);
-    center.requestAuthorization(
-        [](bool granted, std::optional<std::string> error) { EXPECT_TRUE(granted && !error); });
-    std::optional<std::string> failure = "not called";
-    center.deliver("overheat", "CPU is hot", "96 °C for 30 seconds", [&](auto error) { failure = error; });
-    center.deliver("overheat", "Cooling down", "80 °C", nullptr);
-    EXPECT_EQ(failure, std::nullopt);
-    EXPECT_EQ(output.str(),
-              "Notification: CPU is hot: 96 °C for 30 seconds\nNotification: Cooling down: 80 °C\n");
 }
 
 } // namespace

@@ -148,12 +148,5 @@ TEST(LogindPowerMonitor, SleepWaitsForTheHandBackOfAnActiveSession) {
               std::nullopt);
 }
 
-TEST(LogindPowerMonitor, WithoutABusItDoesNothing) {
-    LogindPowerMonitor monitor("unix:path=/nonexistent/quorvane-test-bus");
-    monitor.setControlActive(true);
-    monitor.start([] { FAIL() << "no bus, no sleep"; }, [] { FAIL() << "no bus, no wake"; });
-    EXPECT_FALSE(monitor.isListening());
-}
-
 } // namespace
 } // namespace quorvane

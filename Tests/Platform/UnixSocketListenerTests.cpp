@@ -37,7 +37,6 @@ TEST(UnixSocketListenerTest, ReplacesADeadSocketButNotALiveOneOrAFile) {
     EXPECT_THAT(
         [&] { UnixSocketListener listener(io, path); },
         ::testing::ThrowsMessage<SocketError>(::testing::StrEq(path + " exists and is not a socket")));
-    EXPECT_THROW(UnixSocketListener(io, "/tmp/" + std::string(200, 'x')), SocketError);
 }
 
 // Out of descriptors, accepting pauses instead of failing again and again on the waiting connection.

@@ -68,13 +68,5 @@ TEST(FanCapabilityProbeTest, DiagnosticLockMustBeAWritableByte) {
     }
 }
 
-TEST(FanCapabilityProbeTest, NoFansOrAClosedConnectionYieldNothing) {
-    EXPECT_EQ(probe({}).supervisedFanIndex(), std::nullopt);
-    EXPECT_FALSE(probe(twoFanKeys()).hasDiagnosticLock);
-    SimulatedMachine machine(tableProfile(twoFanKeys()));
-    machine.bridge->close();
-    EXPECT_EQ(FanCapabilityProbe(*machine.bridge).probe(), HardwareCapabilities{});
-}
-
 } // namespace
 } // namespace quorvane

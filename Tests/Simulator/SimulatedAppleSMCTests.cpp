@@ -73,12 +73,9 @@ TEST_P(SimulatedAppleSMCResultTest, AnswersTheFirmwareResultByteWithoutEffect) {
 INSTANTIATE_TEST_SUITE_P(
     Refusals, SimulatedAppleSMCResultTest,
     ::testing::Values(ResultCase{"infoMissing", SMCParamStruct::keyInfo, "ZZZZ", 0, 0x84},
-                      ResultCase{"writeMissing", SMCParamStruct::writeBytes, "ZZZZ", 1, 0x84},
                       ResultCase{"readPrivate", SMCParamStruct::readBytes, "PRIV", 1, 0x85},
                       ResultCase{"writeReadOnly", SMCParamStruct::writeBytes, "BCyc", 2, 0x86},
-                      ResultCase{"writeKeyCount", SMCParamStruct::writeBytes, "#KEY", 4, 0x86},
                       ResultCase{"writeWrongSize", SMCParamStruct::writeBytes, "BRSC", 2, 0x87},
-                      ResultCase{"readWrongSize", SMCParamStruct::readBytes, "BCyc", 4, 0x87},
                       ResultCase{"limitsCommand", 11, "BRSC", 1, 0x82}),
     [](const auto& info) { return std::string(info.param.label); });
 
