@@ -10,7 +10,6 @@ namespace {
 class AppModelPresetTest : public AppModelTest {
 protected:
     AppModelPresetTest() {
-        startVerified();
         launch();
         feed(snapshot(60, 60));
     }

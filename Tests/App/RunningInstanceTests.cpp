@@ -27,7 +27,6 @@ using ::testing::HasSubstr;
 class RunningInstanceTest : public AppModelTest {
 protected:
     void SetUp() override {
-        startVerified();
         launch();
         running = std::make_unique<RunningInstance>(
             *model, main, openWindow, [this](const AppInstanceState& state) { published.push_back(state); });

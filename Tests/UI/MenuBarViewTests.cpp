@@ -53,41 +53,38 @@ private slots:
     void bannersAppearAndDisappearWithTheModel() {
         ViewModelFixture fixture;
         auto& model = fixture.launch();
-        MenuBarView view(*fixture.adapter, {});
-        view.show();
+        auto view = fixture.show<MenuBarView>();
         fixture.nextPoll(62, 60);
         const QString ownership = QStringLiteral("Monitoring only — another app owns fan control");
         const QString critical = QStringLiteral("Critical die override — both fans at maximum");
-        QVERIFY(!bannerShown(view, ownership));
-        QVERIFY(!bannerShown(view, critical));
+        QVERIFY(!bannerShown(*view, ownership));
+        QVERIFY(!bannerShown(*view, critical));
 
         model.setFanControlOwnership(FanControlOwnership::anotherApp);
         fixture.settle();
-        QVERIFY(bannerShown(view, ownership));
+        QVERIFY(bannerShown(*view, ownership));
         model.setFanControlOwnership(FanControlOwnership::quorvane);
         fixture.settle();
-        QVERIFY(!bannerShown(view, ownership));
+        QVERIFY(!bannerShown(*view, ownership));
 
         fixture.nextPoll(62, 60, 110);
         QVERIFY(model.criticalThermalOverrideActive());
-        QVERIFY(bannerShown(view, critical));
+        QVERIFY(bannerShown(*view, critical));
 
         model.activate(FanPreset::fullBlast);
         fixture.processes.processes.push_back({4242, std::string("/usr/sbin/mbpfan")});
         fixture.nextPoll(62, 60);
         QVERIFY(model.activeConflictMessage());
-        QVERIFY(bannerShown(view, QString::fromStdString(*model.activeConflictMessage())));
+        QVERIFY(bannerShown(*view, QString::fromStdString(*model.activeConflictMessage())));
     }
 
     void unverifiedAndFanlessMachinesSayTheyOnlyMonitor() {
         ViewModelFixture unverified;
         unverified.modelIdentifier = "Mac14,6";
-        unverified.launch();
-        MenuBarView view(*unverified.adapter, {});
-        view.show();
+        auto view = unverified.show<MenuBarView>();
         unverified.nextPoll(62, 60);
         QVERIFY(bannerShown(
-            view,
+            *view,
             QStringLiteral("Monitoring only — fan control is currently hardware-verified on Mac15,11.")));
 
         // A closed panel catches up when it opens.
@@ -106,25 +103,24 @@ private slots:
     void presetsAreListedInMenuOrderWithTheActiveOneChecked() {
         ViewModelFixture fixture;
         auto& model = fixture.launch();
-        MenuBarView view(*fixture.adapter, {});
-        view.show();
+        auto view = fixture.show<MenuBarView>();
         fixture.nextPoll(62, 60);
 
-        auto [names, checked] = presetRows(view);
+        auto [names, checked] = presetRows(*view);
         QCOMPARE(names, (QStringList{"Apple Default", "Battery Saver", "30–50 °C Cooling", "Smart Auto",
                                      "Full Blast"}));
         QCOMPARE(checked, QStringLiteral("Apple Default"));
         // Screen readers hear which one is active, not only see a check mark.
-        QCOMPARE(findButton(view, QStringLiteral("Apple Default"))->accessibleName(),
+        QCOMPARE(findButton(*view, QStringLiteral("Apple Default"))->accessibleName(),
                  QStringLiteral("Apple Default, active"));
-        QCOMPARE(findButton(view, QStringLiteral("Smart Auto"))->accessibleName(),
+        QCOMPARE(findButton(*view, QStringLiteral("Smart Auto"))->accessibleName(),
                  QStringLiteral("Smart Auto"));
 
-        findButton(view, QStringLiteral("Smart Auto"))->click();
+        findButton(*view, QStringLiteral("Smart Auto"))->click();
         fixture.settle();
         QCOMPARE(QString::fromStdString(model.activePreset().name), QStringLiteral("Smart Auto"));
-        QTRY_COMPARE(presetRows(view).second, QStringLiteral("Smart Auto"));
-        QCOMPARE(findButton(view, QStringLiteral("Smart Auto"))->accessibleDescription(),
+        QTRY_COMPARE(presetRows(*view).second, QStringLiteral("Smart Auto"));
+        QCOMPARE(findButton(*view, QStringLiteral("Smart Auto"))->accessibleDescription(),
                  QStringLiteral("Active preset"));
     }
 
@@ -165,8 +161,7 @@ private slots:
     void presetActionsCallTheModel() {
         ViewModelFixture fixture;
         auto& model = fixture.launch();
-        MenuBarView view(*fixture.adapter, {});
-        view.show();
+        auto view = fixture.show<MenuBarView>();
         model.createCustomPreset();
         fixture.settle();
         const auto custom = model.customPresets().back();
@@ -174,7 +169,7 @@ private slots:
 
         // The last Duplicate belongs to the user's preset, the last row.
         QList<QAbstractButton*> duplicates;
-        for (auto* button : view.findChildren<QAbstractButton*>()) {
+        for (auto* button : view->findChildren<QAbstractButton*>()) {
             if (button->text() == QStringLiteral("Duplicate")) {
                 duplicates << button;
             }
@@ -184,10 +179,10 @@ private slots:
         QCOMPARE(model.customPresets().size(), count + 1);
         QCOMPARE(model.customPresets().back().name, custom.name + " Copy");
 
-        QTRY_VERIFY(findButton(view, QStringLiteral("Delete")) != nullptr);
-        findButton(view, QStringLiteral("Delete"))->click();
-        QCOMPARE(view.presetPendingDeletion(), std::optional<UUID>(custom.id));
-        findButton(*view.deletionConfirmation(), QStringLiteral("Delete"))->click();
+        QTRY_VERIFY(findButton(*view, QStringLiteral("Delete")) != nullptr);
+        findButton(*view, QStringLiteral("Delete"))->click();
+        QCOMPARE(view->presetPendingDeletion(), std::optional<UUID>(custom.id));
+        findButton(*view->deletionConfirmation(), QStringLiteral("Delete"))->click();
         fixture.settle();
         QCOMPARE(model.customPresets().size(), count);
         for (const auto& preset : model.customPresets()) {
@@ -197,23 +192,21 @@ private slots:
 
     void infoButtonExplainsThePresetAndTheHistoryExpandsAndCollapses() {
         ViewModelFixture fixture;
-        fixture.launch();
-        MenuBarView view(*fixture.adapter, {});
-        view.show();
-        auto buttons = view.findChildren<PresetInfoButton*>();
+        auto view = fixture.show<MenuBarView>();
+        auto buttons = view->findChildren<PresetInfoButton*>();
         QVERIFY(!buttons.isEmpty());
         buttons.front()->click();
         QVERIFY(buttons.front()->popover() != nullptr);
         QVERIFY(buttons.front()->popover()->description().startsWith(
             QStringLiteral("Hands fan control back to macOS")));
 
-        QVERIFY(!view.isHistoryExpanded());
-        findButton(view, QStringLiteral("Expand session chart"))->click();
-        QVERIFY(view.isHistoryExpanded());
-        findButton(view, QStringLiteral("Collapse session chart"))->click();
-        QVERIFY(!view.isHistoryExpanded());
-        findButton(view, QStringLiteral("View full session history"))->click();
-        QVERIFY(view.isHistoryExpanded());
+        QVERIFY(!view->isHistoryExpanded());
+        findButton(*view, QStringLiteral("Expand session chart"))->click();
+        QVERIFY(view->isHistoryExpanded());
+        findButton(*view, QStringLiteral("Collapse session chart"))->click();
+        QVERIFY(!view->isHistoryExpanded());
+        findButton(*view, QStringLiteral("View full session history"))->click();
+        QVERIFY(view->isHistoryExpanded());
     }
 
     void setupPromptsAndFooterCallWhatTheyName() {
@@ -232,23 +225,22 @@ private slots:
                                .openSettings = counted("settings"),
                                .checkForUpdates = counted("updates"),
                                .quit = counted("quit")};
-        MenuBarView view(*fixture.adapter, actions);
-        view.show();
+        auto view = fixture.show<MenuBarView>(actions);
         auto unregistered = fixture.snapshot(62, 60);
         unregistered.helperState = HelperInstallState::notRegistered;
         fixture.pollAndFeed(unregistered);
 
         QVERIFY(showsText(
-            view, QStringLiteral("One-time setup: approve the Quorvane helper as an administrator.")));
-        QVERIFY(showsText(view, QStringLiteral("Required once before manual presets are enabled.")));
-        findButton(view, QStringLiteral("Install and Request Approval"))->click();
+            *view, QStringLiteral("One-time setup: approve the Quorvane helper as an administrator.")));
+        QVERIFY(showsText(*view, QStringLiteral("Required once before manual presets are enabled.")));
+        findButton(*view, QStringLiteral("Install and Request Approval"))->click();
         fixture.settle();
         QCOMPARE(fixture.registration.registerCalls, 1);
         QCOMPARE(model.helperState(), HelperInstallState::enabled);
         QVERIFY(!showsText(
-            view, QStringLiteral("One-time setup: approve the Quorvane helper as an administrator.")));
+            *view, QStringLiteral("One-time setup: approve the Quorvane helper as an administrator.")));
 
-        findButton(view, QStringLiteral("Run Supervised Fan Test…"))->click();
+        findButton(*view, QStringLiteral("Run Supervised Fan Test…"))->click();
         fixture.settle();
         QVERIFY(model.supervisedTestPassed());
 
@@ -256,7 +248,7 @@ private slots:
              {std::pair{"Open Dashboard", "dashboard"}, std::pair{"Temperature Sensors", "sensors"},
               std::pair{"Settings & Helper…", "settings"}, std::pair{"Check for Updates…", "updates"},
               std::pair{"Quit", "quit"}}) {
-            findButton(view, QString::fromUtf8(text))->click();
+            findButton(*view, QString::fromUtf8(text))->click();
             QCOMPARE(calls[QString::fromUtf8(key)], 1);
         }
     }
