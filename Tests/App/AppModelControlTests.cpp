@@ -1,7 +1,5 @@
 #include "App/AppModelFixture.hpp"
 #include "App/SessionPreflight.hpp"
-#include "Helpers/FanCurveManager.hpp"
-#include "Helpers/PresetSelectionStore.hpp"
 #include "XPC/HelperReplyKey.hpp"
 
 namespace quorvane::testing {
@@ -14,8 +12,7 @@ TEST_F(AppModelTest, supervisedTestUnlocksPresetsEndToEndOnTheSimulatedMac) {
     ASSERT_EQ(model->fans().size(), 2u);
 
     const auto quiet = curvePreset();
-    model->activate(quiet);
-    settle();
+    activate(quiet);
     EXPECT_EQ(model->lastError(), "Approve the helper and complete the supervised fan test first.");
     EXPECT_FALSE(engine->activeSession());
 
@@ -75,8 +72,7 @@ TEST(SessionPreflight, refusesDiagnosticModeManualFansAndIncompleteReplies) {
 TEST_F(AppModelTest, smartAutoWritesItsDecisionRaisesTheDieFloorAndStepsDownSlowly) {
     launch();
     feed(snapshot(70, 50));
-    model->activate(FanPreset::automatic);
-    settle();
+    activate(FanPreset::automatic);
     ASSERT_TRUE(engine->activeSession());
     // 70 °C lies between the curve's 60 °C (35 %) and 75 °C (65 %) points: 55 % of 1200...6900 RPM.
     EXPECT_EQ(firmwareTarget(0), 4335);
@@ -102,50 +98,39 @@ TEST_F(AppModelTest, smartAutoWritesItsDecisionRaisesTheDieFloorAndStepsDownSlow
 }
 
 TEST_F(AppModelTest, criticalOverrideRunsEveryControlledFanAtMaximumWhateverThePreset) {
-    launch();
-    feed(snapshot(50, 50));
-    model->activate(curvePreset());
-    settle();
+    controlling();
     ASSERT_LT(firmwareTarget(0), 6900);
 
-    pollAndFeed(snapshot(50, 50, 106));
+    pollAndFeed(snapshot(60, 60, 106));
     ASSERT_TRUE(model->criticalThermalOverrideActive());
     EXPECT_EQ(firmwareTarget(0), 6900);
     EXPECT_EQ(firmwareTarget(1), 7450);
 
     // Switching presets keeps the session, and the new preset's target is the maximum too.
-    model->activate(constantPreset(2000));
-    settle();
+    activate(constantPreset(2000));
     EXPECT_FALSE(model->lastError());
     EXPECT_EQ(firmwareTarget(0), 6900);
     EXPECT_EQ(firmwareTarget(1), 7450);
 }
 
 TEST_F(AppModelTest, curveWritesOnlyOutsideTheDeadbandAndResendsALostTarget) {
-    launch();
-    feed(snapshot(50, 50));
-    model->activate(curvePreset());
-    settle();
+    controlling();
     const auto writes = [&] {
         auto selectors = helperProcess->selectors();
         return std::count(selectors.begin(), selectors.end(), HelperSelector::setFanTargetRPM);
     };
     const auto before = writes();
-    pollAndFeed(snapshot(50.2, 50.2));
+    pollAndFeed(snapshot(60.2, 60.2));
     EXPECT_EQ(writes(), before) << "a few RPM of change is not worth a write";
     const auto target = firmwareTarget(0);
     firmware.setFloat(key(0, "Tg"), static_cast<float>(target + 60));
-    pollAndFeed(snapshot(50, 50));
+    pollAndFeed(snapshot(60, 60));
     EXPECT_EQ(writes(), before + 1) << "a read-back 60 RPM off is written again";
     EXPECT_EQ(firmwareTarget(0), target);
 }
 
 TEST_F(AppModelTest, sleepAndTerminationHandEveryFanBack) {
-    launch();
-    feed(snapshot(60, 60));
-    model->activate(curvePreset());
-    settle();
-    ASSERT_TRUE(fanIsManual(0) && fanIsManual(1));
+    controlling();
     EXPECT_TRUE(power.controlActive) << "sleep waits for the hand-back while the fans are controlled";
 
     std::optional<bool> manualWhenSleepWasLetGo;
@@ -212,12 +197,7 @@ TEST_F(AppModelTest, aSessionOpenedForACalledOffActivationIsHandedBack) {
 }
 
 TEST_F(AppModelTest, rememberedPresetIsRestoredAtStartAndAfterTheSessionIsLost) {
-    const auto quiet = curvePreset();
-    FanCurveManager library(defaults);
-    auto presets = library.loadCustomPresets();
-    presets.push_back(quiet);
-    library.saveCustomPresets(presets);
-    PresetSelectionStore(defaults).save(quiet);
+    const auto quiet = remembered();
 
     launch();
     EXPECT_EQ(model->activePreset().id, quiet.id);
@@ -262,8 +242,7 @@ TEST_F(AppModelTest, installingAndRemovingTheHelperFollowsTheRegistration) {
     EXPECT_EQ(model->helperState(), HelperInstallState::notRegistered);
     registration.currentStatus = 1; // approved by hand meanwhile
     feed(snapshot(60, 60));
-    model->activate(curvePreset());
-    settle();
+    activate(curvePreset());
     ASSERT_TRUE(fanIsManual(0));
     registration.answerRegistration();
     settle();
@@ -290,8 +269,7 @@ TEST_P(ActivationGateTest, refusesInItsSentenceAndLeavesTheFansAutomatic) {
     launch();
     feed(snapshot(60, 60));
     GetParam().arrange(*this);
-    model->activate(curvePreset());
-    settle();
+    activate(curvePreset());
     EXPECT_EQ(model->lastError(), GetParam().refusal);
     EXPECT_FALSE(engine->activeSession());
     EXPECT_FALSE(fanIsManual(0) || fanIsManual(1));
@@ -348,8 +326,7 @@ TEST_F(AppModelTest, anotherOwnerKeepsTheSelectionAndSeesTheCompetitorButNoConfl
 TEST_F(AppModelTest, aLostCompositeReadingIsToleratedForOnePollThenTheFansGoBack) {
     launch();
     pollAndFeed(snapshot(70, 50));
-    model->activate(FanPreset::automatic);
-    settle();
+    activate(FanPreset::automatic);
     ASSERT_TRUE(engine->activeSession());
     pollAndFeed(withoutComposite(*this));
     EXPECT_TRUE(engine->activeSession());
@@ -360,10 +337,7 @@ TEST_F(AppModelTest, aLostCompositeReadingIsToleratedForOnePollThenTheFansGoBack
 }
 
 TEST_F(AppModelTest, aRestoreThatFindsTheHelperBusyRetriesQuietlyFiveSecondsLater) {
-    const auto quiet = curvePreset();
-    FanCurveManager library(defaults);
-    library.saveCustomPresets({quiet});
-    PresetSelectionStore(defaults).save(quiet);
+    remembered();
     engine->beginSession("another client");
     launch();
     feed(snapshot(60, 60));
@@ -388,8 +362,7 @@ class DisruptionTest : public AppModelTest, public ::testing::WithParamInterface
 TEST_P(DisruptionTest, handsBackKeepsTheSelectionAndRestoresOnceItIsOver) {
     launch();
     feed(snapshot(50, 50));
-    model->activate(curvePreset());
-    settle();
+    activate(curvePreset());
     ASSERT_TRUE(fanIsManual(0) && fanIsManual(1));
     switch (GetParam()) {
     case Disruption::competitor:

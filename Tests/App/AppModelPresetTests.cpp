@@ -63,8 +63,7 @@ TEST_F(AppModelPresetTest, createDuplicateAndRenameKeepTheLibraryConsistent) {
 TEST_F(AppModelPresetTest, deletingTheActivePresetReturnsFansToAutomatic) {
     const auto quiet = curvePreset();
     model->savePreset(quiet);
-    model->activate(quiet);
-    settle();
+    activate(quiet);
     ASSERT_TRUE(fanIsManual(0));
 
     model->deletePreset(FanPreset::cpuCoreDefault);

@@ -62,11 +62,7 @@ TEST_F(AppModelTest, aReadThatCompletesAfterSleepIsIgnoredAndWakeResumesPolling)
 }
 
 TEST_F(AppModelTest, staleTelemetryToleratesOneFailureThenHandsBackAndRecovers) {
-    launch();
-    feed(snapshot(60, 60));
-    model->activate(curvePreset());
-    settle();
-    ASSERT_TRUE(fanIsManual(0));
+    controlling();
 
     const auto incomplete =
         std::make_exception_ptr(std::runtime_error("Fan telemetry is incomplete (1 of 2 fans)"));

@@ -102,15 +102,6 @@ TEST_F(RunningInstanceTest, ARefusalEndsTheForwardingWithTheRunningAppsSentence)
     EXPECT_EQ(output.str(), "Quorvane is already running\n");
 }
 
-// A refusal the model gives an activation is the forwarding's answer, not a claim that it was done.
-TEST_F(RunningInstanceTest, ARefusedActivationEndsTheForwardingWithTheModelsSentence) {
-    model->setFanControlOwnership(FanControlOwnership::anotherApp);
-    settle();
-    EXPECT_EQ(forward({"--run-supervised-test", "--preset", "Smart Auto"}), 1);
-    EXPECT_EQ(output.str(), "Supervised fan test passed in the running Quorvane\n");
-    EXPECT_THAT(errors.str(), HasSubstr("Quorvane: Quorvane is in monitoring-only mode."));
-}
-
 // A launch from the menu while Quorvane runs shows its panel, brought forward with the launch's token.
 TEST_F(RunningInstanceTest, AStartWithNoSwitchesOpensThePanelWithTheLaunchToken) {
     std::vector<std::string> opened;

@@ -163,6 +163,12 @@ public:
         return *model;
     }
 
+    // Activates a preset and runs everything that follows.
+    void activate(const FanPreset& preset) {
+        model->activate(preset);
+        settle();
+    }
+
     // Runs the main executor and the helper's answers until nothing is left to do.
     void runModelWork() {
         while (main.runPending() + replies.runPending() > 0) {
