@@ -68,10 +68,8 @@ class SensorViewsTests : public QObject {
 private slots:
     void sensorListIsEmptyUntilTheFirstPollThenGroupedAndSearchable() {
         ViewModelFixture fixture;
-        fixture.launch();
-        SensorsView view(*fixture.adapter);
-        view.show();
-        QVERIFY(view.showsEmptyState());
+        auto view = fixture.show<SensorsView>();
+        QVERIFY(view->showsEmptyState());
 
         auto snapshot = fixture.snapshot(62, 60);
         snapshot.readings.push_back({"Tp05", "P-core 5", 63});
@@ -81,11 +79,12 @@ private slots:
                                        {"ID0R", "AC Input Current", 1.5, "A"},
                                        {"PHPC", "Heatpipe Power", 9.0, "W"}};
         fixture.pollAndFeed(snapshot);
-        QVERIFY(!view.showsEmptyState());
-        QCOMPARE(listed(view), (QStringList{"TC", "  TCMz", "Tg", "  Tg0f", "Tp", "  Tp01", "  Tp05", "Power",
-                                            "  PHPC", "  PSTR", "Voltage", "  SBAV", "Current", "  ID0R"}));
+        QVERIFY(!view->showsEmptyState());
+        QCOMPARE(listed(*view),
+                 (QStringList{"TC", "  TCMz", "Tg", "  Tg0f", "Tp", "  Tp01", "  Tp05", "Power", "  PHPC",
+                              "  PSTR", "Voltage", "  SBAV", "Current", "  ID0R"}));
         const auto voltage =
-            view.tree()->findItems(QStringLiteral("SBAV"), Qt::MatchExactly | Qt::MatchRecursive, 1);
+            view->tree()->findItems(QStringLiteral("SBAV"), Qt::MatchExactly | Qt::MatchRecursive, 1);
         QCOMPARE(voltage[0]->text(2), QStringLiteral("12.50 V"));
         // Total System Power is a series of the session chart, in watts.
         ExpandedSensorHistoryView chart(*fixture.adapter);
@@ -96,17 +95,17 @@ private slots:
         QVERIFY(power != options.end());
         QCOMPARE(*power, (ExpandedSensorHistoryView::SensorOption{"PSTR", "Total System Power", "W"}));
 
-        view.searchField()->setText(QStringLiteral("tP0"));
-        QCOMPARE(listed(view), (QStringList{"Tp", "  Tp01", "  Tp05"}));
+        view->searchField()->setText(QStringLiteral("tP0"));
+        QCOMPARE(listed(*view), (QStringList{"Tp", "  Tp01", "  Tp05"}));
         // A search that matches nothing is an empty list, not the no-data state.
-        view.searchField()->setText(QStringLiteral("x"));
-        QVERIFY(listed(view).isEmpty());
-        QVERIFY(!view.showsEmptyState());
+        view->searchField()->setText(QStringLiteral("x"));
+        QVERIFY(listed(*view).isEmpty());
+        QVERIFY(!view->showsEmptyState());
 
-        view.searchField()->clear();
+        view->searchField()->clear();
         fixture.nextPoll(66, 60);
         const auto rows =
-            view.tree()->findItems(QStringLiteral("Tp01"), Qt::MatchExactly | Qt::MatchRecursive, 1);
+            view->tree()->findItems(QStringLiteral("Tp01"), Qt::MatchExactly | Qt::MatchRecursive, 1);
         QCOMPARE(rows.size(), 1);
         QCOMPARE(rows[0]->text(2), QStringLiteral("66.0 °C"));
     }
@@ -128,31 +127,29 @@ private slots:
 
     void expandedChartOffersDerivedSeriesThenTrackedSensors() {
         ViewModelFixture fixture;
-        fixture.launch();
-        ExpandedSensorHistoryView view(*fixture.adapter);
-        view.show();
-        QCOMPARE(view.heading(), QStringLiteral("Warmest Fan Zone"));
-        QVERIFY(view.isCollecting());
-        QCOMPARE(view.description(), QStringLiteral("Warmest Fan Zone (curve input) · waiting for samples"));
+        auto view = fixture.show<ExpandedSensorHistoryView>();
+        QCOMPARE(view->heading(), QStringLiteral("Warmest Fan Zone"));
+        QVERIFY(view->isCollecting());
+        QCOMPARE(view->description(), QStringLiteral("Warmest Fan Zone (curve input) · waiting for samples"));
 
         fixture.nextPoll(62, 60);
-        QCOMPARE(optionIDs(view), (QStringList{"__fan_control_signal", "__cpu_core_average", "__gpu_average",
-                                               "TCMz", "Tg0f", "Tp01"}));
-        QCOMPARE(view.options()[5].name, QStringLiteral("P-core 1"));
-        QVERIFY(view.isCollecting());
+        QCOMPARE(optionIDs(*view), (QStringList{"__fan_control_signal", "__cpu_core_average", "__gpu_average",
+                                                "TCMz", "Tg0f", "Tp01"}));
+        QCOMPARE(view->options()[5].name, QStringLiteral("P-core 1"));
+        QVERIFY(view->isCollecting());
 
         fixture.nextPoll(64, 60);
-        QVERIFY(!view.isCollecting());
-        QCOMPARE(view.series()->count(), 2);
+        QVERIFY(!view->isCollecting());
+        QCOMPARE(view->series()->count(), 2);
 
-        QSignalSpy selected(&view, &ExpandedSensorHistoryView::selectedSensorChanged);
-        view.setSelectedSensorID(QStringLiteral("Tp01"));
+        QSignalSpy selected(view.get(), &ExpandedSensorHistoryView::selectedSensorChanged);
+        view->setSelectedSensorID(QStringLiteral("Tp01"));
         QCOMPARE(selected.count(), 1);
-        QCOMPARE(view.heading(), QStringLiteral("P-core 1"));
-        QCOMPARE(view.description(), QStringLiteral("P-core 1 · 2 samples · 2s"));
-        QCOMPARE(view.statistic("Peak"), QStringLiteral("64.0"));
-        QCOMPARE(view.statistic("Average"), QStringLiteral("63.0"));
-        QCOMPARE(view.statistic("Low"), QStringLiteral("62.0"));
+        QCOMPARE(view->heading(), QStringLiteral("P-core 1"));
+        QCOMPARE(view->description(), QStringLiteral("P-core 1 · 2 samples · 2s"));
+        QCOMPARE(view->statistic("Peak"), QStringLiteral("64.0"));
+        QCOMPARE(view->statistic("Average"), QStringLiteral("63.0"));
+        QCOMPARE(view->statistic("Low"), QStringLiteral("62.0"));
     }
 
     void missingSensorSamplesAreLeftOutOfTheChart() {
@@ -198,22 +195,20 @@ private slots:
 
     void historyGraphReusesItsSeriesAcrossPolls() {
         ViewModelFixture fixture;
-        fixture.launch();
-        HistoryGraphView view(*fixture.adapter);
-        view.show();
+        auto view = fixture.show<HistoryGraphView>();
         fixture.nextPoll(62, 60);
-        auto* temperature = view.temperatureSeries();
-        const auto rpm = view.rpmSeries();
+        auto* temperature = view->temperatureSeries();
+        const auto rpm = view->rpmSeries();
         fixture.nextPoll(63, 60);
         fixture.nextPoll(64, 60);
-        QCOMPARE(view.temperatureSeries(), temperature);
-        QCOMPARE(view.rpmSeries(), rpm);
+        QCOMPARE(view->temperatureSeries(), temperature);
+        QCOMPARE(view->rpmSeries(), rpm);
         QCOMPARE(temperature->count(), 3);
         QCOMPARE(temperature->name(), QStringLiteral("Fan zone"));
         QCOMPARE(rpm.size(), std::size_t(2));
         QCOMPARE(rpm[0]->name(), QStringLiteral("Fan RPM Left"));
         QCOMPARE(rpm[1]->name(), QStringLiteral("Fan RPM Right"));
-        QCOMPARE(view.chart()->series().size(), 3);
+        QCOMPARE(view->chart()->series().size(), 3);
     }
 
     void metricSummaryShowsUnavailableUntilMeasured() {
@@ -261,22 +256,18 @@ private slots:
         QVERIFY(!bar->displayedTemperature());
     }
 
-    void eachBucketKeepsItsExtremesInTimeOrderAndAFlatOneGivesItsFirstPoint() {
+    void downsamplingKeepsEachBucketsExtremesInTimeOrder() {
         // Bucket size ceil(5 / 2) = 3: {5, 1, 3} has its peak before its low, {2, 4} the other way.
         QCOMPARE(peakPreservingDownsample(series({5, 1, 3, 2, 4}), 4),
                  (std::vector{at(0, 5), at(1, 1), at(3, 2), at(4, 4)}));
+        // A flat bucket gives its first point.
         QCOMPARE(peakPreservingDownsample(series({7, 7, 7, 2, 9, 9}), 4),
                  (std::vector{at(0, 7), at(3, 2), at(4, 9)}));
-    }
+        // Series that fit, or tiny limits, are left alone.
+        QCOMPARE(peakPreservingDownsample(series({1, 2, 3}), 3), series({1, 2, 3}));
+        QCOMPARE(peakPreservingDownsample(series({1, 2, 3, 4, 5}), 3), series({1, 2, 3, 4, 5}));
 
-    void seriesThatFitOrTinyLimitsAreLeftAlone() {
-        const auto points = series({1, 2, 3, 4, 5});
-        QCOMPARE(peakPreservingDownsample(points, 5), points);
-        QCOMPARE(peakPreservingDownsample(points, 3), points);
-        QVERIFY(peakPreservingDownsample({}, 240).empty());
-    }
-
-    void aOneSampleSpikeSurvivesALongSession() {
+        // A one-sample spike survives a six-hour session.
         std::vector<SessionChartPoint> points;
         for (int second = 0; second < 21600; ++second) {
             points.push_back(at(second, second == 12345 ? 104.0 : 50.0 + (second % 7) * 0.1));
