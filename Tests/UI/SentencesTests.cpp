@@ -38,16 +38,11 @@ QStringList shown(const QWidget& root) {
     return texts;
 }
 
-template <typename View> Step window(std::function<void(ViewModelFixture&, View&)> act = {}) {
+template <typename View> Step window(std::function<void(ViewModelFixture&)> act = {}) {
     return [act](ViewModelFixture& fixture) {
-        std::unique_ptr<View> view;
-        if constexpr (std::is_constructible_v<View, AppModelAdapter&, DesktopActions>) {
-            view = std::make_unique<View>(*fixture.adapter, DesktopActions{});
-        } else {
-            view = std::make_unique<View>(*fixture.adapter);
-        }
+        auto view = fixture.show<View>();
         if (act) {
-            act(fixture, *view);
+            act(fixture);
         }
         fixture.settle();
         return shown(*view);
@@ -109,7 +104,7 @@ private slots:
                                 << "Delivered as a desktop notification, at most once every 5 minutes.";
         QTest::newRow("no sensors yet")
             << window<SensorsView>() << "Temperature channels appear after the first successful poll.";
-        QTest::newRow("another owner") << window<MenuBarView>([](ViewModelFixture& fixture, MenuBarView&) {
+        QTest::newRow("another owner") << window<MenuBarView>([](ViewModelFixture& fixture) {
             fixture.model->setFanControlOwnership(FanControlOwnership::anotherApp);
         })
                                        << "Temperatures and RPM remain live. Change the fan-control owner in "
