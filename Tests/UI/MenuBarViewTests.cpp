@@ -18,6 +18,7 @@
 
 using namespace quorvane;
 using namespace quorvane::testing;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -40,8 +41,8 @@ private slots:
         auto& model = fixture.launch();
         auto view = fixture.show<MenuBarView>();
         fixture.nextPoll(62, 60);
-        const QString ownership = QStringLiteral("Monitoring only — another app owns fan control");
-        const QString critical = QStringLiteral("Critical die override — both fans at maximum");
+        const QString ownership = u"Monitoring only — another app owns fan control"_s;
+        const QString critical = u"Critical die override — both fans at maximum"_s;
         QVERIFY(!bannerShown(*view, ownership));
         QVERIFY(!bannerShown(*view, critical));
 
@@ -68,9 +69,8 @@ private slots:
         unverified.modelIdentifier = "Mac14,6";
         auto view = unverified.show<MenuBarView>();
         unverified.nextPoll(62, 60);
-        QVERIFY(bannerShown(
-            *view,
-            QStringLiteral("Monitoring only — fan control is currently hardware-verified on Mac15,11.")));
+        QVERIFY(bannerShown(*view,
+                            u"Monitoring only — fan control is currently hardware-verified on Mac15,11."_s));
 
         // A closed panel catches up when it opens.
         ViewModelFixture fanless;
@@ -80,9 +80,8 @@ private slots:
         snapshot.fans.clear();
         fanless.pollAndFeed(snapshot);
         fanlessView.show();
-        QVERIFY(bannerShown(
-            fanlessView,
-            QStringLiteral("No controllable fans detected on this Mac — sensor monitoring only.")));
+        QVERIFY(bannerShown(fanlessView,
+                            u"No controllable fans detected on this Mac — sensor monitoring only."_s));
     }
 
     void theActivePresetIsCheckedAndNamedForScreenReaders() {
@@ -92,18 +91,17 @@ private slots:
         fixture.nextPoll(62, 60);
 
         // Screen readers hear which one is active, not only see a check mark.
-        auto* active = findButton(*view, QStringLiteral("Apple Default"));
-        auto* smartAuto = findButton(*view, QStringLiteral("Smart Auto"));
+        auto* active = findButton(*view, u"Apple Default"_s);
+        auto* smartAuto = findButton(*view, u"Smart Auto"_s);
         QVERIFY(active->isChecked() && !smartAuto->isChecked());
-        QCOMPARE(active->accessibleName(), QStringLiteral("Apple Default, active"));
-        QCOMPARE(smartAuto->accessibleName(), QStringLiteral("Smart Auto"));
+        QCOMPARE(active->accessibleName(), u"Apple Default, active"_s);
+        QCOMPARE(smartAuto->accessibleName(), u"Smart Auto"_s);
 
         smartAuto->click();
         fixture.settle();
-        QCOMPARE(QString::fromStdString(model.activePreset().name), QStringLiteral("Smart Auto"));
-        QTRY_VERIFY(findButton(*view, QStringLiteral("Smart Auto"))->isChecked());
-        QCOMPARE(findButton(*view, QStringLiteral("Smart Auto"))->accessibleDescription(),
-                 QStringLiteral("Active preset"));
+        QCOMPARE(QString::fromStdString(model.activePreset().name), u"Smart Auto"_s);
+        QTRY_VERIFY(findButton(*view, u"Smart Auto"_s)->isChecked());
+        QCOMPARE(findButton(*view, u"Smart Auto"_s)->accessibleDescription(), u"Active preset"_s);
     }
 
     void panelCutsNothingOffAtItsDefaultSize() {
@@ -152,7 +150,7 @@ private slots:
         // The last Duplicate belongs to the user's preset, the last row.
         QList<QAbstractButton*> duplicates;
         for (auto* button : view->findChildren<QAbstractButton*>()) {
-            if (button->text() == QStringLiteral("Duplicate")) {
+            if (button->text() == u"Duplicate"_s) {
                 duplicates << button;
             }
         }
@@ -169,15 +167,14 @@ private slots:
         QVERIFY(!buttons.isEmpty());
         buttons.front()->click();
         QVERIFY(buttons.front()->popover() != nullptr);
-        QVERIFY(buttons.front()->popover()->description().startsWith(
-            QStringLiteral("Hands fan control back to macOS")));
+        QVERIFY(buttons.front()->popover()->description().startsWith(u"Hands fan control back to macOS"_s));
 
         QVERIFY(!view->isHistoryExpanded());
-        findButton(*view, QStringLiteral("Expand session chart"))->click();
+        findButton(*view, u"Expand session chart"_s)->click();
         QVERIFY(view->isHistoryExpanded());
-        findButton(*view, QStringLiteral("Collapse session chart"))->click();
+        findButton(*view, u"Collapse session chart"_s)->click();
         QVERIFY(!view->isHistoryExpanded());
-        findButton(*view, QStringLiteral("View full session history"))->click();
+        findButton(*view, u"View full session history"_s)->click();
         QVERIFY(view->isHistoryExpanded());
     }
 
@@ -202,17 +199,15 @@ private slots:
         unregistered.helperState = HelperInstallState::notRegistered;
         fixture.pollAndFeed(unregistered);
 
-        QVERIFY(showsText(
-            *view, QStringLiteral("One-time setup: approve the Quorvane helper as an administrator.")));
-        QVERIFY(showsText(*view, QStringLiteral("Required once before manual presets are enabled.")));
-        findButton(*view, QStringLiteral("Install and Request Approval"))->click();
+        QVERIFY(showsText(*view, u"One-time setup: approve the Quorvane helper as an administrator."_s));
+        QVERIFY(showsText(*view, u"Required once before manual presets are enabled."_s));
+        findButton(*view, u"Install and Request Approval"_s)->click();
         fixture.settle();
         QCOMPARE(fixture.registration.registerCalls, 1);
         QCOMPARE(model.helperState(), HelperInstallState::enabled);
-        QVERIFY(!showsText(
-            *view, QStringLiteral("One-time setup: approve the Quorvane helper as an administrator.")));
+        QVERIFY(!showsText(*view, u"One-time setup: approve the Quorvane helper as an administrator."_s));
 
-        findButton(*view, QStringLiteral("Run Supervised Fan Test…"))->click();
+        findButton(*view, u"Run Supervised Fan Test…"_s)->click();
         fixture.settle();
         QVERIFY(model.supervisedTestPassed());
 
@@ -263,11 +258,11 @@ private slots:
         QWidget panel;
         StatusItem item(*fixture.adapter, panel, {}, false);
         QVERIFY(!item.hasTray());
-        QCOMPARE(panel.windowTitle(), QStringLiteral("Fan"));
+        QCOMPARE(panel.windowTitle(), u"Fan"_s);
 
         fixture.nextPoll(62.4, 60.2);
         QCOMPARE(item.title(), panel.windowTitle());
-        QCOMPARE(item.iconText(), QStringLiteral("62°"));
+        QCOMPARE(item.iconText(), u"62°"_s);
 
         item.togglePanel();
         QVERIFY(panel.isVisible());
@@ -279,7 +274,7 @@ private slots:
         ViewModelFixture fixture;
         fixture.launch();
         QWidget panel;
-        auto* inside = new QPushButton(QStringLiteral("inside"), &panel);
+        auto* inside = new QPushButton(u"inside"_s, &panel);
         int sensorWindows = 0;
         StatusItem item(*fixture.adapter, panel,
                         DesktopActions{.openSensors =
@@ -288,7 +283,7 @@ private slots:
                                            }},
                         true);
         for (auto* action : item.menu()->actions()) {
-            if (action->text() == QStringLiteral("Temperature Sensors")) {
+            if (action->text() == u"Temperature Sensors"_s) {
                 action->trigger();
             }
         }
@@ -316,9 +311,9 @@ private slots:
         UpdateManager manager(
             updater, [&](const QString& message, const QString& text) { alerts << message << text; });
         manager.checkForUpdates();
-        QCOMPARE(alerts, (QStringList{QStringLiteral("Unable to Check for Updates"),
-                                      QStringLiteral("Quorvane's updater is not ready. Check your internet "
-                                                     "connection and try again.")}));
+        QCOMPARE(alerts, (QStringList{u"Unable to Check for Updates"_s,
+                                      u"Quorvane's updater is not ready. Check your internet "
+                                      "connection and try again."_s}));
         QCOMPARE(updater.checks, 0);
 
         updater.ready = true;
@@ -328,38 +323,32 @@ private slots:
     }
 
     void presetDescriptionsFollowTheKindAndTheCurve() {
-        QVERIFY(
-            presetDescription(FanPreset::systemDefault).startsWith(QStringLiteral("Hands fan control back")));
-        QVERIFY(presetDescription(FanPreset::automatic).contains(QStringLiteral("30-second cooldown")));
-        QVERIFY(presetDescription(FanPreset::fullBlast)
-                    .startsWith(QStringLiteral("All fans at their hardware maximum")));
+        QVERIFY(presetDescription(FanPreset::systemDefault).startsWith(u"Hands fan control back"_s));
+        QVERIFY(presetDescription(FanPreset::automatic).contains(u"30-second cooldown"_s));
+        QVERIFY(presetDescription(FanPreset::fullBlast).startsWith(u"All fans at their hardware maximum"_s));
         QCOMPARE(presetDescription(FanPreset::batterySaver),
-                 QStringLiteral(
-                     "Uses each fan's CPU/GPU zone input: minimum RPM through 90 °C and full speed at 100 "
-                     "°C. This noise-first curve runs hotter; the 105 °C raw-die safety override still "
-                     "forces maximum cooling."));
+                 u"Uses each fan's CPU/GPU zone input: minimum RPM through 90 °C and full speed at 100 "
+                 "°C. This noise-first curve runs hotter; the 105 °C raw-die safety override still "
+                 "forces maximum cooling."_s);
         QVERIFY(presetDescription(FanPreset::cpuCoreDefault)
-                    .endsWith(
-                        QStringLiteral(" — an aggressive cooling curve that will often run near maximum on a "
-                                       "warm Mac.")));
+                    .endsWith(u" — an aggressive cooling curve that will often run near maximum on a "
+                              "warm Mac."_s));
 
         FanPreset custom{.id = UUID::generate(),
                          .name = "Mine",
                          .strategy = ControlStrategy::cpuCoreAverage,
                          .lowTemperature = 44.6,
                          .highTemperature = 80.2};
-        QCOMPARE(presetDescription(custom),
-                 QStringLiteral("Temperature curve tracking each fan's CPU/GPU zone input: "
-                                "minimum RPM below 45 °C, full speed at 80 °C."));
+        QCOMPARE(presetDescription(custom), u"Temperature curve tracking each fan's CPU/GPU zone input: "
+                                            "minimum RPM below 45 °C, full speed at 80 °C."_s);
         custom.strategy = ControlStrategy::constantRPM;
         custom.constantRPM = 2400;
-        QVERIFY(presetDescription(custom).startsWith(QStringLiteral("Holds a constant 2400 RPM")));
+        QVERIFY(presetDescription(custom).startsWith(u"Holds a constant 2400 RPM"_s));
 
         QCOMPARE(rawThermalTooltip(101.26, std::nullopt, 88),
-                 QStringLiteral(
-                     "Secondary raw values — CPU hotspot: 101.3 °C, GPU hotspot: unavailable, P-core max: "
-                     "88.0 °C. Raw hotspots do not drive normal curves, but 105 °C triggers the critical "
-                     "safety override."));
+                 u"Secondary raw values — CPU hotspot: 101.3 °C, GPU hotspot: unavailable, P-core max: "
+                 "88.0 °C. Raw hotspots do not drive normal curves, but 105 °C triggers the critical "
+                 "safety override."_s);
     }
 };
 

@@ -20,6 +20,7 @@
 
 using namespace quorvane;
 using namespace quorvane::testing;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -30,7 +31,7 @@ QStringList listed(const SensorsView& view) {
         const auto* item = view.tree()->topLevelItem(group);
         lines << item->text(0);
         for (int child = 0; child < item->childCount(); ++child) {
-            lines << QStringLiteral("  ") + item->child(child)->text(1);
+            lines << u"  "_s + item->child(child)->text(1);
         }
     }
     return lines;
@@ -83,31 +84,28 @@ private slots:
         QCOMPARE(listed(*view),
                  (QStringList{"TC", "  TCMz", "Tg", "  Tg0f", "Tp", "  Tp01", "  Tp05", "Power", "  PHPC",
                               "  PSTR", "Voltage", "  SBAV", "Current", "  ID0R"}));
-        const auto voltage =
-            view->tree()->findItems(QStringLiteral("SBAV"), Qt::MatchExactly | Qt::MatchRecursive, 1);
-        QCOMPARE(voltage[0]->text(2), QStringLiteral("12.50 V"));
+        const auto voltage = view->tree()->findItems(u"SBAV"_s, Qt::MatchExactly | Qt::MatchRecursive, 1);
+        QCOMPARE(voltage[0]->text(2), u"12.50 V"_s);
         // Total System Power is a series of the session chart, in watts.
         ExpandedSensorHistoryView chart(*fixture.adapter);
         const auto& options = chart.options();
-        const auto power = std::find_if(options.begin(), options.end(), [](const auto& option) {
-            return option.id == QStringLiteral("PSTR");
-        });
+        const auto power = std::find_if(options.begin(), options.end(),
+                                        [](const auto& option) { return option.id == u"PSTR"_s; });
         QVERIFY(power != options.end());
         QCOMPARE(*power, (ExpandedSensorHistoryView::SensorOption{"PSTR", "Total System Power", "W"}));
 
-        view->searchField()->setText(QStringLiteral("tP0"));
+        view->searchField()->setText(u"tP0"_s);
         QCOMPARE(listed(*view), (QStringList{"Tp", "  Tp01", "  Tp05"}));
         // A search that matches nothing is an empty list, not the no-data state.
-        view->searchField()->setText(QStringLiteral("x"));
+        view->searchField()->setText(u"x"_s);
         QVERIFY(listed(*view).isEmpty());
         QVERIFY(!view->showsEmptyState());
 
         view->searchField()->clear();
         fixture.nextPoll(66, 60);
-        const auto rows =
-            view->tree()->findItems(QStringLiteral("Tp01"), Qt::MatchExactly | Qt::MatchRecursive, 1);
+        const auto rows = view->tree()->findItems(u"Tp01"_s, Qt::MatchExactly | Qt::MatchRecursive, 1);
         QCOMPARE(rows.size(), 1);
-        QCOMPARE(rows[0]->text(2), QStringLiteral("66.0 °C"));
+        QCOMPARE(rows[0]->text(2), u"66.0 °C"_s);
     }
 
     void hiddenSensorListCatchesUpWhenShown() {
@@ -118,24 +116,24 @@ private slots:
         view.show();
         QCOMPARE(listed(view), (QStringList{"Tg", "  Tg0f", "Tp", "  Tp01"}));
         // Above the list: the hottest sensor on the compact gauge and the live comparison.
-        QVERIFY(showsText(view, QStringLiteral("Hottest Live Sensor")));
+        QVERIFY(showsText(view, u"Hottest Live Sensor"_s));
         QVERIFY(view.gauge()->isVisibleTo(&view));
-        QVERIFY(showsText(view, QStringLiteral("Live sensor comparison")));
+        QVERIFY(showsText(view, u"Live sensor comparison"_s));
         QVERIFY(view.summary()->isVisibleTo(&view));
-        QCOMPARE(view.summary()->valueText("CPU all-core average"), QStringLiteral("60.0 °C"));
+        QCOMPARE(view.summary()->valueText("CPU all-core average"), u"60.0 °C"_s);
     }
 
     void expandedChartOffersDerivedSeriesThenTrackedSensors() {
         ViewModelFixture fixture;
         auto view = fixture.show<ExpandedSensorHistoryView>();
-        QCOMPARE(view->heading(), QStringLiteral("Warmest Fan Zone"));
+        QCOMPARE(view->heading(), u"Warmest Fan Zone"_s);
         QVERIFY(view->isCollecting());
-        QCOMPARE(view->description(), QStringLiteral("Warmest Fan Zone (curve input) · waiting for samples"));
+        QCOMPARE(view->description(), u"Warmest Fan Zone (curve input) · waiting for samples"_s);
 
         fixture.nextPoll(62, 60);
         QCOMPARE(optionIDs(*view), (QStringList{"__fan_control_signal", "__cpu_core_average", "__gpu_average",
                                                 "TCMz", "Tg0f", "Tp01"}));
-        QCOMPARE(view->options()[5].name, QStringLiteral("P-core 1"));
+        QCOMPARE(view->options()[5].name, u"P-core 1"_s);
         QVERIFY(view->isCollecting());
 
         fixture.nextPoll(64, 60);
@@ -143,20 +141,20 @@ private slots:
         QCOMPARE(view->series()->count(), 2);
 
         QSignalSpy selected(view.get(), &ExpandedSensorHistoryView::selectedSensorChanged);
-        view->setSelectedSensorID(QStringLiteral("Tp01"));
+        view->setSelectedSensorID(u"Tp01"_s);
         QCOMPARE(selected.count(), 1);
-        QCOMPARE(view->heading(), QStringLiteral("P-core 1"));
-        QCOMPARE(view->description(), QStringLiteral("P-core 1 · 2 samples · 2s"));
-        QCOMPARE(view->statistic("Peak"), QStringLiteral("64.0"));
-        QCOMPARE(view->statistic("Average"), QStringLiteral("63.0"));
-        QCOMPARE(view->statistic("Low"), QStringLiteral("62.0"));
+        QCOMPARE(view->heading(), u"P-core 1"_s);
+        QCOMPARE(view->description(), u"P-core 1 · 2 samples · 2s"_s);
+        QCOMPARE(view->statistic("Peak"), u"64.0"_s);
+        QCOMPARE(view->statistic("Average"), u"63.0"_s);
+        QCOMPARE(view->statistic("Low"), u"62.0"_s);
     }
 
     void missingSensorSamplesAreLeftOutOfTheChart() {
         ViewModelFixture fixture;
         fixture.launch();
         ExpandedSensorHistoryView view(*fixture.adapter);
-        view.setSelectedSensorID(QStringLiteral("Tp01"));
+        view.setSelectedSensorID(u"Tp01"_s);
         view.show();
         fixture.nextPoll(62, 60);
         fixture.clock.advance(2000);
@@ -167,12 +165,12 @@ private slots:
         // Two samples in the session, but the core was read in only one of them.
         QCOMPARE(fixture.model->history().size(), std::size_t(2));
         QVERIFY(view.isCollecting());
-        QCOMPARE(view.statistic("Peak"), QStringLiteral("62.0"));
+        QCOMPARE(view.statistic("Peak"), u"62.0"_s);
 
         fixture.nextPoll(58, 60);
         QVERIFY(!view.isCollecting());
-        QCOMPARE(view.description(), QStringLiteral("P-core 1 · 2 samples · 4s"));
-        QCOMPARE(view.statistic("Low"), QStringLiteral("58.0"));
+        QCOMPARE(view.description(), u"P-core 1 · 2 samples · 4s"_s);
+        QCOMPARE(view.statistic("Low"), u"58.0"_s);
     }
 
     void hiddenChartWaitsForShowAndCloseButtonCollapses() {
@@ -186,9 +184,9 @@ private slots:
         QVERIFY(!view.isCollecting());
 
         QSignalSpy collapse(&view, &ExpandedSensorHistoryView::collapseRequested);
-        auto* close = view.findChild<QToolButton*>(QStringLiteral("collapseButton"));
+        auto* close = view.findChild<QToolButton*>(u"collapseButton"_s);
         QVERIFY(close);
-        QCOMPARE(close->toolTip(), QStringLiteral("Collapse session chart"));
+        QCOMPARE(close->toolTip(), u"Collapse session chart"_s);
         close->click();
         QCOMPARE(collapse.count(), 1);
     }
@@ -204,10 +202,10 @@ private slots:
         QCOMPARE(view->temperatureSeries(), temperature);
         QCOMPARE(view->rpmSeries(), rpm);
         QCOMPARE(temperature->count(), 3);
-        QCOMPARE(temperature->name(), QStringLiteral("Fan zone"));
+        QCOMPARE(temperature->name(), u"Fan zone"_s);
         QCOMPARE(rpm.size(), std::size_t(2));
-        QCOMPARE(rpm[0]->name(), QStringLiteral("Fan RPM Left"));
-        QCOMPARE(rpm[1]->name(), QStringLiteral("Fan RPM Right"));
+        QCOMPARE(rpm[0]->name(), u"Fan RPM Left"_s);
+        QCOMPARE(rpm[1]->name(), u"Fan RPM Right"_s);
         QCOMPARE(view->chart()->series().size(), 3);
     }
 
@@ -215,43 +213,43 @@ private slots:
         ViewModelFixture fixture;
         fixture.launch();
         ThermalMetricSummary summary(*fixture.adapter);
-        QCOMPARE(summary.valueText("CPU die hotspot (TCMz)"), QStringLiteral("Unavailable"));
+        QCOMPARE(summary.valueText("CPU die hotspot (TCMz)"), u"Unavailable"_s);
         fixture.nextPoll(62, 60, 71.34);
-        QCOMPARE(summary.valueText("CPU all-core average"), QStringLiteral("60.0 °C"));
-        QCOMPARE(summary.valueText("CPU die hotspot (TCMz)"), QStringLiteral("71.3 °C"));
-        QCOMPARE(summary.valueText("GPU die hotspot (TRDX)"), QStringLiteral("Unavailable"));
+        QCOMPARE(summary.valueText("CPU all-core average"), u"60.0 °C"_s);
+        QCOMPARE(summary.valueText("CPU die hotspot (TCMz)"), u"71.3 °C"_s);
+        QCOMPARE(summary.valueText("GPU die hotspot (TRDX)"), u"Unavailable"_s);
     }
 
     void zonesHaveInclusiveLowerBounds() {
-        QCOMPARE(TemperatureZone::zone(44.99).name, QStringLiteral("Cool"));
-        QCOMPARE(TemperatureZone::zone(45).name, QStringLiteral("Normal"));
-        QCOMPARE(TemperatureZone::zone(130).rangeLabel, QStringLiteral("90–105°"));
+        QCOMPARE(TemperatureZone::zone(44.99).name, u"Cool"_s);
+        QCOMPARE(TemperatureZone::zone(45).name, u"Normal"_s);
+        QCOMPARE(TemperatureZone::zone(130).rangeLabel, u"90–105°"_s);
     }
 
     void gaugeDescribesItsReadingAndEasesTowardNewOnes() {
-        TemperatureGaugeView gauge(QStringLiteral("Hottest Live Sensor"));
+        TemperatureGaugeView gauge(u"Hottest Live Sensor"_s);
         auto* bar = gauge.bar();
-        QCOMPARE(bar->accessibleName(), QStringLiteral("Hottest sensor temperature gauge"));
-        QCOMPARE(bar->accessibleDescription(), QStringLiteral("unavailable"));
+        QCOMPARE(bar->accessibleName(), u"Hottest sensor temperature gauge"_s);
+        QCOMPARE(bar->accessibleDescription(), u"unavailable"_s);
 
         gauge.show();
-        gauge.setReading(61.26, QStringLiteral("Smart Auto"), 0.05);
-        QCOMPARE(bar->accessibleDescription(), QStringLiteral("61.3 degrees Celsius"));
-        QCOMPARE(gauge.zoneText(), QStringLiteral("Warm"));
-        QCOMPARE(gauge.presetText(), QStringLiteral("Smart Auto"));
+        gauge.setReading(61.26, u"Smart Auto"_s, 0.05);
+        QCOMPARE(bar->accessibleDescription(), u"61.3 degrees Celsius"_s);
+        QCOMPARE(gauge.zoneText(), u"Warm"_s);
+        QCOMPARE(gauge.presetText(), u"Smart Auto"_s);
         QVERIFY(!bar->isAnimating());
 
-        gauge.setReading(80, QStringLiteral("Smart Auto"), 0.05);
+        gauge.setReading(80, u"Smart Auto"_s, 0.05);
         QVERIFY(bar->isAnimating());
         QVERIFY(*bar->displayedTemperature() < 80);
         QTRY_VERIFY(!bar->isAnimating());
         QCOMPARE(*bar->displayedTemperature(), 80.0);
         // The same reading again starts nothing.
-        gauge.setReading(80, QStringLiteral("Smart Auto"), 0.05);
+        gauge.setReading(80, u"Smart Auto"_s, 0.05);
         QVERIFY(!bar->isAnimating());
 
-        gauge.setReading(std::nullopt, QStringLiteral("Smart Auto"), 0.05);
-        QCOMPARE(bar->accessibleDescription(), QStringLiteral("unavailable"));
+        gauge.setReading(std::nullopt, u"Smart Auto"_s, 0.05);
+        QCOMPARE(bar->accessibleDescription(), u"unavailable"_s);
         QVERIFY(gauge.zoneText().isEmpty());
         QVERIFY(!bar->displayedTemperature());
     }
@@ -280,19 +278,18 @@ private slots:
     }
 
     void descriptionCountsSamplesAndAbbreviatesTheSpan() {
-        const QString name = QStringLiteral("CPU Core Average");
-        QCOMPARE(sessionDescription(name, {}), QStringLiteral("CPU Core Average · waiting for samples"));
-        QCOMPARE(sessionDescription(name, {at(0, 50)}), QStringLiteral("CPU Core Average · 1 samples · 0s"));
+        const QString name = u"CPU Core Average"_s;
+        QCOMPARE(sessionDescription(name, {}), u"CPU Core Average · waiting for samples"_s);
+        QCOMPARE(sessionDescription(name, {at(0, 50)}), u"CPU Core Average · 1 samples · 0s"_s);
         QCOMPARE(sessionDescription(name, {at(0, 50), at(3600, 51)}),
-                 QStringLiteral("CPU Core Average · 2 samples · 1h 0m"));
+                 u"CPU Core Average · 2 samples · 1h 0m"_s);
         QCOMPARE(sessionDescription(name, {at(0, 50), at(3599, 51)}),
-                 QStringLiteral("CPU Core Average · 2 samples · 59m 59s"));
+                 u"CPU Core Average · 2 samples · 59m 59s"_s);
         QCOMPARE(sessionDescription(name, {at(0, 50), at(45, 51), at(7322, 52)}),
-                 QStringLiteral("CPU Core Average · 3 samples · 2h 2m"));
+                 u"CPU Core Average · 3 samples · 2h 2m"_s);
         // Out-of-order dates never show a negative span.
-        QCOMPARE(sessionDescription(name, {at(30, 50), at(0, 51)}),
-                 QStringLiteral("CPU Core Average · 2 samples · 0s"));
-        QCOMPARE(abbreviatedDuration(45.9), QStringLiteral("45s"));
+        QCOMPARE(sessionDescription(name, {at(30, 50), at(0, 51)}), u"CPU Core Average · 2 samples · 0s"_s);
+        QCOMPARE(abbreviatedDuration(45.9), u"45s"_s);
     }
 };
 

@@ -17,6 +17,7 @@
 
 using namespace quorvane;
 using namespace quorvane::testing;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -135,7 +136,7 @@ private slots:
         ViewModelFixture fixture;
         fixture.launch();
         const auto texts = step(fixture);
-        QVERIFY2(texts.contains(sentence), qPrintable(texts.join(QStringLiteral(" | "))));
+        QVERIFY2(texts.contains(sentence), qPrintable(texts.join(u" | "_s)));
     }
 };
 

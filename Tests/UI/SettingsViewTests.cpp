@@ -12,6 +12,7 @@
 
 using namespace quorvane;
 using namespace quorvane::testing;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -44,18 +45,16 @@ private slots:
     }
 
     void monitoringControlsChangeTheModel() {
-        QCOMPARE(
-            text(*view, "ownershipEffect"),
-            QStringLiteral("Quorvane may apply the selected preset when no competing controller is active."));
+        QCOMPARE(text(*view, "ownershipEffect"),
+                 u"Quorvane may apply the selected preset when no competing controller is active."_s);
 
         auto* owner = child<QComboBox>(*view, "ownership");
-        QCOMPARE(owner->currentText(), QStringLiteral("Quorvane controls fans"));
-        owner->setCurrentIndex(owner->findText(QStringLiteral("Another app controls fans")));
+        QCOMPARE(owner->currentText(), u"Quorvane controls fans"_s);
+        owner->setCurrentIndex(owner->findText(u"Another app controls fans"_s));
         QCOMPARE(fixture->model->fanControlOwnership(), FanControlOwnership::anotherApp);
         fixture->settle();
         QCOMPARE(text(*view, "ownershipEffect"),
-                 QStringLiteral(
-                     "Monitoring only. Quorvane reads temperatures and RPM but performs no fan writes."));
+                 u"Monitoring only. Quorvane reads temperatures and RPM but performs no fan writes."_s);
 
         child<QCheckBox>(*view, "startAtLogin")->click();
         QVERIFY(fixture->launchAtLogin.enabled);
@@ -74,11 +73,11 @@ private slots:
 
     void pollingIntervalAppliesWhenTheDragEnds() {
         auto* slider = child<QSlider>(*view, "pollingInterval");
-        QCOMPARE(text(*view, "pollingLabel"), QStringLiteral("Apply 2.0 second interval"));
+        QCOMPARE(text(*view, "pollingLabel"), u"Apply 2.0 second interval"_s);
 
         slider->setSliderDown(true);
         slider->setValue(7);
-        QCOMPARE(text(*view, "pollingLabel"), QStringLiteral("Apply 3.5 second interval"));
+        QCOMPARE(text(*view, "pollingLabel"), u"Apply 3.5 second interval"_s);
         fixture->nextPoll(62, 60);
         QCOMPARE(fixture->model->pollingInterval(), 2.0);
         QCOMPARE(slider->value(), 7);
@@ -96,50 +95,50 @@ private slots:
         QVERIFY(fixture->model->overheatAlertsEnabled());
         QCOMPARE(fixture->defaults.boolean("overheatAlertsEnabled"), std::optional(true));
 
-        QCOMPARE(text(*view, "thresholdValue"), QStringLiteral("85"));
+        QCOMPARE(text(*view, "thresholdValue"), u"85"_s);
         child<QSlider>(*view, "threshold")->setValue(72);
         QCOMPARE(fixture->model->overheatThreshold(), 72.0);
         QCOMPARE(fixture->defaults.number("overheatThreshold"), std::optional(72.0));
-        QCOMPARE(text(*view, "thresholdValue"), QStringLiteral("72"));
+        QCOMPARE(text(*view, "thresholdValue"), u"72"_s);
 
         fixture->model->setOverheatThreshold(96.4);
         fixture->settle();
         QCOMPARE(child<QSlider>(*view, "threshold")->value(), 96);
-        QCOMPARE(text(*view, "thresholdValue"), QStringLiteral("96"));
+        QCOMPARE(text(*view, "thresholdValue"), u"96"_s);
         QCOMPARE(fixture->model->overheatThreshold(), 96.4);
 
         const auto delivered = fixture->notifications.bodies.size();
-        findButton(*view, QStringLiteral("Send Test Notification"))->click();
+        findButton(*view, u"Send Test Notification"_s)->click();
         fixture->settle();
         QCOMPARE(fixture->notifications.bodies.size(), delivered + 1);
     }
 
     void helperSectionFollowsRegistrationAndTest() {
-        QCOMPARE(text(*view, "helperStatus"), QStringLiteral("Approved"));
-        QCOMPARE(text(*view, "supervisedTest"), QStringLiteral("Passed"));
-        QCOMPARE(text(*view, "detectedWriter"), QStringLiteral("Inactive (monitoring only)"));
-        auto* install = findButton(*view, QStringLiteral("Install and Request Approval"));
+        QCOMPARE(text(*view, "helperStatus"), u"Approved"_s);
+        QCOMPARE(text(*view, "supervisedTest"), u"Passed"_s);
+        QCOMPARE(text(*view, "detectedWriter"), u"Inactive (monitoring only)"_s);
+        auto* install = findButton(*view, u"Install and Request Approval"_s);
         QVERIFY2(install->isHidden(), "nothing to install once the helper is approved");
 
-        findButton(*view, QStringLiteral("Uninstall"))->click();
+        findButton(*view, u"Uninstall"_s)->click();
         fixture->settle();
         QCOMPARE(fixture->registration.unregisterCalls, 1);
-        QCOMPARE(text(*view, "helperStatus"), QStringLiteral("Not installed"));
+        QCOMPARE(text(*view, "helperStatus"), u"Not installed"_s);
         QVERIFY(!install->isHidden());
 
         fixture->registration.statusAfterRegister = 2;
-        findButton(*view, QStringLiteral("Install and Request Approval"))->click();
+        findButton(*view, u"Install and Request Approval"_s)->click();
         QVERIFY2(!install->isEnabled(), "one request at a time");
         fixture->settle();
         QVERIFY(install->isEnabled());
-        QCOMPARE(text(*view, "helperStatus"), QStringLiteral("Approval required"));
+        QCOMPARE(text(*view, "helperStatus"), u"Approval required"_s);
         QCOMPARE(fixture->loginItemsOpened, 1);
 
         // No desktop here has a pane for system services: no button pretends to open one.
         for (auto* button : view->findChildren<QPushButton*>()) {
-            QVERIFY(button->text() != QStringLiteral("Open Login Items"));
+            QVERIFY(button->text() != u"Open Login Items"_s);
         }
-        findButton(*view, QStringLiteral("Check for Updates…"))->click();
+        findButton(*view, u"Check for Updates…"_s)->click();
         QCOMPARE(updateChecks, 1);
         QCOMPARE(text(*view, "version"), QStringLiteral(QUORVANE_VERSION));
     }
@@ -147,7 +146,7 @@ private slots:
     void supervisedTestNotYetPassedReadsRequired() {
         ViewModelFixture untested;
         untested.defaults.setInteger("supervisedFanTestProtocolVersion", 0);
-        QCOMPARE(text(*untested.show<SettingsView>(), "supervisedTest"), QStringLiteral("Required"));
+        QCOMPARE(text(*untested.show<SettingsView>(), "supervisedTest"), u"Required"_s);
     }
 
     void emergencyResetHandsTheActivePresetBack() {
@@ -155,7 +154,7 @@ private slots:
         fixture->settle();
         QCOMPARE(fixture->model->activePreset().id, FanPreset::fullBlast.id);
 
-        findButton(*view, QStringLiteral("Return All Fans to Automatic"))->click();
+        findButton(*view, u"Return All Fans to Automatic"_s)->click();
         fixture->settle();
         QCOMPARE(fixture->model->activePreset().id, FanPreset::systemDefault.id);
         QVERIFY(!fixture->engine->activeSession());
@@ -173,22 +172,21 @@ private slots:
         fixture->settle();
         const auto before = fixture->model->customPresets();
 
-        nextFile = directory.filePath(QStringLiteral("Quorvane-Presets.json"));
-        findButton(*view, QStringLiteral("Export Presets…"))->click();
-        findButton(*view, QStringLiteral("Import Presets…"))->click();
+        nextFile = directory.filePath(u"Quorvane-Presets.json"_s);
+        findButton(*view, u"Export Presets…"_s)->click();
+        findButton(*view, u"Import Presets…"_s)->click();
         fixture->settle();
         QCOMPARE(requests, (std::vector{SettingsView::FileRequest::exportPresets,
                                         SettingsView::FileRequest::importPresets}));
         QCOMPARE(fixture->model->customPresets().size(), 2 * before.size()); // what was exported came back
         QVERIFY(child<QLabel>(*view, "error")->isHidden());
 
-        nextFile = directory.filePath(QStringLiteral("future.json"));
+        nextFile = directory.filePath(u"future.json"_s);
         std::ofstream(nextFile.toStdString()) << R"({"version": 2, "presets": []})";
-        findButton(*view, QStringLiteral("Import Presets…"))->click();
+        findButton(*view, u"Import Presets…"_s)->click();
         fixture->settle();
         QVERIFY(!child<QLabel>(*view, "error")->isHidden());
-        QCOMPARE(text(*view, "error"),
-                 QStringLiteral("That preset file uses an unsupported format version."));
+        QCOMPARE(text(*view, "error"), u"That preset file uses an unsupported format version."_s);
     }
 };
 
