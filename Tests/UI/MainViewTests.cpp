@@ -68,7 +68,6 @@ private slots:
         model.createCustomPreset();
         fixture.settle();
         const auto created = model.activePreset();
-        const auto count = model.customPresets().size();
         const auto& other = FanPreset::batterySaver;
 
         auto* item = row(view, other.name);
@@ -78,7 +77,6 @@ private slots:
         QCOMPARE(view.presetList()->currentItem(), item);
         findButton(view, u"Duplicate"_s)->click();
         fixture.settle();
-        QCOMPARE(model.customPresets().size(), count + 1);
         QCOMPARE(model.customPresets().back().name, other.name + " Copy");
         QCOMPARE(model.activePreset().id, created.id);
 
@@ -146,7 +144,7 @@ private slots:
         const QString refusal =
             u"That preset has an invalid name, temperature range, hysteresis, or RPM target."_s;
         QCOMPARE(view.editor()->errorText(), refusal);
-        QVERIFY(bannerShown(view, refusal));
+        QVERIFY(showsText<Banner>(view, refusal));
 
         preset.highTemperature = 85;
         emit view.editor()->saveRequested(preset);

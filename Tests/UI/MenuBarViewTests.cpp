@@ -43,25 +43,25 @@ private slots:
         fixture.nextPoll(62, 60);
         const QString ownership = u"Monitoring only — another app owns fan control"_s;
         const QString critical = u"Critical die override — both fans at maximum"_s;
-        QVERIFY(!bannerShown(*view, ownership));
-        QVERIFY(!bannerShown(*view, critical));
+        QVERIFY(!showsText<Banner>(*view, ownership));
+        QVERIFY(!showsText<Banner>(*view, critical));
 
         model.setFanControlOwnership(FanControlOwnership::anotherApp);
         fixture.settle();
-        QVERIFY(bannerShown(*view, ownership));
+        QVERIFY(showsText<Banner>(*view, ownership));
         model.setFanControlOwnership(FanControlOwnership::quorvane);
         fixture.settle();
-        QVERIFY(!bannerShown(*view, ownership));
+        QVERIFY(!showsText<Banner>(*view, ownership));
 
         fixture.nextPoll(62, 60, 110);
         QVERIFY(model.criticalThermalOverrideActive());
-        QVERIFY(bannerShown(*view, critical));
+        QVERIFY(showsText<Banner>(*view, critical));
 
         model.activate(FanPreset::fullBlast);
         fixture.processes.processes.push_back({4242, std::string("/usr/sbin/mbpfan")});
         fixture.nextPoll(62, 60);
         QVERIFY(model.activeConflictMessage());
-        QVERIFY(bannerShown(*view, QString::fromStdString(*model.activeConflictMessage())));
+        QVERIFY(showsText<Banner>(*view, QString::fromStdString(*model.activeConflictMessage())));
     }
 
     void unverifiedAndFanlessMachinesSayTheyOnlyMonitor() {
@@ -69,8 +69,8 @@ private slots:
         unverified.modelIdentifier = "Mac14,6";
         auto view = unverified.show<MenuBarView>();
         unverified.nextPoll(62, 60);
-        QVERIFY(bannerShown(*view,
-                            u"Monitoring only — fan control is currently hardware-verified on Mac15,11."_s));
+        QVERIFY(showsText<Banner>(
+            *view, u"Monitoring only — fan control is currently hardware-verified on Mac15,11."_s));
 
         // A closed panel catches up when it opens.
         ViewModelFixture fanless;
@@ -80,8 +80,8 @@ private slots:
         snapshot.fans.clear();
         fanless.pollAndFeed(snapshot);
         fanlessView.show();
-        QVERIFY(bannerShown(fanlessView,
-                            u"No controllable fans detected on this Mac — sensor monitoring only."_s));
+        QVERIFY(showsText<Banner>(fanlessView,
+                                  u"No controllable fans detected on this Mac — sensor monitoring only."_s));
     }
 
     void theActivePresetIsCheckedAndNamedForScreenReaders() {
