@@ -153,11 +153,13 @@ TEST_F(AppModelTest, sleepAndTerminationHandEveryFanBack) {
     settle();
     EXPECT_EQ(testRefusal, AppModel::busyRefusal) << "no test runs while the machine goes to sleep";
     EXPECT_FALSE(engine->activeSession());
+    EXPECT_EQ(main.timerCount(), 0u) << "no polls while asleep";
 
     power.didWake();
     settle();
     feed(snapshot(60, 60)); // the read started before the sleep is dropped
     EXPECT_FALSE(fanIsManual(0));
+    EXPECT_GE(main.timerCount(), 1u) << "wake resumes polling";
     feed(snapshot(60, 60));
     EXPECT_TRUE(fanIsManual(0) && fanIsManual(1));
     EXPECT_TRUE(power.controlActive) << "the restored preset holds sleep back again";

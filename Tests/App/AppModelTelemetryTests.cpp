@@ -44,23 +44,6 @@ TEST_F(AppModelTest, ticksDuringAnOutstandingReadCauseExactlyOneExtraPoll) {
     EXPECT_TRUE(telemetry->reads.empty());
 }
 
-TEST_F(AppModelTest, aReadThatCompletesAfterSleepIsIgnoredAndWakeResumesPolling) {
-    launch();
-    power.willSleep();
-    settle();
-    EXPECT_EQ(main.timerCount(), 0u);
-    feed(snapshot(50, 50));
-    EXPECT_TRUE(model->fans().empty());
-    model->poll();
-    EXPECT_TRUE(telemetry->reads.empty()) << "no reads while asleep";
-
-    power.didWake();
-    settle();
-    feed(snapshot(50, 50));
-    EXPECT_EQ(model->fans().size(), 2u);
-    EXPECT_EQ(main.timerCount(), 1u);
-}
-
 TEST_F(AppModelTest, staleTelemetryToleratesOneFailureThenHandsBackAndRecovers) {
     controlling();
 

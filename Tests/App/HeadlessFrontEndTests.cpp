@@ -1,4 +1,5 @@
 #include "App/HeadlessFrontEnd.hpp"
+#include "App/HelperRegistrationRefresh.hpp"
 #include "AppModelFixture.hpp"
 
 #include <gmock/gmock.h>
@@ -89,6 +90,36 @@ TEST(AppCommandLineTest, RefusesWhatItDoesNotKnow) {
              {"--polls", "0"}, {"--polls", "2x"}, {"--polls"}, {"--ownership", "Quorvane"}, {"--fast"}}) {
         EXPECT_THROW(AppCommandLine::parse(arguments), AppCommandLineError) << arguments[0];
     }
+}
+
+// Quorvane --refresh-helper-registration.
+TEST(HelperRegistrationRefresh, reportsEveryOutcomeAndRetriesRegistrationTwoSecondsApart) {
+    testing::FakeDaemonRegistration registration;
+    VirtualClock clock;
+    std::ostringstream output;
+    std::ostringstream errors;
+    registration.registerFailure = "Unit file not found";
+    EXPECT_EQ(refreshHelperRegistration(registration, output, errors, clock), 1);
+    EXPECT_EQ(errors.str(), "Quorvane helper register failed (attempt 1): Unit file not found\n"
+                            "Quorvane helper register failed (attempt 2): Unit file not found\n"
+                            "Quorvane helper register failed (attempt 3): Unit file not found\n");
+    EXPECT_EQ(output.str(), "");
+    EXPECT_EQ(registration.registerCalls, 3);
+    EXPECT_EQ(clock.sleepCount(), 2);
+    EXPECT_EQ(clock.totalSlept(), 4000);
+
+    registration.registerFailure.reset();
+    registration.statusAfterRegister = 2;
+    errors.str("");
+    EXPECT_EQ(refreshHelperRegistration(registration, output, errors, clock), 0);
+    EXPECT_EQ(output.str(), "Quorvane helper registration refreshed: 2\n");
+    EXPECT_EQ(errors.str(), "");
+
+    registration.unregisterFailure = "Access denied";
+    output.str("");
+    EXPECT_EQ(refreshHelperRegistration(registration, output, errors, clock), 1);
+    EXPECT_EQ(errors.str(), "Quorvane helper unregister failed: Access denied\n");
+    EXPECT_EQ(registration.registerCalls, 4) << "no registration after a failed unregister";
 }
 
 } // namespace
