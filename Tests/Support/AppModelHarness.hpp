@@ -156,8 +156,9 @@ public:
         return *model;
     }
     // Builds and starts the model.
-    virtual AppModel& launch(std::unique_ptr<TelemetrySource> source = nullptr) {
+    AppModel& launch(std::unique_ptr<TelemetrySource> source = nullptr) {
         build(std::move(source));
+        built();
         model->start();
         settle();
         return *model;
@@ -175,6 +176,8 @@ public:
         }
     }
     virtual void settle() { runModelWork(); }
+    // What a fixture attaches to a model before it starts.
+    virtual void built() {}
 
     // One poll's telemetry: the fans as the firmware has them now, and zone temperatures chosen by the
     // test (left zone driven by the P-cores, right by the GPU).

@@ -84,7 +84,7 @@ private slots:
                                   u"No controllable fans detected on this Mac — sensor monitoring only."_s));
     }
 
-    void theActivePresetIsCheckedAndNamedForScreenReaders() {
+    void presetRowsShowTheActiveOneExplainThemselvesAndTheHistoryExpands() {
         ViewModelFixture fixture;
         auto& model = fixture.launch();
         auto view = fixture.show<MenuBarView>();
@@ -102,6 +102,21 @@ private slots:
         QCOMPARE(QString::fromStdString(model.activePreset().name), u"Smart Auto"_s);
         QTRY_VERIFY(findButton(*view, u"Smart Auto"_s)->isChecked());
         QCOMPARE(findButton(*view, u"Smart Auto"_s)->accessibleDescription(), u"Active preset"_s);
+
+        // The info button explains a preset; the history expands and collapses.
+        auto buttons = view->findChildren<PresetInfoButton*>();
+        QVERIFY(!buttons.isEmpty());
+        buttons.front()->click();
+        QVERIFY(buttons.front()->popover() != nullptr);
+        QVERIFY(buttons.front()->popover()->description().startsWith(u"Hands fan control back to macOS"_s));
+
+        QVERIFY(!view->isHistoryExpanded());
+        findButton(*view, u"Expand session chart"_s)->click();
+        QVERIFY(view->isHistoryExpanded());
+        findButton(*view, u"Collapse session chart"_s)->click();
+        QVERIFY(!view->isHistoryExpanded());
+        findButton(*view, u"View full session history"_s)->click();
+        QVERIFY(view->isHistoryExpanded());
     }
 
     void panelCutsNothingOffAtItsDefaultSize() {
@@ -158,24 +173,6 @@ private slots:
         fixture.settle();
         QCOMPARE(model.customPresets().size(), count + 1);
         QCOMPARE(model.customPresets().back().name, custom.name + " Copy");
-    }
-
-    void infoButtonExplainsThePresetAndTheHistoryExpandsAndCollapses() {
-        ViewModelFixture fixture;
-        auto view = fixture.show<MenuBarView>();
-        auto buttons = view->findChildren<PresetInfoButton*>();
-        QVERIFY(!buttons.isEmpty());
-        buttons.front()->click();
-        QVERIFY(buttons.front()->popover() != nullptr);
-        QVERIFY(buttons.front()->popover()->description().startsWith(u"Hands fan control back to macOS"_s));
-
-        QVERIFY(!view->isHistoryExpanded());
-        findButton(*view, u"Expand session chart"_s)->click();
-        QVERIFY(view->isHistoryExpanded());
-        findButton(*view, u"Collapse session chart"_s)->click();
-        QVERIFY(!view->isHistoryExpanded());
-        findButton(*view, u"View full session history"_s)->click();
-        QVERIFY(view->isHistoryExpanded());
     }
 
     void setupPromptsAndFooterCallWhatTheyName() {

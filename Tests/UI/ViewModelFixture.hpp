@@ -13,19 +13,8 @@ namespace quorvane::testing {
 class ViewModelFixture : public AppModelHarness {
 public:
     using AppModelHarness::AppModelHarness;
-    ~ViewModelFixture() override {
-        adapter.reset();
-        model.reset();
-        settle();
-    }
 
-    AppModel& launch(std::unique_ptr<TelemetrySource> source = nullptr) override {
-        build(std::move(source));
-        adapter = std::make_unique<AppModelAdapter>(*model);
-        model->start();
-        settle();
-        return *model;
-    }
+    void built() override { adapter = std::make_unique<AppModelAdapter>(*model); }
 
     void settle() override {
         runModelWork();
