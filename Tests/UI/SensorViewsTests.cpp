@@ -112,12 +112,16 @@ private slots:
         ViewModelFixture fixture;
         fixture.launch();
         SensorsView view(*fixture.adapter);
-        fixture.nextPoll(62, 60);
+        QCOMPARE(view.summary()->valueText("CPU die hotspot (TCMz)"), u"Unavailable"_s);
+        fixture.nextPoll(62, 60, 71.34);
         view.show();
         QCOMPARE(listed(view), (QStringList{"Tg", "  Tg0f", "Tp", "  Tp01"}));
         // Above the list: the hottest sensor on the compact gauge and the live comparison.
         QVERIFY(showsText(view, u"Hottest Live Sensor"_s));
         QVERIFY(showsText(view, u"Live sensor comparison"_s));
+        QCOMPARE(view.summary()->valueText("CPU all-core average"), u"60.0 °C"_s);
+        QCOMPARE(view.summary()->valueText("CPU die hotspot (TCMz)"), u"71.3 °C"_s);
+        QCOMPARE(view.summary()->valueText("GPU die hotspot (TRDX)"), u"Unavailable"_s);
     }
 
     void expandedChartOffersDerivedSeriesThenTrackedSensors() {
@@ -201,17 +205,6 @@ private slots:
         QCOMPARE(temperature->count(), 3);
         QCOMPARE(rpm.size(), std::size_t(2));
         QCOMPARE(view->chart()->series().size(), 3);
-    }
-
-    void metricSummaryShowsUnavailableUntilMeasured() {
-        ViewModelFixture fixture;
-        fixture.launch();
-        ThermalMetricSummary summary(*fixture.adapter);
-        QCOMPARE(summary.valueText("CPU die hotspot (TCMz)"), u"Unavailable"_s);
-        fixture.nextPoll(62, 60, 71.34);
-        QCOMPARE(summary.valueText("CPU all-core average"), u"60.0 °C"_s);
-        QCOMPARE(summary.valueText("CPU die hotspot (TCMz)"), u"71.3 °C"_s);
-        QCOMPARE(summary.valueText("GPU die hotspot (TRDX)"), u"Unavailable"_s);
     }
 
     void zonesHaveInclusiveLowerBounds() {
