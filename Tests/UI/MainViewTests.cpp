@@ -60,6 +60,10 @@ private slots:
                           view.presetList()->visualItemRect(item).center());
         fixture.settle();
         QCOMPARE(view.presetList()->currentItem(), item);
+        // A shipped preset can be duplicated, not edited or deleted.
+        QVERIFY(!findButton(view, u"Delete"_s)->isEnabled());
+        QVERIFY(!findButton(view, u"Edit…"_s)->isEnabled());
+        QVERIFY(!(item->flags() & Qt::ItemIsEditable));
         findButton(view, u"Duplicate"_s)->click();
         fixture.settle();
         QCOMPARE(model.customPresets().back().name, other.name + " Copy");
@@ -78,17 +82,6 @@ private slots:
 
         findButton(view, u"Temperature Sensors"_s)->click();
         QCOMPARE(sensorWindows, 1);
-    }
-
-    void lockedPresetsCannotBeEditedOrDeleted() {
-        ViewModelFixture fixture;
-        fixture.launch();
-        MainView view(*fixture.adapter);
-        view.presetList()->setCurrentItem(row(view, FanPreset::batterySaver.name));
-        QVERIFY(!findButton(view, u"Delete"_s)->isEnabled());
-        QVERIFY(!findButton(view, u"Edit…"_s)->isEnabled());
-        QVERIFY(findButton(view, u"Duplicate"_s)->isEnabled());
-        QVERIFY(!(row(view, FanPreset::batterySaver.name)->flags() & Qt::ItemIsEditable));
     }
 
     void aNewPresetsRowRenamesItAndDeletesItAfterTheWarning() {
