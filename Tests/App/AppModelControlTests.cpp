@@ -180,6 +180,10 @@ TEST_F(AppModelTest, sleepAndTerminationHandEveryFanBack) {
     settle();
     EXPECT_EQ(telemetry->readCount, reads);
     EXPECT_EQ(completions, 3) << "a late request is answered at once";
+    testRefusal.reset();
+    model->runSupervisedFan0Test([&](std::optional<std::string> failure) { testRefusal = failure; });
+    settle();
+    EXPECT_EQ(testRefusal, AppModel::busyRefusal) << "nor while quitting";
 }
 
 TEST_F(AppModelTest, aSessionOpenedForACalledOffActivationIsHandedBack) {
