@@ -44,12 +44,9 @@ TEST_F(AppModelTest, aSupervisedTestWithoutRoomAboveTheFanFailsAndLeavesFansAuto
 }
 
 TEST(SessionPreflight, refusesDiagnosticModeManualFansAndIncompleteReplies) {
-    const nlohmann::json clean = {{"protocolVersion", 1},
-                                  {"fanCount", 2},
-                                  {"fanTestMode", 0},
-                                  {"fans",
-                                   {{{"index", 1}, {"mode", 0}, {"controllable", false}},
-                                    {{"index", 0}, {"mode", 0}, {"controllable", true}}}}};
+    const auto clean =
+        nlohmann::json::parse(R"({"protocolVersion": 1, "fanCount": 2, "fanTestMode": 0, "fans": [
+        {"index": 1, "mode": 0, "controllable": false}, {"index": 0, "mode": 0, "controllable": true}]})");
     EXPECT_TRUE(SessionPreflight::isClean(clean));
     EXPECT_EQ(SessionPreflight::controllableFans(clean), std::set<int>{0});
     auto testMode = clean;
