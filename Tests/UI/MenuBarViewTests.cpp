@@ -94,6 +94,7 @@ private slots:
         auto* active = findButton(*view, u"Apple Default"_s);
         auto* smartAuto = findButton(*view, u"Smart Auto"_s);
         QVERIFY(active->isChecked() && !smartAuto->isChecked());
+        QVERIFY(findButton(*view, u"30–50 °C Cooling"_s)); // the order is the model's menu order
         QCOMPARE(active->accessibleName(), u"Apple Default, active"_s);
         QCOMPARE(smartAuto->accessibleName(), u"Smart Auto"_s);
 
