@@ -204,6 +204,8 @@ private slots:
         QCOMPARE(view->rpmSeries(), rpm);
         QCOMPARE(temperature->count(), 3);
         QCOMPARE(rpm.size(), std::size_t(2));
+        QCOMPARE(rpm[0]->name(), u"Fan RPM Left"_s);
+        QCOMPARE(rpm[1]->name(), u"Fan RPM Right"_s);
         QCOMPARE(view->chart()->series().size(), 3);
     }
 
