@@ -10,7 +10,6 @@ namespace {
 class AppModelPresetTest : public AppModelTest {
 protected:
     AppModelPresetTest() {
-        startVerified();
         launch();
         feed(snapshot(60, 60));
     }
@@ -64,8 +63,7 @@ TEST_F(AppModelPresetTest, createDuplicateAndRenameKeepTheLibraryConsistent) {
 TEST_F(AppModelPresetTest, deletingTheActivePresetReturnsFansToAutomatic) {
     const auto quiet = curvePreset();
     model->savePreset(quiet);
-    model->activate(quiet);
-    settle();
+    activate(quiet);
     ASSERT_TRUE(fanIsManual(0));
 
     model->deletePreset(FanPreset::cpuCoreDefault);

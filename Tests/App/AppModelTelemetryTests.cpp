@@ -6,7 +6,6 @@ namespace {
 using Property = AppModel::Property;
 
 TEST_F(AppModelTest, storedSettingsAreClampedOnLoadButSettersKeepWhatTheyAreGiven) {
-    startVerified();
     struct Case {
         std::optional<double> interval, threshold;
         double loadedInterval, loadedThreshold;
@@ -33,7 +32,6 @@ TEST_F(AppModelTest, storedSettingsAreClampedOnLoadButSettersKeepWhatTheyAreGive
 }
 
 TEST_F(AppModelTest, ticksDuringAnOutstandingReadCauseExactlyOneExtraPoll) {
-    startVerified();
     launch();
     ASSERT_EQ(telemetry->readCount, 1);
     main.advance(2000);
@@ -46,38 +44,17 @@ TEST_F(AppModelTest, ticksDuringAnOutstandingReadCauseExactlyOneExtraPoll) {
     EXPECT_TRUE(telemetry->reads.empty());
 }
 
-TEST_F(AppModelTest, aReadThatCompletesAfterSleepIsIgnoredAndWakeResumesPolling) {
-    startVerified();
-    launch();
-    power.willSleep();
-    settle();
-    EXPECT_EQ(main.timerCount(), 0u);
-    feed(snapshot(50, 50));
-    EXPECT_TRUE(model->fans().empty());
-    model->poll();
-    EXPECT_TRUE(telemetry->reads.empty()) << "no reads while asleep";
-
-    power.didWake();
-    settle();
-    feed(snapshot(50, 50));
-    EXPECT_EQ(model->fans().size(), 2u);
-    EXPECT_EQ(main.timerCount(), 1u);
-}
-
 TEST_F(AppModelTest, staleTelemetryToleratesOneFailureThenHandsBackAndRecovers) {
-    startVerified();
-    launch();
-    feed(snapshot(60, 60));
-    model->activate(curvePreset());
-    settle();
-    ASSERT_TRUE(fanIsManual(0));
+    controlling();
 
-    feedFailure("Fan telemetry is incomplete (1 of 2 fans)");
+    const auto incomplete =
+        std::make_exception_ptr(std::runtime_error("Fan telemetry is incomplete (1 of 2 fans)"));
+    feed(incomplete);
     EXPECT_EQ(model->lastError(), "Fan telemetry is incomplete (1 of 2 fans)");
     EXPECT_EQ(model->fanControlTemperatures().size(), 2u);
     EXPECT_TRUE(fanIsManual(0));
 
-    pollAndFeed(std::make_exception_ptr(std::runtime_error("Fan telemetry is incomplete (1 of 2 fans)")));
+    pollAndFeed(incomplete);
     EXPECT_TRUE(model->fanControlTemperatures().empty());
     EXPECT_FALSE(model->displayTemperature());
     EXPECT_FALSE(model->lastTemperatureSampleDate());
@@ -94,7 +71,6 @@ TEST_F(AppModelTest, staleTelemetryToleratesOneFailureThenHandsBackAndRecovers) 
 }
 
 TEST_F(AppModelTest, historyKeepsSensorSeriesAlignedWithSamples) {
-    startVerified();
     launch();
     for (int poll = 0; poll < 10; ++poll) {
         pollAndFeed(snapshot(50, 52));
@@ -129,7 +105,6 @@ TEST_F(AppModelTest, historyKeepsSensorSeriesAlignedWithSamples) {
 }
 
 TEST_F(AppModelTest, overheatAlertsRespectTheCooldownAndNeedAnEstablishedDisplay) {
-    startVerified();
     defaults.setBool("overheatAlertsEnabled", true);
     launch();
     std::vector<Property> changes;

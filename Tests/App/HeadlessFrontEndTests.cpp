@@ -1,4 +1,5 @@
 #include "App/HeadlessFrontEnd.hpp"
+#include "App/HelperRegistrationRefresh.hpp"
 #include "AppModelFixture.hpp"
 
 #include <gmock/gmock.h>
@@ -12,7 +13,6 @@ using ::testing::HasSubstr;
 
 class HeadlessFrontEndTest : public AppModelTest {
 protected:
-    void SetUp() override { startVerified(); }
     // Launches the model and the front end over it.
     HeadlessFrontEnd& frontEnd(std::vector<std::string> arguments) {
         launch();
@@ -37,22 +37,8 @@ TEST_F(HeadlessFrontEndTest, PrintsEveryPollAndQuitsAfterTheRequestedCount) {
     pollAndFeed(snapshot(56, 49));
     EXPECT_EQ(finished, 0);
     EXPECT_TRUE(model->isTerminating());
-    std::istringstream lines(output.str());
-    std::string first;
-    std::getline(lines, first);
-    EXPECT_THAT(first, HasSubstr("L55° R48° ")); // the menu-bar title of the first poll
-    EXPECT_THAT(first, HasSubstr("helper"));
-}
-
-TEST_F(HeadlessFrontEndTest, JSONCarriesTheStateOfOnePoll) {
-    frontEnd({"--headless", "--json", "--polls", "1"});
-    pollAndFeed(snapshot(62, 50));
-    const auto object = nlohmann::json::parse(output.str());
-    EXPECT_EQ(object["fans"].size(), 2u);
-    EXPECT_EQ(object["activePreset"], "Apple Default");
-    EXPECT_EQ(object["owner"], "quorvane");
-    EXPECT_TRUE(object.contains("conflict"));
-    EXPECT_TRUE(object["controlTemperature"].is_number());
+    const auto printed = output.str();
+    EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 2) << printed; // one line a poll
 }
 
 TEST_F(HeadlessFrontEndTest, JSONListsPowerApartFromTheTemperatures) {
@@ -69,6 +55,9 @@ TEST_F(HeadlessFrontEndTest, JSONListsPowerApartFromTheTemperatures) {
         nlohmann::json::parse(R"([{"key":"PSTR","label":"Total System Power","value":130.0,"unit":"W"}])"));
     EXPECT_EQ(object["sensors"].size(), 2U);
     EXPECT_EQ(object["displayTemperature"], 62.0);
+    EXPECT_EQ(object["fans"].size(), 2u);
+    EXPECT_EQ(object["activePreset"], "Apple Default");
+    EXPECT_EQ(object["owner"], "quorvane");
 }
 
 TEST_F(HeadlessFrontEndTest, AnUnknownPresetListsTheNamesAndQuits) {
@@ -101,6 +90,36 @@ TEST(AppCommandLineTest, RefusesWhatItDoesNotKnow) {
              {"--polls", "0"}, {"--polls", "2x"}, {"--polls"}, {"--ownership", "Quorvane"}, {"--fast"}}) {
         EXPECT_THROW(AppCommandLine::parse(arguments), AppCommandLineError) << arguments[0];
     }
+}
+
+// Quorvane --refresh-helper-registration.
+TEST(HelperRegistrationRefresh, reportsEveryOutcomeAndRetriesRegistrationTwoSecondsApart) {
+    testing::FakeDaemonRegistration registration;
+    VirtualClock clock;
+    std::ostringstream output;
+    std::ostringstream errors;
+    registration.registerFailure = "Unit file not found";
+    EXPECT_EQ(refreshHelperRegistration(registration, output, errors, clock), 1);
+    EXPECT_EQ(errors.str(), "Quorvane helper register failed (attempt 1): Unit file not found\n"
+                            "Quorvane helper register failed (attempt 2): Unit file not found\n"
+                            "Quorvane helper register failed (attempt 3): Unit file not found\n");
+    EXPECT_EQ(output.str(), "");
+    EXPECT_EQ(registration.registerCalls, 3);
+    EXPECT_EQ(clock.sleepCount(), 2);
+    EXPECT_EQ(clock.totalSlept(), 4000);
+
+    registration.registerFailure.reset();
+    registration.statusAfterRegister = 2;
+    errors.str("");
+    EXPECT_EQ(refreshHelperRegistration(registration, output, errors, clock), 0);
+    EXPECT_EQ(output.str(), "Quorvane helper registration refreshed: 2\n");
+    EXPECT_EQ(errors.str(), "");
+
+    registration.unregisterFailure = "Access denied";
+    output.str("");
+    EXPECT_EQ(refreshHelperRegistration(registration, output, errors, clock), 1);
+    EXPECT_EQ(errors.str(), "Quorvane helper unregister failed: Access denied\n");
+    EXPECT_EQ(registration.registerCalls, 4) << "no registration after a failed unregister";
 }
 
 } // namespace

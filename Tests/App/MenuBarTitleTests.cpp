@@ -24,25 +24,16 @@ FanInfo fan(int index, std::int64_t rpm) {
 // must not reach titles, notification bodies or logs. scripts/dependencies generates de_DE.UTF-8.
 class CommaDecimalLocale {
 public:
-    CommaDecimalLocale() : previous_(std::setlocale(LC_ALL, nullptr)) {
-        active_ = std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
-    }
+    CommaDecimalLocale() : previous_(std::setlocale(LC_ALL, nullptr)) {}
     ~CommaDecimalLocale() { std::setlocale(LC_ALL, previous_.c_str()); }
-    CommaDecimalLocale(const CommaDecimalLocale&) = delete;
-    CommaDecimalLocale& operator=(const CommaDecimalLocale&) = delete;
-
-    bool active() const { return active_; }
+    bool activate() { return std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr; }
 
 private:
     std::string previous_;
-    bool active_ = false;
 };
 
-#define SKIP_WITHOUT_COMMA_DECIMAL_LOCALE(locale)                                                            \
-    if (!(locale).active()) {                                                                                \
-        GTEST_SKIP() << "the de_DE.UTF-8 locale is not generated on this machine (scripts/dependencies "     \
-                        "generates it with localedef)";                                                      \
-    }
+constexpr const char* noCommaLocale = "the de_DE.UTF-8 locale is not generated on this machine "
+                                      "(scripts/dependencies generates it with localedef)";
 
 class MenuBarTitleTest : public ::testing::TestWithParam<TitleCase> {};
 
@@ -50,13 +41,17 @@ TEST_P(MenuBarTitleTest, buildsTheStatusTextAlsoUnderACommaDecimalLocale) {
     const auto& c = GetParam();
     EXPECT_EQ(menuBarTitle(c.fans, c.temperatures, c.display), c.title);
     CommaDecimalLocale locale;
-    SKIP_WITHOUT_COMMA_DECIMAL_LOCALE(locale);
+    if (!locale.activate()) {
+        GTEST_SKIP() << noCommaLocale;
+    }
     EXPECT_EQ(menuBarTitle(c.fans, c.temperatures, c.display), c.title);
 }
 
 TEST(TextFormat, NumbersUseAPointWhateverTheLocale) {
     CommaDecimalLocale locale;
-    SKIP_WITHOUT_COMMA_DECIMAL_LOCALE(locale);
+    if (!locale.activate()) {
+        GTEST_SKIP() << noCommaLocale;
+    }
     char native[16];
     std::snprintf(native, sizeof native, "%.1f", 2.4);
     ASSERT_STREQ(native, "2,4")

