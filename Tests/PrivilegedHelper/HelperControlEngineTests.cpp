@@ -240,6 +240,8 @@ TEST_F(EngineFixture, TargetsNeedManualModeAndLieWithinLiveBounds) {
               "Fan preflight is abnormal: target 1199 outside 1200...6900");
     EXPECT_NO_THROW(engine->setTarget(0, 1200, "A"));
     EXPECT_NO_THROW(engine->setTarget(0, 6900, "A"));
+    EXPECT_EQ(messageOf([&] { engine->setTarget(0, 6901, "A"); }),
+              "Fan preflight is abnormal: target 6901 outside 1200...6900");
     EXPECT_EQ(messageOf([&] { engine->setTarget(7, 3000, "A"); }),
               "The requested fan does not exist on this machine");
 }
