@@ -12,7 +12,7 @@ usage: app_measure.py BIN_DIR VARIANT... (headless, desktop, dashboard)
 """
 import json, os, signal, subprocess, sys, time
 
-from process_cpu import cpu_seconds
+from process_cpu import cpu_seconds, next_poll
 
 WARMUP = float(os.environ.get("MEASURE_WARMUP", "20"))
 WINDOW = float(os.environ.get("MEASURE_WINDOW", "60"))
@@ -56,28 +56,14 @@ def memory_mib(pid):
     return values
 
 
-def next_poll(pid, count):
-    """Waits for the next burst of exchanges (a poll) and for it to end."""
-    start = count
-    while count == start:
-        time.sleep(0.1)
-        count = exchanges_of(pid)
-    while True:
-        time.sleep(0.3)
-        settled = exchanges_of(pid)
-        if settled == count:
-            return count
-        count = settled
-
-
 def window(pid):
     """CPU time and exchanges over the polls of about WINDOW seconds, from just after one poll to
     just after another, counting the polls between by their bursts of exchanges."""
-    count = next_poll(pid, exchanges_of(pid))
+    count = next_poll(lambda: exchanges_of(pid), exchanges_of(pid))
     cpu0, ex0, t0 = cpu_seconds(pid), count, time.monotonic()
     polls = 0
     while time.monotonic() - t0 < WINDOW:
-        count = next_poll(pid, count)
+        count = next_poll(lambda: exchanges_of(pid), count)
         polls += 1
     return polls, cpu_seconds(pid) - cpu0, count - ex0, time.monotonic() - t0
 

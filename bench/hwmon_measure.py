@@ -11,7 +11,7 @@ usage: hwmon_measure.py BIN_DIR MACHINE_DIR
 """
 import json, os, signal, subprocess, sys, time
 
-from process_cpu import cpu_seconds
+from process_cpu import cpu_seconds, next_poll
 
 WARMUP = float(os.environ.get("MEASURE_WARMUP", "10"))
 WINDOW = float(os.environ.get("MEASURE_WINDOW", "60"))
@@ -38,20 +38,6 @@ def reads_of(pid):
     return 0
 
 
-def next_poll(pid, count):
-    """Waits for the next burst of reads (a poll) and for it to end."""
-    start = count
-    while count == start:
-        time.sleep(0.05)
-        count = reads_of(pid)
-    while True:
-        time.sleep(0.3)
-        settled = reads_of(pid)
-        if settled == count:
-            return count
-        count = settled
-
-
 env = dict(os.environ)
 env.pop("QUORVANE_SMC_SOCKET", None)
 env["QUORVANE_HWMON_ROOT"] = f"{machine}/hwmon"
@@ -63,10 +49,10 @@ try:
     time.sleep(WARMUP)
     if app.poll() is not None:
         sys.exit(f"Quorvane exited with status {app.returncode}")
-    count = next_poll(app.pid, reads_of(app.pid))
+    count = next_poll(lambda: reads_of(app.pid), reads_of(app.pid), interval=0.05)
     cpu0, reads0, t0, polls = cpu_seconds(app.pid), count, time.monotonic(), 0
     while time.monotonic() - t0 < WINDOW:
-        count = next_poll(app.pid, count)
+        count = next_poll(lambda: reads_of(app.pid), count, interval=0.05)
         polls += 1
     cpu, reads = (cpu_seconds(app.pid) - cpu0) / polls, (count - reads0) / polls
 finally:

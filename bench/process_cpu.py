@@ -1,5 +1,6 @@
-"""CPU time of a running process, summed over its threads, for the measurement scripts."""
+"""What the measurement scripts read of a running process: CPU time and the end of a poll."""
 import os
+import time
 
 
 def cpu_seconds(pid):
@@ -11,3 +12,17 @@ def cpu_seconds(pid):
         except FileNotFoundError:
             pass
     return total / 1e9
+
+
+def next_poll(count_of, count, interval=0.1):
+    """Waits for the next burst of activity (a poll), as count_of() counts it, and for it to end."""
+    start = count
+    while count == start:
+        time.sleep(interval)
+        count = count_of()
+    while True:
+        time.sleep(0.3)
+        settled = count_of()
+        if settled == count:
+            return count
+        count = settled
